@@ -1,0 +1,27 @@
+// Message boxes and input boxes, behind one replaceable interface so that tests can answer
+// them without a person.
+#pragma once
+
+#include <QString>
+
+class TkivPrompter {
+public:
+    virtual ~TkivPrompter() = default;
+    virtual void Info(const QString& Message) = 0;
+    virtual void Error(const QString& Message) = 0;
+    // True for Yes. DefaultNo makes No the default button.
+    virtual bool YesNo(const QString& Message, bool DefaultNo) = 0;
+    // Single-line input box; false when cancelled, Text untouched then.
+    virtual bool InputText(const QString& Caption, const QString& Prompt, QString& Text) = 0;
+};
+
+// The prompter in use (the Qt message boxes unless replaced).
+TkivPrompter& Prompter();
+// Replaces it (not owned); nullptr goes back to the Qt message boxes.
+void SetPrompter(TkivPrompter* Replacement);
+
+void ShowInfo(const QString& Message);
+void ShowError(const QString& Message);
+// Every "&" shows as itself. No is the default button when DefaultNo is true.
+bool AskYesNo(const QString& Message, bool DefaultNo = true);
+bool InputQuery(const QString& Caption, const QString& Prompt, QString& Text);

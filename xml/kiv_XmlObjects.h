@@ -1,0 +1,163 @@
+// kiv_XmlObjects: the element model of the registry files, their reader and their writer.
+// Links QtCore only.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+// Base of the exceptions this library raises; what() is the German message in UTF-8.
+class EkivError : public std::runtime_error {
+public:
+    explicit EkivError(const QString& Message);
+    QString Message() const { return QString::fromUtf8(what()); }
+};
+
+// The reader's one format error: "Das XML-Dokument ist fehlerhaft".
+class EkivXmlException : public EkivError {
+public:
+    EkivXmlException();
+};
+
+// A list index out of range: "Listenindex überschreitet das Maximum (%d)".
+class EListError : public EkivError {
+public:
+    explicit EListError(int Index);
+};
+
+// A call of an operation that a derived class must supply: "Abstrakter Fehler".
+class EAbstractError : public EkivError {
+public:
+    EAbstractError();
+};
+
+// Raised by file reading and writing: the file layer's message, e.g.
+// "Datei kann nicht geöffnet werden: <path> (<reason>)".
+class EFileError : public EkivError {
+public:
+    explicit EFileError(const QString& Message);
+};
+
+[[noreturn]] void RaiseXmlError();
+
+// An element: a tag name and an ordered list of attributes whose names match without regard
+// to case. Children and parent come from a derived class.
+class TkivXmlElement {
+public:
+    TkivXmlElement();
+    virtual ~TkivXmlElement();
+    TkivXmlElement(const TkivXmlElement&) = delete;
+    TkivXmlElement& operator=(const TkivXmlElement&) = delete;
+
+    // The seven virtual operations, in this order.
+    virtual int ChildCount() const;
+    virtual TkivXmlElement* GetChild(int Index) const;
+    virtual TkivXmlElement* GetParent() const;
+    virtual void Change();
+    virtual void Clear();
+    virtual TkivXmlElement* AddChild(const QString& Name); // base: EAbstractError
+    virtual void DeleteChild(int Index);                    // base: EAbstractError
+
+    const QString& Name() const { return FName; }
+    void SetName(const QString& Value);
+
+    QString GetAttribute(const QString& Name) const;
+    bool HasAttribute(const QString& Name) const;
+    void SetAttribute(const QString& Name, const QString& Value);
+    bool GetBoolAttribute(const QString& Name) const;
+    void SetBoolAttribute(const QString& Name, bool Value);
+    int AttributeCount() const;
+    QString AttributeName(int Index) const; // EListError outside 0..AttributeCount()-1
+
+    int UpdateCount = 0; // change notification gate; nothing in this library raises it
+    bool Modified() const { return FModified; }
+
+protected:
+    void NotifyChange();
+
+private:
+    int FindAttribute(const QString& Name) const;
+    QStringList FAttributes; // "Name=Value", in the order first set
+    QString FName;
+    bool FModified = false;
+};
+
+// An element that owns its children: for code without a tree view (the command-line tool,
+// tests, benchmarks).
+class TkivPlainXmlElement : public TkivXmlElement {
+public:
+    TkivPlainXmlElement() = default;
+    explicit TkivPlainXmlElement(TkivPlainXmlElement* Parent) : FParent(Parent) {}
+    int ChildCount() const override;
+    TkivXmlElement* GetChild(int Index) const override; // EListError outside the children
+    TkivXmlElement* GetParent() const override;
+    void Clear() override; // attributes and children
+    TkivXmlElement* AddChild(const QString& Name) override;
+    void DeleteChild(int Index) override;
+
+private:
+    TkivPlainXmlElement* FParent = nullptr;
+    std::vector<std::unique_ptr<TkivPlainXmlElement>> FChildren;
+};
+
+// Builds elements from XML text through CreateElement.
+class TCustomXmlReader {
+public:
+    virtual ~TCustomXmlReader() = default;
+    virtual TkivXmlElement* CreateElement(TkivXmlElement* Parent, const QString& Name) = 0;
+
+    void LoadFromFile(const QString& FileName);     // EFileError, EkivXmlException
+    void LoadFromStrings(const QStringList& Lines); // EkivXmlException
+};
+
+// Reads a document into a plain element tree; Root() holds the document element.
+class TPlainXmlReader : public TCustomXmlReader {
+public:
+    TkivXmlElement* CreateElement(TkivXmlElement* Parent, const QString& Name) override;
+    TkivPlainXmlElement* Root() const { return FRoot.get(); }
+    std::unique_ptr<TkivPlainXmlElement> TakeRoot() { return std::move(FRoot); }
+
+private:
+    std::unique_ptr<TkivPlainXmlElement> FRoot;
+};
+
+QString DecodeXmlText(const QString& Text);
+
+// Formats an element tree as XML text, written in Windows-1252 with CR LF line ends.
+class TCustomXmlWriter {
+public:
+    virtual ~TCustomXmlWriter() = default;
+    virtual TkivXmlElement* GetRootElement() = 0;
+
+    // Replaces FileName atomically; EFileError on failure, the old file left as it was.
+    void SaveToFile(const QString& FileName, const QString& StyleSheet = QString(),
+                    const QString& Comment = QString());
+    void WriteElement(TkivXmlElement* Element, QStringList& Lines, int Indent);
+    // The document's lines as SaveToFile would write them (without line ends).
+    QStringList DocumentLines(const QString& StyleSheet = QString(),
+                              const QString& Comment = QString());
+};
+
+// Writes a given element as the document root.
+class TElementXmlWriter : public TCustomXmlWriter {
+public:
+    explicit TElementXmlWriter(TkivXmlElement* Root) : FRoot(Root) {}
+    TkivXmlElement* GetRootElement() override { return FRoot; }
+
+private:
+    TkivXmlElement* FRoot;
+};
+
+QString EncodeXmlText(const QString& Text);
+QString MakeXmlName(const QString& Name);
+
+// Windows-1252, the code page of the files the system writes (the registry, the HTML page).
+// Each character that Windows-1252 cannot hold becomes a decimal reference "&#NNNN;" (the
+// code point, surrogate pairs joined), so nothing typed is lost.
+QString ReferenceNonWindows1252(const QString& Text);
+QByteArray EncodeWindows1252(const QString& Text); // plain conversion of representable text
+QString DecodeWindows1252(const QByteArray& Bytes);
