@@ -1,0 +1,162 @@
+// fm_main: the main window, which is at the same time the keeper of the project registry.
+#pragma once
+
+#include "../controls/KivForm.h"
+#include "../xmltree/kiv_XMLTreeView.h"
+
+#include <QIcon>
+#include <QList>
+#include <QPoint>
+#include <QString>
+
+class QAction;
+class QCheckBox;
+class QFileSystemModel;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QSplitter;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+class QTreeView;
+class QWidget;
+class TSingleInstance;
+class TBusyIndicator;
+class TTaskState;
+
+// The kind of a registry node, decided by its element name.
+enum TElementKind { ekRoot = 0, ekGroup = 1, ekProject = 2 };
+extern const QString ElementNames[3];
+
+// Lower-cases the letters A to Z only; every other character stays as it is.
+QString LowerAZ(const QString& S);
+// Upper-cases the letters a to z only.
+QString UpperAZ(const QString& S);
+
+TElementKind GetElementKind(TXMLTreeNode* Node);
+
+class TfmMain : public TKivForm {
+    Q_OBJECT
+public:
+    explicit TfmMain(QWidget* Parent = nullptr);
+    ~TfmMain() override;
+
+    // Components, in the order of the window's description.
+    QToolBar* ToolBar1 = nullptr;
+    QToolButton* ToolButton1 = nullptr;
+    QFrame* ToolButton2 = nullptr; // separators
+    QToolButton* ToolButton11 = nullptr;
+    QToolButton* ToolButton4 = nullptr;
+    QFrame* ToolButton5 = nullptr;
+    QToolButton* ToolButton13 = nullptr;
+    QFrame* ToolButton12 = nullptr;
+    QToolButton* btnAutoSuchen = nullptr;
+    QFrame* ToolButton14 = nullptr;
+    QToolButton* ToolButton15 = nullptr;
+    TkivXMLTreeView* lvDir = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QWidget* pnl1 = nullptr;
+    QLabel* lbl1 = nullptr;
+    QLineEdit* edVerzeichnis = nullptr;
+    QToolButton* btnOpenVerzeichnis = nullptr;
+    QTabWidget* pag1 = nullptr;
+    QWidget* tab1 = nullptr;
+    QToolBar* ToolBar2 = nullptr;
+    QToolButton* ToolButton8 = nullptr;
+    QToolButton* ToolButton7 = nullptr;
+    QWidget* Panel1 = nullptr;
+    QCheckBox* cbKurz = nullptr;
+    QPlainTextEdit* mmExec = nullptr;
+    TBusyIndicator* avi = nullptr;
+    QWidget* tab2 = nullptr;
+    QTreeView* lvShell = nullptr;
+    QFileSystemModel* lvShellModel = nullptr; // the folder list's model, set on first use
+    QList<QIcon> ImageList1;
+    TSingleInstance* SingleInstance1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* Ausfhren1 = nullptr;
+    QAction* inDOSBoxausfhren1 = nullptr;
+
+    // Start and stop.
+    void KivFormCreate();
+    void KivFormAfterCreate();
+    void KivFormDestroy();
+    void ToolButton1Click();
+    QString RegistryFileName() const;
+    // True once the registry was read, or freshly created, in this run: only then is it
+    // written at exit.
+    bool RegistryLoaded() const { return FRegistryLoaded; }
+
+    // Tree commands.
+    TXMLTreeNode* ContainerNode() const;
+    void ToolButton11Click();
+    void ToolButton4Click();
+    void ToolButton13Click();
+
+    // Tree events.
+    void lvDirChangeXML(TkivXMLTreeView* Sender, TXMLTreeNode* Node);
+    void lvDirChange(TkivXMLTreeView* Sender, TXMLTreeNode* Node);
+    void lvDirEditing(TkivXMLTreeView* Sender, TXMLTreeNode* Node, bool& AllowEdit);
+    void lvDirEdited(TkivXMLTreeView* Sender, TXMLTreeNode* Node, QString& S);
+    void lvDirDragOverXML(TkivXMLTreeView* Sender, TXMLTreeNode* Selected, TXMLTreeNode* Over,
+                          bool& Accept);
+    void lvDirGetImageIndex(TkivXMLTreeView* Sender, TXMLTreeNode* Node, int& ImageIndex);
+    void lvDirContextPopup(const QPoint& MousePos, bool& Handled);
+
+    // Output page and directory field.
+    void cbKurzClick();
+    void edVerzeichnisChange();
+    void btnOpenVerzeichnisClick();
+    // Busy indicator; calls nest, so overlapping long jobs (a task run, the search, an
+    // export) keep it running until the last of them stops.
+    void StartBusy();
+    void StopBusy();
+    int BusyCount() const { return FBusyCount; }
+
+    // Subversion tasks and the automatic search (fm_main_tasks.cpp).
+    void ToolButton8Click();
+    void ToolButton7Click();
+    void inDOSBoxausfhren1Click();
+    void RunSvnTask(const QString& SubCommand, const QString& Title, bool Console);
+    void btnAutoSuchenClick();
+    void InitTasks();          // called at the end of the constructor
+    void StopBackgroundWork(); // called before the registry is written at close: ends running jobs
+    TTaskState* FTasks = nullptr; // owned as a QObject child; created by InitTasks
+
+    // HTML export (fm_main_export.cpp).
+    void ToolButton15Click();
+
+    // Closes the window as the user would, first closing any open modal dialog or message
+    // box; used for SIGTERM, SIGINT and the end of the session.
+    void RequestClose();
+    // Stops background work and writes the registry, once; errors are shown.
+    void FinishRun();
+    // Writes the registry now (when the session manager asks for the data to be saved).
+    void SaveRegistryNow();
+
+protected:
+    void done(int Result) override;
+    void keyPressEvent(QKeyEvent* Event) override;
+
+private:
+    void CreateComponents();
+    void CreateImages();
+    bool FRegistryLoaded = false;
+    bool FFinished = false;
+    int FBusyCount = 0;
+};
+
+// Shows the message of an exception that reached the application's handling.
+void HandleException(const std::exception& E);
+// Runs Handler and hands any exception to HandleException: used for every event handler so
+// that no exception passes through the toolkit's frames.
+template <typename F> void Guarded(F&& Handler) {
+    try {
+        Handler();
+    } catch (const std::exception& E) {
+        HandleException(E);
+    }
+}
