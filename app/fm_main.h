@@ -1,8 +1,8 @@
 // fm_main: the main window, which is at the same time the keeper of the project registry.
 #pragma once
 
-#include "../controls/KivForm.h"
-#include "../xmltree/kiv_XMLTreeView.h"
+#include "KivForm.h"
+#include "kiv_XMLTreeView.h"
 
 #include <QIcon>
 #include <QList>

@@ -1,0 +1,140 @@
+#include "fm_addgruppe.h"
+
+#include "fm_main.h"
+
+#include "kivButtonEdit.h"
+#include "kiv_XMLTreeView.h"
+#include "kiv_tools.h"
+
+#include <QDir>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+
+TfmNeueGruppe::TfmNeueGruppe(QWidget* Parent) : TKivForm(Parent) {
+    setWindowTitle(QStringLiteral("Neues Verzeichnis hinzufügen"));
+    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setModal(true);
+    setFixedSize(519, 104);
+
+    lbl1 = new QLabel(QStringLiteral("Name"), this);
+    lbl2 = new QLabel(QStringLiteral("Verzeichnis"), this);
+    edName = new QLineEdit(this);
+    edName->setFixedWidth(177);
+    edDir = new TkivDirectoryEdit(this);
+    edDir->setFixedWidth(393);
+    lbl1->setBuddy(edName);
+    lbl2->setBuddy(edDir);
+    btn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"),
+                           this);
+    btn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
+                           QStringLiteral("Abbrechen"), this);
+    btn1->setFixedSize(100, 25);
+    btn2->setFixedSize(100, 25);
+    btn1->setDefault(true);
+    btn2->setAutoDefault(false);
+
+    auto* Grid = new QGridLayout(this);
+    Grid->setContentsMargins(8, 6, 8, 8);
+    Grid->setHorizontalSpacing(8);
+    Grid->setVerticalSpacing(2);
+    Grid->addWidget(lbl1, 0, 0);
+    Grid->addWidget(edName, 1, 0, Qt::AlignLeft);
+    Grid->addWidget(lbl2, 2, 0);
+    Grid->addWidget(edDir, 3, 0, Qt::AlignLeft);
+    Grid->addWidget(btn1, 1, 1, Qt::AlignRight);
+    Grid->addWidget(btn2, 3, 1, Qt::AlignRight);
+    Grid->setColumnStretch(0, 1);
+    Grid->setRowStretch(4, 1);
+
+    connect(btn1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btn2, &QPushButton::clicked, this, &QDialog::reject);
+    edName->setFocus();
+    Loaded();
+}
+
+void TfmNeueGruppe::done(int Result) {
+    bool CanClose = true;
+    FClosingResult = Result;
+    if (Result == QDialog::Accepted) {
+        try {
+            KivFormCloseQuery(this, CanClose);
+        } catch (const std::exception& E) {
+            // The dialog stays open with all input kept; the focus is on the failing field.
+            HandleException(E);
+            CanClose = false;
+        }
+    }
+    if (CanClose)
+        TKivForm::done(Result);
+}
+
+void TfmNeueGruppe::KivFormCloseQuery(QObject* Sender, bool& CanClose) {
+    Q_UNUSED(Sender);
+    // Cancel, Escape and the close box close without a test.
+    CanClose = FClosingResult != QDialog::Accepted;
+    if (CanClose)
+        return;
+    CheckEntryField(edName);
+    CheckEntryField(edDir);
+    auto* Tree = static_cast<TkivXMLTreeView*>(ParentNode->treeWidget());
+    TXMLTreeNode* Node = Tree->AddChild(ParentNode, edName->text());
+    Node->XMLElement()->SetName(ElementNames[ekProject]);
+    Node->XMLElement()->SetAttribute(QStringLiteral("Name"), edName->text());
+    Node->XMLElement()->SetAttribute(QStringLiteral("Verzeichnis"), edDir->text());
+    CanClose = true;
+}
+
+bool PathsOverlap(const QString& A, const QString& B) {
+    if (A.isEmpty() || B.isEmpty())
+        return false;
+    // cleanPath drops trailing delimiters and doubled ones, and resolves "." and "..".
+    const QString PA = QDir::cleanPath(A), PB = QDir::cleanPath(B);
+    if (PA == PB)
+        return true;
+    auto Inside = [](const QString& Outer, const QString& Inner) {
+        const QString Prefix = Outer.endsWith(PathDelim) ? Outer : Outer + PathDelim;
+        return Inner.startsWith(Prefix);
+    };
+    return Inside(PA, PB) || Inside(PB, PA);
+}
+
+void TfmNeueGruppe::CheckEntryField(QWidget* Field) {
+    const QString Text = Field == edDir ? edDir->text() : edName->text();
+    QString Message = QStringLiteral("Das Feld darf nicht leer sein");
+    bool Passed = !Text.trimmed().isEmpty();
+    if (Passed && Field == edDir) {
+        Message = QStringLiteral("Das Verzeichnis existiert nicht");
+        Passed = DirExists(Text);
+    }
+    if (Passed && ParentNode) {
+        for (int i = 0; Passed && i < ParentNode->childCount(); ++i) {
+            auto* Child = static_cast<TXMLTreeNode*>(ParentNode->child(i));
+            if (Field == edDir) {
+                Message = QStringLiteral("Dieses Verzeichnis existiert schon");
+                Passed = !PathsOverlap(
+                    Child->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis")), Text);
+            } else {
+                Message = QStringLiteral("Diese Gruppe existiert schon");
+                Passed = UpperAZ(Child->Text()) != UpperAZ(Text);
+            }
+        }
+    }
+    if (!Passed) {
+        Field->setFocus();
+        throw EkivError(Message);
+    }
+}
+
+void ShowNewEntryDialog(TXMLTreeNode* Parent, const QString& Directory) {
+    QWidget* Owner = Parent && Parent->treeWidget() ? Parent->treeWidget()->window() : nullptr;
+    TfmNeueGruppe Dialog(Owner);
+    Dialog.ParentNode = Parent;
+    Dialog.edDir->setText(Directory);
+    if (Owner)
+        Dialog.move(Owner->geometry().center() - QPoint(519 / 2, 104 / 2));
+    Dialog.edName->setFocus();
+    Dialog.exec();
+}

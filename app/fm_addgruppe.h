@@ -1,0 +1,47 @@
+// fm_addgruppe: the dialog that enters one new project, a name and its working copy's folder.
+#pragma once
+
+#include "KivForm.h"
+
+#include <QString>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+class TXMLTreeNode;
+class TkivDirectoryEdit;
+
+class TfmNeueGruppe : public TKivForm {
+    Q_OBJECT
+public:
+    explicit TfmNeueGruppe(QWidget* Parent = nullptr);
+
+    QLabel* lbl1 = nullptr;
+    QLabel* lbl2 = nullptr;
+    QLineEdit* edName = nullptr;
+    TkivDirectoryEdit* edDir = nullptr;
+    QPushButton* btn1 = nullptr; // OK
+    QPushButton* btn2 = nullptr; // Cancel
+
+    // The container node under which the project is added; set before the dialog shows.
+    TXMLTreeNode* ParentNode = nullptr;
+
+    // With OK: checks both fields and adds the project; CanClose false keeps the dialog open.
+    void KivFormCloseQuery(QObject* Sender, bool& CanClose);
+    // Succeeds, or moves the focus to the field and raises the error that names the fault.
+    void CheckEntryField(QWidget* Field);
+
+protected:
+    void done(int Result) override;
+
+private:
+    int FClosingResult = QDialog::Rejected;
+};
+
+// The same folder, or one folder inside the other; trailing delimiters do not count, letter
+// case does (as on this platform's file systems).
+bool PathsOverlap(const QString& A, const QString& B);
+
+// Opens the dialog for Parent with Directory filled in; the dialog adds the project itself.
+void ShowNewEntryDialog(TXMLTreeNode* Parent, const QString& Directory);

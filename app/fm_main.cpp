@@ -1,0 +1,625 @@
+#include "fm_main.h"
+
+#include "fm_addgruppe.h"
+#include "kiv_appcore.h"
+#include "kiv_busy.h"
+
+#include "kiv_ContextMenu.h"
+#include "kiv_prompts.h"
+#include "kiv_single.h"
+#include "kiv_tools.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QFileSystemModel>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QShortcut>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QUrl>
+#include <QVBoxLayout>
+
+const QString ElementNames[3] = {QStringLiteral("SubVersion"), QStringLiteral("ProjektGruppe"),
+                                 QStringLiteral("Projekt")};
+
+QString LowerAZ(const QString& S) {
+    QString R = S;
+    for (QChar& C : R)
+        if (C >= u'A' && C <= u'Z')
+            C = QChar(C.unicode() + 32);
+    return R;
+}
+
+QString UpperAZ(const QString& S) {
+    QString R = S;
+    for (QChar& C : R)
+        if (C >= u'a' && C <= u'z')
+            C = QChar(C.unicode() - 32);
+    return R;
+}
+
+TElementKind GetElementKind(TXMLTreeNode* Node) {
+    if (!Node || !Node->XMLElement())
+        return ekProject;
+    const QString Name = LowerAZ(Node->XMLElement()->Name());
+    for (int i = 0; i < 3; ++i)
+        if (Name == LowerAZ(ElementNames[i]))
+            return static_cast<TElementKind>(i);
+    return ekProject;
+}
+
+namespace {
+// Keeps the busy indicator in the middle of the memo when the memo changes its size.
+class TCentreOnParent : public QObject {
+public:
+    TCentreOnParent(QWidget* Child, QWidget* Parent) : QObject(Child), FChild(Child) {
+        Parent->installEventFilter(this);
+    }
+    bool eventFilter(QObject* Watched, QEvent* Event) override {
+        if (Event->type() == QEvent::Resize || Event->type() == QEvent::Show) {
+            auto* P = static_cast<QWidget*>(Watched);
+            FChild->move((P->width() - FChild->width()) / 2, (P->height() - FChild->height()) / 2);
+        }
+        return false;
+    }
+
+private:
+    QWidget* FChild;
+};
+
+QFrame* MakeSeparator(int Width, QWidget* Parent) {
+    auto* F = new QFrame(Parent);
+    F->setFixedWidth(Width);
+    F->setFrameShape(QFrame::NoFrame);
+    auto* L = new QHBoxLayout(F);
+    L->setContentsMargins(0, 3, 0, 3);
+    auto* Line = new QFrame(F);
+    Line->setFrameShape(QFrame::VLine);
+    Line->setFrameShadow(QFrame::Sunken);
+    L->addWidget(Line, 0, Qt::AlignHCenter);
+    return F;
+}
+} // namespace
+
+TfmMain::TfmMain(QWidget* Parent) : TKivForm(Parent) {
+    InitAppResources();
+    CreateImages();
+    CreateComponents();
+    KivFormCreate();
+    OnAfterCreate = [this](QObject*) { Guarded([this] { KivFormAfterCreate(); }); };
+    Loaded();
+    InitTasks();
+}
+
+TfmMain::~TfmMain() {
+    // Tests and a program end without a close still write what was read; nothing may pass.
+    try {
+        FinishRun();
+    } catch (...) {
+    }
+}
+
+void TfmMain::CreateImages() {
+    static const char* const Names[8] = {"door",       "newproject", "search", "folder",
+                                         "folderopen", "book",       "delete", "globe"};
+    ImageList1.clear();
+    for (const char* N : Names)
+        ImageList1.append(QIcon(QStringLiteral(":/app/%1.png").arg(QLatin1String(N))));
+}
+
+void TfmMain::CreateComponents() {
+    setWindowTitle(QStringLiteral("Verwaltung von Subversion"));
+    setSizeGripEnabled(false);
+    setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    auto* Main = new QVBoxLayout(this);
+    Main->setContentsMargins(0, 0, 0, 0);
+    Main->setSpacing(0);
+
+    // Main tool bar.
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setIconSize(QSize(16, 16));
+    ToolBar1->setFixedHeight(26);
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setStyleSheet(
+        QStringLiteral("QToolBar#ToolBar1 { border: none; border-bottom: 1px solid palette(mid);"
+                       " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 palette(light),"
+                       " stop:1 palette(window)); spacing: 1px; padding: 0 2px; }"));
+    auto MakeButton = [this](QToolBar* Bar, int Image, const QString& Hint) {
+        auto* B = new QToolButton(Bar);
+        B->setAutoRaise(true);
+        B->setIcon(ImageList1.value(Image));
+        B->setToolTip(Hint);
+        B->setStatusTip(Hint);
+        B->setAccessibleName(Hint);
+        B->setFocusPolicy(Qt::NoFocus);
+        Bar->addWidget(B);
+        return B;
+    };
+    ToolButton1 = MakeButton(ToolBar1, 0, QStringLiteral("Programmende"));
+    ToolButton2 = MakeSeparator(50, ToolBar1);
+    ToolBar1->addWidget(ToolButton2);
+    ToolButton11 = MakeButton(ToolBar1, 3, QStringLiteral("Neue Gruppe hinzufügen"));
+    ToolButton4 = MakeButton(ToolBar1, 1, QStringLiteral("Neues Projekt hinzufügen"));
+    ToolButton5 = MakeSeparator(8, ToolBar1);
+    ToolBar1->addWidget(ToolButton5);
+    ToolButton13 = MakeButton(ToolBar1, 6, QStringLiteral("Eintrag löschen"));
+    ToolButton12 = MakeSeparator(8, ToolBar1);
+    ToolBar1->addWidget(ToolButton12);
+    btnAutoSuchen =
+        MakeButton(ToolBar1, 2, QStringLiteral("Automatisch nach SVN-Projekten suchen"));
+    ToolButton14 = MakeSeparator(8, ToolBar1);
+    ToolBar1->addWidget(ToolButton14);
+    ToolButton15 = MakeButton(ToolBar1, 7, QStringLiteral("Projekte als HTML ausgeben"));
+    Main->addWidget(ToolBar1);
+
+    Splitter1 = new QSplitter(Qt::Horizontal, this);
+    Splitter1->setChildrenCollapsible(false);
+    Splitter1->setHandleWidth(3);
+    Main->addWidget(Splitter1, 1);
+
+    // The registry tree.
+    lvDir = new TkivXMLTreeView(Splitter1);
+    lvDir->setObjectName(QStringLiteral("lvDir"));
+    lvDir->setHeaderHidden(true);
+    lvDir->setRootIsDecorated(false);
+    lvDir->setIndentation(19);
+    lvDir->setIconSize(QSize(16, 16));
+    lvDir->setDragEnabled(true);
+    lvDir->setAcceptDrops(true);
+    lvDir->setDropIndicatorShown(true);
+    lvDir->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvDir->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
+    lvDir->setContextMenuPolicy(Qt::CustomContextMenu);
+    {
+        // The selection stays visible when the tree has no focus.
+        QPalette Pal = lvDir->palette();
+        Pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                     Pal.color(QPalette::Active, QPalette::Highlight));
+        Pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     Pal.color(QPalette::Active, QPalette::HighlightedText));
+        lvDir->setPalette(Pal);
+    }
+    lvDir->SetImages(ImageList1);
+    lvDir->SetSortByText(true);
+    lvDir->setMinimumWidth(80);
+    Splitter1->addWidget(lvDir);
+
+    // The right-hand side.
+    pnl1 = new QWidget(Splitter1);
+    auto* Right = new QVBoxLayout(pnl1);
+    Right->setContentsMargins(4, 4, 4, 4);
+    Right->setSpacing(4);
+    auto* DirRow = new QHBoxLayout;
+    DirRow->setSpacing(4);
+    lbl1 = new QLabel(QStringLiteral("Verzeichnis"), pnl1);
+    edVerzeichnis = new QLineEdit(pnl1);
+    edVerzeichnis->setReadOnly(true);
+    edVerzeichnis->setFocusPolicy(Qt::ClickFocus); // no tab stop
+    edVerzeichnis->setMinimumWidth(120);
+    lbl1->setBuddy(edVerzeichnis);
+    btnOpenVerzeichnis = new QToolButton(pnl1);
+    btnOpenVerzeichnis->setAutoRaise(true);
+    btnOpenVerzeichnis->setFixedSize(23, 22);
+    {
+        QIcon Glyph;
+        Glyph.addFile(QStringLiteral(":/app/openfolder.png"), QSize(), QIcon::Normal);
+        Glyph.addFile(QStringLiteral(":/app/openfolder_disabled.png"), QSize(), QIcon::Disabled);
+        btnOpenVerzeichnis->setIcon(Glyph);
+    }
+    btnOpenVerzeichnis->setToolTip(QStringLiteral("Verzeichnis öffnen"));
+    btnOpenVerzeichnis->setEnabled(false);
+    DirRow->addWidget(lbl1);
+    DirRow->addWidget(edVerzeichnis, 1);
+    DirRow->addWidget(btnOpenVerzeichnis);
+    Right->addLayout(DirRow);
+
+    pag1 = new QTabWidget(pnl1);
+    pag1->setDocumentMode(false);
+    Right->addWidget(pag1, 1);
+
+    tab1 = new QWidget;
+    auto* TasksLayout = new QVBoxLayout(tab1);
+    TasksLayout->setContentsMargins(2, 2, 2, 2);
+    TasksLayout->setSpacing(2);
+    ToolBar2 = new QToolBar(tab1);
+    ToolBar2->setObjectName(QStringLiteral("ToolBar2"));
+    ToolBar2->setFixedHeight(29);
+    ToolBar2->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    ToolBar2->setStyleSheet(
+        QStringLiteral("QToolBar#ToolBar2 { border: none; background: transparent; spacing: 2px;"
+                       " padding-left: 5px; }"));
+    ToolButton8 = new QToolButton(ToolBar2);
+    ToolButton8->setText(QStringLiteral("Testen auf Änderungen"));
+    ToolButton8->setToolTip(QStringLiteral("Sind in der lokalen Version Anderungen vorhanden ?"));
+    ToolButton8->setFixedSize(125, 27);
+    ToolButton8->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    ToolBar2->addWidget(ToolButton8);
+    PopupMenu1 = new QMenu(this);
+    Ausfhren1 = PopupMenu1->addAction(QStringLiteral("Ausführen"));
+    inDOSBoxausfhren1 = PopupMenu1->addAction(QStringLiteral("in DOS-Box ausführen "));
+    ToolButton7 = new QToolButton(ToolBar2);
+    ToolButton7->setText(QStringLiteral("Aktualisieren"));
+    ToolButton7->setMenu(PopupMenu1);
+    ToolButton7->setPopupMode(QToolButton::MenuButtonPopup);
+    ToolButton7->setFixedSize(125, 27);
+    ToolButton7->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    ToolBar2->addWidget(ToolButton7);
+    Panel1 = new QWidget(ToolBar2);
+    Panel1->setFixedWidth(185);
+    auto* PanelLayout = new QHBoxLayout(Panel1);
+    PanelLayout->setContentsMargins(10, 0, 0, 0);
+    cbKurz = new QCheckBox(QStringLiteral("kurze Anzeige"), Panel1);
+    PanelLayout->addWidget(cbKurz);
+    ToolBar2->addWidget(Panel1);
+    TasksLayout->addWidget(ToolBar2);
+    mmExec = new QPlainTextEdit(tab1);
+    mmExec->setReadOnly(true);
+    mmExec->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmExec->setLineWrapMode(QPlainTextEdit::NoWrap);
+    mmExec->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    TasksLayout->addWidget(mmExec, 1);
+    avi = new TBusyIndicator(mmExec);
+    new TCentreOnParent(avi, mmExec);
+    avi->hide();
+    pag1->addTab(tab1, QStringLiteral("Aufgaben"));
+
+    tab2 = new QWidget;
+    auto* ShellLayout = new QVBoxLayout(tab2);
+    ShellLayout->setContentsMargins(2, 2, 2, 2);
+    lvShell = new QTreeView(tab2);
+    lvShell->setRootIsDecorated(false);
+    lvShell->setItemsExpandable(false);
+    lvShell->setSortingEnabled(true);
+    lvShell->setUniformRowHeights(true);
+    lvShell->setAlternatingRowColors(false);
+    ShellLayout->addWidget(lvShell);
+    pag1->addTab(tab2, QStringLiteral("Verzeichnis"));
+    pag1->setCurrentIndex(0);
+
+    Splitter1->addWidget(pnl1);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({185, 751 - 185 - 3});
+
+    SingleInstance1 = new TSingleInstance(this);
+    SingleInstance1->Loaded();
+
+    // Event bindings.
+    auto Bind = [this](QToolButton* B, void (TfmMain::*Handler)()) {
+        connect(B, &QToolButton::clicked, this,
+                [this, Handler] { Guarded([&] { (this->*Handler)(); }); });
+    };
+    Bind(ToolButton1, &TfmMain::ToolButton1Click);
+    Bind(ToolButton11, &TfmMain::ToolButton11Click);
+    Bind(ToolButton4, &TfmMain::ToolButton4Click);
+    Bind(ToolButton13, &TfmMain::ToolButton13Click);
+    Bind(ToolButton15, &TfmMain::ToolButton15Click);
+    Bind(btnAutoSuchen, &TfmMain::btnAutoSuchenClick);
+    Bind(ToolButton8, &TfmMain::ToolButton8Click);
+    Bind(ToolButton7, &TfmMain::ToolButton7Click);
+    Bind(btnOpenVerzeichnis, &TfmMain::btnOpenVerzeichnisClick);
+    connect(Ausfhren1, &QAction::triggered, this,
+            [this] { Guarded([this] { ToolButton7Click(); }); });
+    connect(inDOSBoxausfhren1, &QAction::triggered, this,
+            [this] { Guarded([this] { inDOSBoxausfhren1Click(); }); });
+    connect(cbKurz, &QCheckBox::clicked, this, [this] { Guarded([this] { cbKurzClick(); }); });
+    connect(edVerzeichnis, &QLineEdit::textChanged, this,
+            [this] { Guarded([this] { edVerzeichnisChange(); }); });
+
+    lvDir->OnChangeXML = [this](TkivXMLTreeView* S, TXMLTreeNode* N) { lvDirChangeXML(S, N); };
+    lvDir->OnEditing = [this](TkivXMLTreeView* S, TXMLTreeNode* N, bool& A) {
+        lvDirEditing(S, N, A);
+    };
+    lvDir->OnEdited = [this](TkivXMLTreeView* S, TXMLTreeNode* N, QString& T) {
+        lvDirEdited(S, N, T);
+    };
+    lvDir->OnDragOverXML = [this](TkivXMLTreeView* S, TXMLTreeNode* D, TXMLTreeNode* O, bool& A) {
+        lvDirDragOverXML(S, D, O, A);
+    };
+    lvDir->OnGetImageIndex = [this](TkivXMLTreeView* S, TXMLTreeNode* N, int& I) {
+        lvDirGetImageIndex(S, N, I);
+    };
+    // The selection may reach the tree as a new current item or as a new selection; either
+    // way the handler looks at the tree's own answer.
+    auto SelectionChanged = [this] { Guarded([this] { lvDirChange(lvDir, lvDir->Selected()); }); };
+    connect(lvDir, &QTreeWidget::currentItemChanged, this, SelectionChanged);
+    connect(lvDir, &QTreeWidget::itemSelectionChanged, this, SelectionChanged);
+    connect(lvDir, &QWidget::customContextMenuRequested, this, [this](const QPoint& Pos) {
+        Guarded([&] {
+            bool Handled = false;
+            lvDirContextPopup(Pos, Handled);
+        });
+    });
+    // Keyboard access to the tree commands.
+    auto* DelKey = new QShortcut(QKeySequence::Delete, lvDir);
+    DelKey->setContext(Qt::WidgetShortcut);
+    connect(DelKey, &QShortcut::activated, this,
+            [this] { Guarded([this] { ToolButton13Click(); }); });
+    auto* InsKey = new QShortcut(QKeySequence(Qt::Key_Insert), lvDir);
+    InsKey->setContext(Qt::WidgetShortcut);
+    connect(InsKey, &QShortcut::activated, this,
+            [this] { Guarded([this] { ToolButton4Click(); }); });
+    connect(lvShell, &QTreeView::activated, this, [this](const QModelIndex& Index) {
+        if (lvShellModel)
+            QDesktopServices::openUrl(QUrl::fromLocalFile(lvShellModel->filePath(Index)));
+    });
+
+    resize(751, 446);
+    if (QScreen* Screen = QGuiApplication::primaryScreen()) {
+        const QRect Avail = Screen->availableGeometry();
+        move(Avail.center() - QPoint(751 / 2, 446 / 2));
+    }
+    lvDir->setFocus();
+}
+
+void TfmMain::KivFormCreate() {
+    setWindowTitle(QStringLiteral("%1 (Version %2)")
+                       .arg(QStringLiteral("Verwaltung von Subversion"),
+                            GetFileVersionString(QCoreApplication::applicationFilePath())));
+}
+
+QString TfmMain::RegistryFileName() const {
+    return GetUserDataFolder(QStringLiteral("Subversion"), QStringLiteral("KelvaroSoft")) +
+           QStringLiteral("SubVersionVerzeichnisse.xml");
+}
+
+void TfmMain::KivFormAfterCreate() {
+    // A second instance quits before it gets here; should its queued quit come late, it
+    // still neither reads nor (see KivFormDestroy) writes the registry.
+    if (!SingleInstance1->FirstInstance())
+        return;
+    const QString FileName = RegistryFileName();
+    if (QFile::exists(FileName)) {
+        try {
+            lvDir->LoadFromFile(FileName);
+        } catch (const std::exception& E) {
+            // What the reader left is not the registry: show nothing of it, and never write
+            // it over the file.
+            lvDir->DeleteAllNodes();
+            throw EkivError(QStringLiteral("Die Projektliste \"%1\" konnte nicht gelesen werden:\n"
+                                           "%2\n\nDie Datei bleibt unverändert; Änderungen in "
+                                           "diesem Lauf werden nicht gespeichert.")
+                                .arg(FileName, QString::fromUtf8(E.what())));
+        }
+    }
+    if (lvDir->XMLItems()->TopCount() == 0) {
+        TXMLTreeNode* Root = lvDir->AddChild(nullptr, QStringLiteral("Projekte"));
+        Root->XMLElement()->SetName(ElementNames[ekRoot]);
+        Root->XMLElement()->SetAttribute(QStringLiteral("Beschreibung"),
+                                         QStringLiteral("Alle Subversionsprojekte verwalten"));
+    }
+    FRegistryLoaded = true;
+    lvDir->expandAll();
+    lvDir->SetSelected(lvDir->XMLItems()->TopNode(0));
+    lvDirChange(lvDir, lvDir->Selected());
+    const bool Kurz = lvDir->XMLItems()->RootElement()->GetBoolAttribute(QStringLiteral("Kurz"));
+    if (cbKurz->isChecked() != Kurz) {
+        cbKurz->setChecked(Kurz);
+        cbKurzClick();
+    }
+}
+
+void TfmMain::KivFormDestroy() {
+    if (!FRegistryLoaded || !SingleInstance1->FirstInstance())
+        return;
+    lvDir->SaveToFile(RegistryFileName());
+}
+
+void TfmMain::FinishRun() {
+    if (FFinished)
+        return;
+    FFinished = true;
+    try {
+        StopBackgroundWork();
+    } catch (const std::exception& E) {
+        HandleException(E);
+    }
+    KivFormDestroy();
+}
+
+void TfmMain::SaveRegistryNow() {
+    if (!FFinished)
+        KivFormDestroy();
+}
+
+void TfmMain::done(int Result) {
+    // The main window closes only once; what follows is the end of the program.
+    if (!FFinished)
+        Guarded([this] { FinishRun(); });
+    TKivForm::done(Result);
+}
+
+void TfmMain::keyPressEvent(QKeyEvent* Event) {
+    // A dialog closes on Escape; the main window does not.
+    if (Event->key() == Qt::Key_Escape && Event->modifiers() == Qt::NoModifier) {
+        Event->accept();
+        return;
+    }
+    TKivForm::keyPressEvent(Event);
+}
+
+void TfmMain::RequestClose() {
+    // Open dialogs and message boxes end first (as cancelled), so that their callers return
+    // before the window writes the registry.
+    if (QWidget* Modal = QApplication::activeModalWidget(); Modal && Modal != this) {
+        if (auto* Dialog = qobject_cast<QDialog*>(Modal))
+            Dialog->done(QDialog::Rejected);
+        else
+            Modal->close();
+        QTimer::singleShot(10, this, [this] { RequestClose(); });
+        return;
+    }
+    close();
+}
+
+void TfmMain::ToolButton1Click() {
+    close();
+}
+
+TXMLTreeNode* TfmMain::ContainerNode() const {
+    TXMLTreeNode* Node = lvDir->Selected();
+    while (Node && GetElementKind(Node) == ekProject)
+        Node = Node->ParentNode();
+    return Node;
+}
+
+void TfmMain::ToolButton11Click() {
+    QString Name;
+    if (!InputQuery(QStringLiteral("Neue Gruppe"), QStringLiteral("Name"), Name))
+        return;
+    TXMLTreeNode* Parent = ContainerNode();
+    if (!Parent)
+        return;
+    TXMLTreeNode* Node = lvDir->AddChild(Parent, Name);
+    Node->XMLElement()->SetName(ElementNames[ekGroup]);
+    Node->XMLElement()->SetAttribute(QStringLiteral("Name"), Name);
+    lvDir->scrollToItem(Node);
+}
+
+void TfmMain::ToolButton4Click() {
+    TXMLTreeNode* Parent = ContainerNode();
+    if (!Parent)
+        return;
+    ShowNewEntryDialog(Parent, QString());
+}
+
+void TfmMain::ToolButton13Click() {
+    TXMLTreeNode* Node = lvDir->Selected();
+    if (!Node || Node == lvDir->XMLItems()->TopNode(0))
+        return;
+    if (!AskYesNo(QStringLiteral("Eintrag %1 löschen").arg(Node->Text()), true))
+        return;
+    TXMLTreeNode* Next = nullptr;
+    if (QTreeWidgetItem* Parent = Node->parent()) {
+        const int Index = Parent->indexOfChild(Node);
+        Next = Index > 0 ? static_cast<TXMLTreeNode*>(Parent->child(Index - 1))
+                         : static_cast<TXMLTreeNode*>(Parent);
+    } else {
+        const int Index = lvDir->indexOfTopLevelItem(Node);
+        Next = Index > 0 ? static_cast<TXMLTreeNode*>(lvDir->topLevelItem(Index - 1)) : nullptr;
+    }
+    if (Next)
+        lvDir->SetSelected(Next);
+    lvDir->DeleteNode(Node);
+}
+
+void TfmMain::lvDirChangeXML(TkivXMLTreeView* Sender, TXMLTreeNode* Node) {
+    if (!Node || !Node->XMLElement())
+        return;
+    if (Node->XMLElement() == Sender->XMLItems()->RootElement())
+        Node->SetText(QStringLiteral("Projekte"));
+    else
+        Node->SetText(Node->XMLElement()->GetAttribute(QStringLiteral("NAME")));
+}
+
+void TfmMain::lvDirChange(TkivXMLTreeView* Sender, TXMLTreeNode* Node) {
+    Q_UNUSED(Sender);
+    if (!Node || !Node->XMLElement())
+        return;
+    const QString Dir = Node->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis"));
+    edVerzeichnis->setText(Dir);
+    if (Dir.isEmpty())
+        return;
+    if (!DirExists(Dir)) {
+        // A missing folder lists nothing (rather than the last folder or the file system).
+        lvShell->setModel(nullptr);
+        return;
+    }
+    if (!lvShellModel) {
+        lvShellModel = new QFileSystemModel(this);
+        lvShellModel->setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+    if (lvShell->model() != lvShellModel) {
+        lvShell->setModel(lvShellModel);
+        lvShell->header()->resizeSection(0, 220);
+        lvShell->sortByColumn(0, Qt::AscendingOrder);
+    }
+    lvShell->setRootIndex(lvShellModel->setRootPath(Dir));
+    QDir::setCurrent(Dir);
+}
+
+void TfmMain::lvDirEditing(TkivXMLTreeView* Sender, TXMLTreeNode* Node, bool& AllowEdit) {
+    AllowEdit = Node && Node != Sender->XMLItems()->TopNode(0);
+}
+
+void TfmMain::lvDirEdited(TkivXMLTreeView* Sender, TXMLTreeNode* Node, QString& S) {
+    Q_UNUSED(Sender);
+    if (!Node || !Node->XMLElement())
+        return;
+    if (!S.trimmed().isEmpty())
+        Node->XMLElement()->SetAttribute(QStringLiteral("Name"), S);
+    else
+        S = Node->XMLElement()->GetAttribute(QStringLiteral("Name")); // blanks store nothing
+}
+
+void TfmMain::lvDirDragOverXML(TkivXMLTreeView* Sender, TXMLTreeNode* Selected, TXMLTreeNode* Over,
+                               bool& Accept) {
+    Q_UNUSED(Sender);
+    Q_UNUSED(Selected);
+    Accept = Over && Over->XMLElement() && Over->XMLElement()->Name() != ElementNames[ekProject];
+}
+
+void TfmMain::lvDirGetImageIndex(TkivXMLTreeView* Sender, TXMLTreeNode* Node, int& ImageIndex) {
+    Q_UNUSED(Sender);
+    if (GetElementKind(Node) == ekProject)
+        ImageIndex = 5;
+    else
+        ImageIndex = Node->isExpanded() ? 4 : 3;
+}
+
+void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
+    Handled = !edVerzeichnis->text().isEmpty();
+    if (Handled)
+        ShowExplorerContextMenu(lvDir->viewport(), edVerzeichnis->text(), MousePos);
+}
+
+void TfmMain::cbKurzClick() {
+    if (TkivXmlElement* Root = lvDir->XMLItems()->RootElement())
+        Root->SetBoolAttribute(QStringLiteral("Kurz"), cbKurz->isChecked());
+}
+
+void TfmMain::edVerzeichnisChange() {
+    const QString Dir = edVerzeichnis->text();
+    btnOpenVerzeichnis->setEnabled(!Dir.isEmpty() && DirExists(Dir));
+}
+
+void TfmMain::btnOpenVerzeichnisClick() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(edVerzeichnis->text()));
+}
+
+void TfmMain::StartBusy() {
+    if (FBusyCount++ == 0) {
+        avi->show();
+        avi->raise();
+        avi->Play();
+    }
+}
+
+void TfmMain::StopBusy() {
+    if (FBusyCount == 0)
+        return;
+    if (--FBusyCount == 0) {
+        avi->Stop();
+        avi->hide();
+    }
+}

@@ -1,0 +1,26 @@
+// Program entry of kivSubversion.
+#include "fm_main.h"
+#include "kiv_appcore.h"
+
+#include "kiv_single.h"
+#include "kiv_tools.h"
+
+int main(int argc, char** argv) {
+    TkivApplication App(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kivSubversion"));
+    InitRoamingMarker();
+    InitAppResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/kivSubversion.png")));
+
+    int Result = 0;
+    {
+        TfmMain Main;
+        TShutdownWatcher Watcher(&Main);
+        // A second instance ends silently as soon as its event loop starts; it never shows.
+        if (Main.SingleInstance1->FirstInstance())
+            Main.show();
+        Result = App.exec();
+        Guarded([&Main] { Main.FinishRun(); });
+    }
+    return Result;
+}
