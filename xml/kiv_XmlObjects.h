@@ -84,6 +84,10 @@ private:
     QStringList FAttributes; // "Name=Value", in the order first set
     QString FName;
     bool FModified = false;
+    // Name lookup for elements with many attributes, so a hostile file with millions of
+    // attributes on one element cannot make reading quadratic; built on demand.
+    struct AttributeIndex;
+    mutable std::unique_ptr<AttributeIndex> FIndex;
 };
 
 // An element that owns its children: for code without a tree view (the command-line tool,
@@ -92,6 +96,7 @@ class TkivPlainXmlElement : public TkivXmlElement {
 public:
     TkivPlainXmlElement() = default;
     explicit TkivPlainXmlElement(TkivPlainXmlElement* Parent) : FParent(Parent) {}
+    ~TkivPlainXmlElement() override; // iterative: a tree 100,000 levels deep must not overflow
     int ChildCount() const override;
     TkivXmlElement* GetChild(int Index) const override; // EListError outside the children
     TkivXmlElement* GetParent() const override;
@@ -100,6 +105,7 @@ public:
     void DeleteChild(int Index) override;
 
 private:
+    void DestroyChildren();
     TkivPlainXmlElement* FParent = nullptr;
     std::vector<std::unique_ptr<TkivPlainXmlElement>> FChildren;
 };
@@ -112,6 +118,12 @@ public:
 
     void LoadFromFile(const QString& FileName);     // EFileError, EkivXmlException
     void LoadFromStrings(const QStringList& Lines); // EkivXmlException
+    // The bytes of a file, decoded as LoadFromFile decodes them (byte-order mark, else
+    // Windows-1252; a NUL ends the text). EkivXmlException.
+    void LoadFromBytes(const QByteArray& Data);
+
+private:
+    void Parse(QString& Text);
 };
 
 // Reads a document into a plain element tree; Root() holds the document element.
@@ -120,9 +132,14 @@ public:
     TkivXmlElement* CreateElement(TkivXmlElement* Parent, const QString& Name) override;
     TkivPlainXmlElement* Root() const { return FRoot.get(); }
     std::unique_ptr<TkivPlainXmlElement> TakeRoot() { return std::move(FRoot); }
+    // Further top-level elements after the first, in document order.
+    const std::vector<std::unique_ptr<TkivPlainXmlElement>>& OtherTopLevel() const {
+        return FOthers;
+    }
 
 private:
     std::unique_ptr<TkivPlainXmlElement> FRoot;
+    std::vector<std::unique_ptr<TkivPlainXmlElement>> FOthers;
 };
 
 QString DecodeXmlText(const QString& Text);

@@ -1,0 +1,895 @@
+#include "kiv_XmlObjects.h"
+
+#include <QFile>
+#include <QHash>
+#include <QSaveFile>
+
+#include <algorithm>
+
+// ---------------------------------------------------------------------------------------------
+// Exceptions
+
+EkivError::EkivError(const QString& Message) : std::runtime_error(Message.toUtf8().toStdString()) {}
+
+EkivXmlException::EkivXmlException()
+    : EkivError(QStringLiteral("Das XML-Dokument ist fehlerhaft")) {}
+
+EListError::EListError(int Index)
+    : EkivError(QStringLiteral("Listenindex überschreitet das Maximum (%1)").arg(Index)) {}
+
+EAbstractError::EAbstractError() : EkivError(QStringLiteral("Abstrakter Fehler")) {}
+
+EFileError::EFileError(const QString& Message) : EkivError(Message) {}
+
+void RaiseXmlError() {
+    throw EkivXmlException();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TkivXmlElement
+
+namespace {
+
+// Below this many attributes a linear scan is cheaper than keeping an index.
+constexpr int IndexThreshold = 16;
+
+QStringView NamePart(const QString& Entry) {
+    const qsizetype Eq = Entry.indexOf(QLatin1Char('='));
+    return Eq < 0 ? QStringView(Entry) : QStringView(Entry).left(Eq);
+}
+
+} // namespace
+
+struct TkivXmlElement::AttributeIndex {
+    QHash<QString, int> FirstOf; // case-folded name -> index of its first entry
+};
+
+TkivXmlElement::TkivXmlElement() = default;
+TkivXmlElement::~TkivXmlElement() = default;
+
+int TkivXmlElement::ChildCount() const {
+    return 0;
+}
+TkivXmlElement* TkivXmlElement::GetChild(int) const {
+    return nullptr;
+}
+TkivXmlElement* TkivXmlElement::GetParent() const {
+    return nullptr;
+}
+void TkivXmlElement::Change() {}
+
+void TkivXmlElement::Clear() {
+    FAttributes.clear();
+    FIndex.reset();
+    NotifyChange();
+}
+
+TkivXmlElement* TkivXmlElement::AddChild(const QString&) {
+    throw EAbstractError();
+}
+void TkivXmlElement::DeleteChild(int) {
+    throw EAbstractError();
+}
+
+void TkivXmlElement::SetName(const QString& Value) {
+    if (Value == FName)
+        return;
+    FName = Value;
+    NotifyChange();
+}
+
+int TkivXmlElement::FindAttribute(const QString& Name) const {
+    const int Count = int(FAttributes.size());
+    if (Count <= IndexThreshold) {
+        for (int I = 0; I < Count; ++I)
+            if (NamePart(FAttributes.at(I)).compare(Name, Qt::CaseInsensitive) == 0)
+                return I;
+        return -1;
+    }
+    if (!FIndex) {
+        FIndex = std::make_unique<AttributeIndex>();
+        FIndex->FirstOf.reserve(Count);
+        for (int I = 0; I < Count; ++I)
+            FIndex->FirstOf.insert(NamePart(FAttributes.at(I)).toString().toCaseFolded(), I);
+        // insert() keeps the last; the first entry of a name must win
+        for (int I = Count - 1; I >= 0; --I)
+            FIndex->FirstOf[NamePart(FAttributes.at(I)).toString().toCaseFolded()] = I;
+    }
+    return FIndex->FirstOf.value(Name.toCaseFolded(), -1);
+}
+
+QString TkivXmlElement::GetAttribute(const QString& Name) const {
+    const int I = FindAttribute(Name);
+    if (I < 0)
+        return QString();
+    const QString& Entry = FAttributes.at(I);
+    return Entry.mid(Entry.indexOf(QLatin1Char('=')) + 1);
+}
+
+bool TkivXmlElement::HasAttribute(const QString& Name) const {
+    return !GetAttribute(Name).isEmpty();
+}
+
+void TkivXmlElement::SetAttribute(const QString& Name, const QString& Value) {
+    if (GetAttribute(Name) == Value)
+        return;
+    int I = FindAttribute(Name);
+    if (!Value.isEmpty()) {
+        QString Entry;
+        Entry.reserve(Name.size() + 1 + Value.size());
+        Entry += Name;
+        Entry += QLatin1Char('=');
+        Entry += Value;
+        if (I < 0) {
+            FAttributes.append(std::move(Entry));
+            if (FIndex) {
+                const QString Key = NamePart(FAttributes.constLast()).toString().toCaseFolded();
+                if (!FIndex->FirstOf.contains(Key))
+                    FIndex->FirstOf.insert(Key, int(FAttributes.size()) - 1);
+            }
+        } else {
+            FAttributes[I] = std::move(Entry);
+        }
+    } else if (I >= 0) {
+        FAttributes.removeAt(I);
+        FIndex.reset(); // positions behind I moved
+    }
+    NotifyChange();
+    FModified = true;
+}
+
+bool TkivXmlElement::GetBoolAttribute(const QString& Name) const {
+    return GetAttribute(Name) == QLatin1String("True");
+}
+
+void TkivXmlElement::SetBoolAttribute(const QString& Name, bool Value) {
+    SetAttribute(Name, Value ? QStringLiteral("True") : QString());
+}
+
+int TkivXmlElement::AttributeCount() const {
+    return int(FAttributes.size());
+}
+
+QString TkivXmlElement::AttributeName(int Index) const {
+    if (Index < 0 || Index >= FAttributes.size())
+        throw EListError(Index);
+    return NamePart(FAttributes.at(Index)).toString();
+}
+
+void TkivXmlElement::NotifyChange() {
+    if (UpdateCount > 0)
+        return;
+    Change();
+    UpdateCount = 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TkivPlainXmlElement
+
+TkivPlainXmlElement::~TkivPlainXmlElement() {
+    DestroyChildren();
+}
+
+void TkivPlainXmlElement::DestroyChildren() {
+    // Unlink the subtree level by level so that no destructor recurses.
+    std::vector<std::unique_ptr<TkivPlainXmlElement>> Work = std::move(FChildren);
+    FChildren.clear();
+    while (!Work.empty()) {
+        std::unique_ptr<TkivPlainXmlElement> E = std::move(Work.back());
+        Work.pop_back();
+        for (auto& C : E->FChildren)
+            Work.push_back(std::move(C));
+        E->FChildren.clear();
+    }
+}
+
+int TkivPlainXmlElement::ChildCount() const {
+    return int(FChildren.size());
+}
+
+TkivXmlElement* TkivPlainXmlElement::GetChild(int Index) const {
+    if (Index < 0 || size_t(Index) >= FChildren.size())
+        throw EListError(Index);
+    return FChildren[size_t(Index)].get();
+}
+
+TkivXmlElement* TkivPlainXmlElement::GetParent() const {
+    return FParent;
+}
+
+void TkivPlainXmlElement::Clear() {
+    DestroyChildren();
+    TkivXmlElement::Clear();
+}
+
+TkivXmlElement* TkivPlainXmlElement::AddChild(const QString& Name) {
+    auto Child = std::make_unique<TkivPlainXmlElement>(this);
+    Child->SetName(Name);
+    FChildren.push_back(std::move(Child));
+    return FChildren.back().get();
+}
+
+void TkivPlainXmlElement::DeleteChild(int Index) {
+    if (Index < 0 || size_t(Index) >= FChildren.size())
+        return;
+    std::unique_ptr<TkivPlainXmlElement> Gone = std::move(FChildren[size_t(Index)]);
+    FChildren.erase(FChildren.begin() + Index);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Windows-1252
+
+namespace {
+
+// Code points of the bytes 0x80..0x9F; 0 where Windows-1252 defines no character.
+constexpr char16_t Cp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+// The byte for a character, or -1 if Windows-1252 cannot hold it.
+inline int Cp1252Byte(char16_t C) {
+    if (C < 0x80 || (C >= 0xA0 && C <= 0xFF))
+        return C;
+    for (int I = 0; I < 32; ++I)
+        if (Cp1252High[I] == C)
+            return 0x80 + I;
+    return -1;
+}
+
+inline QChar Cp1252Char(unsigned char B) {
+    if (B >= 0x80 && B < 0xA0) {
+        const char16_t C = Cp1252High[B - 0x80];
+        // Undefined bytes stand for the control character of the same number, as Windows
+        // reads them.
+        return QChar(C ? C : char16_t(B));
+    }
+    return QChar(char16_t(B));
+}
+
+void AppendDecimal(QString& Out, uint Value) {
+    char Buf[16];
+    int N = 0;
+    do {
+        Buf[N++] = char('0' + Value % 10);
+        Value /= 10;
+    } while (Value);
+    while (N)
+        Out += QLatin1Char(Buf[--N]);
+}
+
+} // namespace
+
+QString ReferenceNonWindows1252(const QString& Text) {
+    const qsizetype N = Text.size();
+    const QChar* D = Text.constData();
+    qsizetype I = 0;
+    while (I < N && Cp1252Byte(D[I].unicode()) >= 0)
+        ++I;
+    if (I == N)
+        return Text;
+    QString Out;
+    Out.reserve(N + 16);
+    Out.append(D, I);
+    for (; I < N; ++I) {
+        const char16_t C = D[I].unicode();
+        if (Cp1252Byte(C) >= 0) {
+            Out += QChar(C);
+            continue;
+        }
+        uint Code = C;
+        if (QChar::isHighSurrogate(C) && I + 1 < N && D[I + 1].isLowSurrogate()) {
+            Code = QChar::surrogateToUcs4(C, D[I + 1].unicode());
+            ++I;
+        }
+        Out += QLatin1String("&#");
+        AppendDecimal(Out, Code);
+        Out += QLatin1Char(';');
+    }
+    return Out;
+}
+
+QByteArray EncodeWindows1252(const QString& Text) {
+    QByteArray Out(Text.size(), Qt::Uninitialized);
+    char* O = Out.data();
+    const QChar* D = Text.constData();
+    for (qsizetype I = 0, N = Text.size(); I < N; ++I) {
+        const int B = Cp1252Byte(D[I].unicode());
+        O[I] = B >= 0 ? char(B) : '?';
+    }
+    return Out;
+}
+
+QString DecodeWindows1252(const QByteArray& Bytes) {
+    QString Out(Bytes.size(), Qt::Uninitialized);
+    QChar* O = Out.data();
+    const unsigned char* D = reinterpret_cast<const unsigned char*>(Bytes.constData());
+    for (qsizetype I = 0, N = Bytes.size(); I < N; ++I)
+        O[I] = Cp1252Char(D[I]);
+    return Out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text operations
+
+QString DecodeXmlText(const QString& Text) {
+    qsizetype Amp = Text.indexOf(QLatin1Char('&'));
+    if (Amp < 0)
+        return Text;
+    const QChar* D = Text.constData();
+    const qsizetype N = Text.size();
+    QString Out;
+    Out.reserve(N);
+    Out.append(D, Amp);
+    qsizetype I = Amp;
+    auto Matches = [&](qsizetype At, QLatin1String Ref) {
+        return N - At >= Ref.size() &&
+               QStringView(D + At, Ref.size()).compare(Ref, Qt::CaseInsensitive) == 0;
+    };
+    while (I < N) {
+        const QChar C = D[I];
+        if (C != QLatin1Char('&')) {
+            Out += C;
+            ++I;
+            continue;
+        }
+        static const struct {
+            QLatin1String Ref;
+            char Char;
+        } Entities[] = {{QLatin1String("&quot;"), '"'},
+                        {QLatin1String("&amp;"), '&'},
+                        {QLatin1String("&apos;"), '\''},
+                        {QLatin1String("&lt;"), '<'},
+                        {QLatin1String("&gt;"), '>'}};
+        bool Done = false;
+        for (const auto& E : Entities) {
+            if (Matches(I, E.Ref)) {
+                Out += QLatin1Char(E.Char);
+                I += E.Ref.size();
+                Done = true;
+                break;
+            }
+        }
+        if (Done)
+            continue;
+        // Numeric references, which the writer uses for characters Windows-1252 cannot hold.
+        if (I + 1 < N && D[I + 1] == QLatin1Char('#')) {
+            qsizetype J = I + 2;
+            const bool Hex = J < N && (D[J] == QLatin1Char('x') || D[J] == QLatin1Char('X'));
+            if (Hex)
+                ++J;
+            const qsizetype DigitsStart = J;
+            uint Code = 0;
+            bool TooBig = false;
+            while (J < N) {
+                const char16_t Ch = D[J].unicode();
+                int V;
+                if (Ch >= '0' && Ch <= '9')
+                    V = Ch - '0';
+                else if (Hex && Ch >= 'a' && Ch <= 'f')
+                    V = Ch - 'a' + 10;
+                else if (Hex && Ch >= 'A' && Ch <= 'F')
+                    V = Ch - 'A' + 10;
+                else
+                    break;
+                Code = Code * (Hex ? 16 : 10) + uint(V);
+                if (Code > 0x10FFFF) { // keep scanning, stay bounded
+                    TooBig = true;
+                    Code = 0x110000;
+                }
+                ++J;
+            }
+            if (J > DigitsStart && J < N && D[J] == QLatin1Char(';') && !TooBig && Code != 0) {
+                if (Code >= 0x10000) {
+                    Out += QChar(QChar::highSurrogate(Code));
+                    Out += QChar(QChar::lowSurrogate(Code));
+                } else {
+                    Out += QChar(char16_t(Code));
+                }
+                I = J + 1;
+                continue;
+            }
+        }
+        Out += C;
+        ++I;
+    }
+    return Out;
+}
+
+QString EncodeXmlText(const QString& Text) {
+    const QChar* D = Text.constData();
+    const qsizetype N = Text.size();
+    qsizetype I = 0;
+    for (; I < N; ++I) {
+        const char16_t C = D[I].unicode();
+        if (C == '"' || C == '&' || C == '\'' || C == '<' || C == '>' || C == '\r')
+            break;
+    }
+    if (I == N)
+        return Text;
+    QString Out;
+    Out.reserve(N + 16);
+    Out.append(D, I);
+    for (; I < N; ++I) {
+        const char16_t C = D[I].unicode();
+        switch (C) {
+        case '"':
+            Out += QLatin1String("&quot;");
+            break;
+        case '&':
+            Out += QLatin1String("&amp;");
+            break;
+        case '\'':
+            Out += QLatin1String("&apos;");
+            break;
+        case '<':
+            Out += QLatin1String("&lt;");
+            break;
+        case '>':
+            Out += QLatin1String("&gt;");
+            break;
+        case '\r':
+            Out += QLatin1Char('\r');
+            if (I + 1 < N && D[I + 1] == QLatin1Char('\n'))
+                ++I; // CR LF becomes a single CR
+            break;
+        default:
+            Out += QChar(C);
+        }
+    }
+    return Out;
+}
+
+QString MakeXmlName(const QString& Name) {
+    if (Name.isEmpty())
+        return QStringLiteral("Item");
+    QString Out = Name;
+    QChar* D = nullptr;
+    for (qsizetype I = 0, N = Out.size(); I < N; ++I) {
+        switch (Out.at(I).unicode()) {
+        case ' ':
+        case ',':
+        case '.':
+        case '/':
+        case ':':
+        case ';':
+        case '\\':
+        case 0xC4:
+        case 0xD6:
+        case 0xDC:
+        case 0xE4:
+        case 0xF6:
+        case 0xFC:
+            if (!D)
+                D = Out.data();
+            D[I] = QLatin1Char('_');
+            break;
+        default:
+            break;
+        }
+    }
+    return Out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reader
+
+namespace {
+
+// The decoded file text as LoadFromStrings would see it after joining the lines with CR LF
+// and blanking TAB, CR and LF: every line break (CR LF, CR, LF) becomes two spaces.
+QString PrepareFileText(const QChar* D, qsizetype N) {
+    QString Out;
+    Out.reserve(N + N / 64 + 2);
+    for (qsizetype I = 0; I < N; ++I) {
+        const QChar C = D[I];
+        const char16_t U = C.unicode();
+        if (U == 0)
+            break; // a NUL ends the text
+        if (U == '\r') {
+            Out += QLatin1String("  ");
+            if (I + 1 < N && D[I + 1].unicode() == '\n')
+                ++I;
+        } else if (U == '\n') {
+            Out += QLatin1String("  ");
+        } else if (U == '\t') {
+            Out += QLatin1Char(' ');
+        } else {
+            Out += C;
+        }
+    }
+    return Out;
+}
+
+// The first occurrence of a pattern in a text that only ever loses occurrences (blanking
+// with spaces, which the patterns do not contain): the search resumes where the last one
+// stood, so repeated "first occurrence in the whole text" searches stay linear.
+class FirstOccurrence {
+public:
+    FirstOccurrence(const QString& Text, QLatin1String Pattern) : FText(Text), FPattern(Pattern) {}
+    qsizetype Find() {
+        if (FAt == -2)
+            return -1;
+        if (FAt >= 0 && QStringView(FText).mid(FAt).startsWith(FPattern))
+            return FAt;
+        FAt = FText.indexOf(FPattern, FAt < 0 ? 0 : FAt);
+        if (FAt < 0)
+            FAt = -2;
+        return FAt < 0 ? -1 : FAt;
+    }
+
+private:
+    const QString& FText;
+    QLatin1String FPattern;
+    qsizetype FAt = -1;
+};
+
+} // namespace
+
+void TCustomXmlReader::LoadFromFile(const QString& FileName) {
+    QFile F(FileName);
+    if (!F.open(QIODevice::ReadOnly))
+        throw EFileError(QStringLiteral("Datei kann nicht geöffnet werden: %1 (%2)")
+                             .arg(FileName, F.errorString()));
+    QByteArray Data = F.readAll();
+    if (F.error() != QFileDevice::NoError)
+        throw EFileError(QStringLiteral("Datei kann nicht gelesen werden: %1 (%2)")
+                             .arg(FileName, F.errorString()));
+    F.close();
+    LoadFromBytes(Data);
+}
+
+void TCustomXmlReader::LoadFromBytes(const QByteArray& Data) {
+    const auto* B = reinterpret_cast<const unsigned char*>(Data.constData());
+    const qsizetype N = Data.size();
+    QString Text;
+    if (N >= 3 && B[0] == 0xEF && B[1] == 0xBB && B[2] == 0xBF) {
+        const QString U = QString::fromUtf8(Data.constData() + 3, N - 3);
+        Text = PrepareFileText(U.constData(), U.size());
+    } else if (N >= 2 && ((B[0] == 0xFF && B[1] == 0xFE) || (B[0] == 0xFE && B[1] == 0xFF))) {
+        const bool Little = B[0] == 0xFF;
+        const qsizetype Units = (N - 2) / 2;
+        QString U(Units, Qt::Uninitialized);
+        QChar* O = U.data();
+        for (qsizetype I = 0; I < Units; ++I) {
+            const unsigned char A = B[2 + 2 * I], Z = B[3 + 2 * I];
+            O[I] = QChar(char16_t(Little ? (A | (Z << 8)) : ((A << 8) | Z)));
+        }
+        Text = PrepareFileText(U.constData(), U.size());
+    } else {
+        // Windows-1252, decoded and prepared in one pass.
+        Text.reserve(N + N / 64 + 2);
+        for (qsizetype I = 0; I < N; ++I) {
+            const unsigned char C = B[I];
+            if (C == 0)
+                break;
+            if (C == '\r') {
+                Text += QLatin1String("  ");
+                if (I + 1 < N && B[I + 1] == '\n')
+                    ++I;
+            } else if (C == '\n') {
+                Text += QLatin1String("  ");
+            } else if (C == '\t') {
+                Text += QLatin1Char(' ');
+            } else {
+                Text += Cp1252Char(C);
+            }
+        }
+    }
+    // Every line is followed by CR LF when the lines are joined; the trailing blanks this adds
+    // cannot change the parse, so they are left out.
+    Parse(Text);
+}
+
+void TCustomXmlReader::LoadFromStrings(const QStringList& Lines) {
+    QString Text;
+    qsizetype Size = 0;
+    for (const QString& L : Lines)
+        Size += L.size() + 2;
+    Text.reserve(Size);
+    for (const QString& L : Lines) {
+        Text += L;
+        Text += QLatin1String("\r\n");
+    }
+    QChar* D = Text.data();
+    for (qsizetype I = 0, N = Text.size(); I < N; ++I) {
+        const char16_t U = D[I].unicode();
+        if (U == '\t' || U == '\n' || U == '\r')
+            D[I] = QLatin1Char(' ');
+    }
+    Parse(Text);
+}
+
+void TCustomXmlReader::Parse(QString& Text) {
+    // Positions are 0-based here; Lim is one past the last character that is not a space.
+    const qsizetype Len = Text.size();
+    const QChar* D = Text.constData();
+    qsizetype Lim = Len;
+    while (Lim > 1 && D[Lim - 1] == QLatin1Char(' '))
+        --Lim;
+    qsizetype Pos = 0;
+    // The prolog compares with the last non-space position as its end.
+    auto SkipPrologSpaces = [&] {
+        while (Pos < Lim - 1 && D[Pos] == QLatin1Char(' '))
+            ++Pos;
+    };
+    SkipPrologSpaces();
+
+    std::vector<TkivXmlElement*> Stack;
+    TkivXmlElement* Root = nullptr;
+    auto Pop = [&] {
+        if (Stack.empty())
+            RaiseXmlError();
+        TkivXmlElement* E = Stack.back();
+        Stack.pop_back();
+        return E;
+    };
+
+    try {
+        // Leading comment.
+        if (Pos + 8 < Lim && D[Pos] == QLatin1Char('<') &&
+            QStringView(D + Pos, 4) == QLatin1String("<!--")) {
+            const qsizetype Close = Text.indexOf(QLatin1String("-->"), Pos + 4);
+            if (Close < 0)
+                RaiseXmlError();
+            Pos = Close + 3;
+            SkipPrologSpaces();
+        }
+        // Declarations and other "<?xml" instructions.
+        bool DeclarationSeen = false;
+        {
+            FirstOccurrence Decl(Text, QLatin1String("<?xml"));
+            FirstOccurrence EndPi(Text, QLatin1String("?>"));
+            while (Decl.Find() == Pos) {
+                const qsizetype Start = Pos;
+                DeclarationSeen = true;
+                const qsizetype Q = EndPi.Find();
+                if (Q < 0)
+                    RaiseXmlError();
+                Pos = Q + 2;
+                if (Q + 2 > Start) {
+                    QChar* W = Text.data(); // detached already: the text is ours
+                    D = W;
+                    std::fill(W + Start, W + Q + 2, QLatin1Char(' '));
+                }
+                SkipPrologSpaces();
+            }
+        }
+        if (!DeclarationSeen)
+            RaiseXmlError();
+
+        D = Text.constData();
+        auto ReadUpTo = [&](auto Stop) {
+            const qsizetype From = Pos;
+            while (Pos < Lim && !Stop(D[Pos].unicode()))
+                ++Pos;
+            return QStringView(D + From, Pos - From);
+        };
+        auto LookAheadUpTo = [&](auto Stop) {
+            qsizetype P = Pos;
+            while (P < Lim && !Stop(D[P].unicode()))
+                ++P;
+            return QStringView(D + Pos, P - Pos);
+        };
+        auto IsSpaceOrGt = [](char16_t C) { return C == ' ' || C == '>'; };
+        auto IsGt = [](char16_t C) { return C == '>'; };
+        auto IsLt = [](char16_t C) { return C == '<'; };
+
+        QString AttrName, AttrValue;
+        while (Pos < Lim) {
+            const char16_t C = D[Pos].unicode();
+            if (C == ' ') {
+                ++Pos;
+            } else if (C == '>') {
+                if (Pos > 0 && D[Pos - 1] == QLatin1Char('/'))
+                    Pop();
+                ++Pos;
+            } else if (C == '<') {
+                const QStringView Tag = ReadUpTo(IsSpaceOrGt);
+                if (Tag.startsWith(QLatin1String("</"))) {
+                    TkivXmlElement* E = Pop();
+                    const QString& N = E->Name();
+                    if (Tag.size() != N.size() + 2 || Tag.mid(2) != QStringView(N))
+                        RaiseXmlError();
+                    continue;
+                }
+                QStringView NameView = Tag.mid(1);
+                const bool SelfClosed = NameView.endsWith(QLatin1Char('/'));
+                if (SelfClosed)
+                    NameView.chop(1);
+                const QString Name = NameView.toString();
+
+                // Text element: <Name>text</Name> becomes an attribute of the enclosing
+                // element. A self-closed tag has no text and no end tag of its own.
+                if (!SelfClosed) {
+                    const QStringView Rest = LookAheadUpTo(IsGt);
+                    if (std::all_of(Rest.begin(), Rest.end(),
+                                    [](QChar Ch) { return Ch.unicode() <= 32; })) {
+                        const qsizetype Saved = Pos;
+                        Pos += Rest.size();
+                        if (Pos < Lim)
+                            ++Pos;
+                        const QStringView TextPart = ReadUpTo(IsLt);
+                        const QStringView Close = ReadUpTo(IsGt);
+                        if (Close.size() == Name.size() + 2 &&
+                            Close.startsWith(QLatin1String("</")) &&
+                            Close.mid(2) == QStringView(Name)) {
+                            if (Stack.empty() || Stack.back()->HasAttribute(Name))
+                                RaiseXmlError();
+                            Stack.back()->SetAttribute(Name, TextPart.toString());
+                            ++Pos;
+                            continue;
+                        }
+                        Pos = Saved;
+                    }
+                }
+
+                TkivXmlElement* Parent = Stack.empty() ? nullptr : Stack.back();
+                TkivXmlElement* E = CreateElement(Parent, Name);
+                if (!Root)
+                    Root = E;
+                E->SetName(Name);
+                Stack.push_back(E);
+
+                // Attributes, up to the '>' that the main loop then handles.
+                const QStringView Attrs = ReadUpTo(IsGt);
+                AttrName.clear();
+                AttrValue.clear();
+                bool AfterEquals = false, InQuotes = false;
+                for (const QChar Ch : Attrs) {
+                    const char16_t U = Ch.unicode();
+                    if (U == '"') {
+                        InQuotes = !InQuotes;
+                        if (!InQuotes) {
+                            E->SetAttribute(AttrName, DecodeXmlText(AttrValue));
+                            AttrName.clear();
+                            AttrValue.clear();
+                            AfterEquals = false;
+                        }
+                    } else if (U == '=') {
+                        if (!AfterEquals)
+                            AfterEquals = true;
+                        else if (InQuotes)
+                            AttrValue += Ch;
+                    } else if (!AfterEquals) {
+                        if (U != ' ')
+                            AttrName += Ch;
+                    } else if (InQuotes) {
+                        AttrValue += Ch;
+                    }
+                }
+            } else {
+                RaiseXmlError();
+            }
+        }
+        if (!Stack.empty())
+            RaiseXmlError();
+    } catch (...) {
+        if (Root)
+            Root->Clear();
+        throw;
+    }
+}
+
+TkivXmlElement* TPlainXmlReader::CreateElement(TkivXmlElement* Parent, const QString& Name) {
+    if (Parent)
+        return Parent->AddChild(Name);
+    auto E = std::make_unique<TkivPlainXmlElement>();
+    E->SetName(Name);
+    TkivPlainXmlElement* Raw = E.get();
+    if (!FRoot)
+        FRoot = std::move(E);
+    else
+        FOthers.push_back(std::move(E));
+    return Raw;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writer
+
+namespace {
+
+void AppendStartOrLeaf(QString& Line, TkivXmlElement* E, int Indent, bool Leaf) {
+    int Spaces = 0;
+    while (Spaces < Indent)
+        Spaces += 2;
+    Line.reserve(Spaces + 64);
+    Line.fill(QLatin1Char(' '), Spaces);
+    Line += QLatin1Char('<');
+    Line += MakeXmlName(E->Name());
+    for (int I = 0, N = E->AttributeCount(); I < N; ++I) {
+        const QString AName = E->AttributeName(I);
+        Line += QLatin1Char(' ');
+        Line += MakeXmlName(AName);
+        Line += QLatin1String("=\"");
+        Line += ReferenceNonWindows1252(EncodeXmlText(E->GetAttribute(AName)));
+        Line += QLatin1Char('"');
+    }
+    Line += Leaf ? QLatin1String("/>") : QLatin1String(">");
+}
+
+} // namespace
+
+void TCustomXmlWriter::WriteElement(TkivXmlElement* Element, QStringList& Lines, int Indent) {
+    if (!Element)
+        return;
+    // Depth-first, pre-order, with an explicit stack: trees of any depth.
+    struct Frame {
+        TkivXmlElement* E;
+        int Next;
+        int Count;
+        int Indent;
+    };
+    std::vector<Frame> Stack;
+    auto Open = [&](TkivXmlElement* E, int In) {
+        const int Count = E->ChildCount();
+        QString Line;
+        AppendStartOrLeaf(Line, E, In, Count <= 0);
+        Lines.append(std::move(Line));
+        if (Count > 0)
+            Stack.push_back({E, 0, Count, In});
+    };
+    Open(Element, Indent);
+    while (!Stack.empty()) {
+        Frame& F = Stack.back();
+        if (F.Next < F.Count) {
+            TkivXmlElement* Child = F.E->GetChild(F.Next++);
+            const int In = F.Indent + 2;
+            if (Child)
+                Open(Child, In); // may reallocate Stack: F is not used after this
+            continue;
+        }
+        int Spaces = 0;
+        while (Spaces < F.Indent)
+            Spaces += 2;
+        QString Line;
+        Line.reserve(Spaces + F.E->Name().size() + 3);
+        Line.fill(QLatin1Char(' '), Spaces);
+        Line += QLatin1String("</");
+        Line += MakeXmlName(F.E->Name());
+        Line += QLatin1Char('>');
+        Lines.append(std::move(Line));
+        Stack.pop_back();
+    }
+}
+
+QStringList TCustomXmlWriter::DocumentLines(const QString& StyleSheet, const QString& Comment) {
+    QStringList Lines;
+    if (!Comment.isEmpty())
+        Lines.append(
+            QStringLiteral("<!--%1-->").arg(ReferenceNonWindows1252(EncodeXmlText(Comment))));
+    Lines.append(QStringLiteral("<?xml version=\"1.0\" encoding=\"windows-1252\"?>"));
+    if (!StyleSheet.isEmpty())
+        Lines.append(
+            QStringLiteral("<?xml-stylesheet type=\"text/xsl\" href=\"%1\"?>").arg(StyleSheet));
+    WriteElement(GetRootElement(), Lines, 0);
+    return Lines;
+}
+
+void TCustomXmlWriter::SaveToFile(const QString& FileName, const QString& StyleSheet,
+                                  const QString& Comment) {
+    const QStringList Lines = DocumentLines(StyleSheet, Comment);
+    qsizetype Size = 0;
+    for (const QString& L : Lines)
+        Size += L.size() + 2;
+    QByteArray Data(Size, Qt::Uninitialized);
+    char* O = Data.data();
+    for (const QString& L : Lines) {
+        const QChar* D = L.constData();
+        for (qsizetype I = 0, N = L.size(); I < N; ++I) {
+            const int B = Cp1252Byte(D[I].unicode());
+            *O++ = B >= 0 ? char(B) : '?';
+        }
+        *O++ = '\r';
+        *O++ = '\n';
+    }
+
+    // A temporary file beside the target, renamed over it only when written whole.
+    QSaveFile F(FileName);
+    if (!F.open(QIODevice::WriteOnly))
+        throw EFileError(QStringLiteral("Datei kann nicht erstellt werden: %1 (%2)")
+                             .arg(FileName, F.errorString()));
+    if (F.write(Data) != Data.size() || !F.commit())
+        throw EFileError(QStringLiteral("Datei kann nicht geschrieben werden: %1 (%2)")
+                             .arg(FileName, F.errorString()));
+}
