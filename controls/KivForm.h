@@ -23,6 +23,13 @@ public:
     // End of construction of a derived form: applies MainFormSize.
     void Loaded();
 
+    // The application's main window, which MainFormSize fits to: the one set here, else the
+    // first TKivForm created (while it exists).
+    static void SetMainForm(QWidget* Form);
+    static QWidget* MainForm();
+    // Desktop width that Loaded() uses instead of the screen's when above 0 (for tests).
+    static int DesktopWidthOverride;
+
 protected:
     bool event(QEvent* Event) override;
     void keyPressEvent(QKeyEvent* Event) override;
@@ -31,4 +38,5 @@ private:
     void AfterCreate();
     bool FActivated = false;
     bool FAfterCreateDone = false;
+    bool FAfterCreateWaiting = false; // the queued call came before the form was shown
 };

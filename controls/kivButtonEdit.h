@@ -1,6 +1,7 @@
 // A single-line edit with an image button at its right end, and its directory form.
 #pragma once
 
+#include <QFileDialog>
 #include <QIcon>
 #include <QLineEdit>
 #include <QList>
@@ -92,4 +93,19 @@ protected:
 
 private:
     TkivDirectoryDlg FDialog;
+};
+
+// The folder browser that TkivDirectoryEdit opens: Qt's own (non-native) file dialog in
+// directory mode. With an existing RootDir it cannot leave that folder; otherwise it starts in
+// the home folder.
+class TkivFolderDialog : public QFileDialog {
+    Q_OBJECT
+public:
+    TkivFolderDialog(QWidget* Parent, const TkivDirectoryDlg& Settings);
+    QString RootDir() const { return FRoot; } // cleaned, empty when not rooted
+    void accept() override;
+
+private:
+    bool Inside(const QString& Path) const;
+    QString FRoot;
 };

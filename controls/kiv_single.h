@@ -19,6 +19,8 @@ public:
     bool FirstInstance() const { return FFirstInstance; }
     // The lock's name for the current application title and settings.
     QString MutexName() const;
+    // The lock file: MutexName() in $XDG_RUNTIME_DIR, else in the temp folder.
+    QString LockFilePath() const;
 
     // Takes the lock. When another instance holds it, FirstInstance() is false and a queued
     // quit request is posted, so this instance ends as soon as its event loop starts.

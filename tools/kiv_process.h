@@ -1,6 +1,7 @@
 // Running external command lines (the Subversion client): captured, or in a terminal window.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -37,3 +38,23 @@ int RunCapturedArgs(QStringList& Lines, const QString& Program, const QStringLis
 // -1 when no terminal could be started. ShowCode is kept for the callers (1 = SW_SHOWNORMAL).
 int RunAndWait(const QString& CommandLine, quint16 ShowCode,
                const QString& WorkingDirectory = QString());
+
+// The terminals RunAndWait tries, in order: $TERMINAL (it may carry options), then
+// x-terminal-emulator, then xterm.
+QStringList TerminalCommand();
+
+// Cuts bytes as they arrive from a pipe into lines: CR LF, a lone CR and a lone LF each end a
+// line, also when the CR ends one piece and the LF begins the next. Each line is decoded
+// whole in the locale's encoding, so a character that a read cut in two decodes correctly.
+class TLineSplitter {
+public:
+    std::function<void(const QString& Line)> OnLine;
+    void Feed(const char* Data, qsizetype Size);
+    // End of the output: text after the last line end becomes a last line.
+    void Finish();
+
+private:
+    void Emit();
+    QByteArray FPending;
+    bool FAfterCR = false;
+};

@@ -1,0 +1,72 @@
+#include "kiv_prompts.h"
+
+#include <QApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+// The Qt message boxes. The text is set as plain text: "&" and "<" show as themselves (a
+// label's text marks no access key, so there is nothing to double).
+class TQtPrompter : public TkivPrompter {
+public:
+    void Info(const QString& Message) override {
+        Show(QMessageBox::Information, QStringLiteral("Information"), Message);
+    }
+    void Error(const QString& Message) override {
+        Show(QMessageBox::Critical, QStringLiteral("Fehler"), Message);
+    }
+    bool YesNo(const QString& Message, bool DefaultNo) override {
+        QMessageBox Box(QMessageBox::Question, QStringLiteral("Bestätigung"), Message,
+                        QMessageBox::NoButton, QApplication::activeWindow());
+        Box.setTextFormat(Qt::PlainText);
+        QPushButton* Yes = Box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
+        QPushButton* No = Box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
+        Box.setDefaultButton(DefaultNo ? No : Yes);
+        Box.setEscapeButton(No);
+        Box.exec();
+        return Box.clickedButton() == Yes;
+    }
+    bool InputText(const QString& Caption, const QString& Prompt, QString& Text) override {
+        bool Ok = false;
+        const QString Answer = QInputDialog::getText(QApplication::activeWindow(), Caption, Prompt,
+                                                     QLineEdit::Normal, Text, &Ok);
+        if (Ok)
+            Text = Answer;
+        return Ok;
+    }
+
+private:
+    static void Show(QMessageBox::Icon Icon, const QString& Title, const QString& Message) {
+        QMessageBox Box(Icon, Title, Message, QMessageBox::Ok, QApplication::activeWindow());
+        Box.setTextFormat(Qt::PlainText);
+        Box.exec();
+    }
+};
+
+TQtPrompter DefaultPrompter;
+TkivPrompter* CurrentPrompter = nullptr;
+
+} // namespace
+
+TkivPrompter& Prompter() {
+    return CurrentPrompter ? *CurrentPrompter : DefaultPrompter;
+}
+
+void SetPrompter(TkivPrompter* Replacement) {
+    CurrentPrompter = Replacement;
+}
+
+void ShowInfo(const QString& Message) {
+    Prompter().Info(Message);
+}
+void ShowError(const QString& Message) {
+    Prompter().Error(Message);
+}
+bool AskYesNo(const QString& Message, bool DefaultNo) {
+    return Prompter().YesNo(Message, DefaultNo);
+}
+bool InputQuery(const QString& Caption, const QString& Prompt, QString& Text) {
+    return Prompter().InputText(Caption, Prompt, Text);
+}
