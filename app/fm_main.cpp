@@ -115,6 +115,13 @@ TfmMain::~TfmMain() {
         FinishRun();
     } catch (...) {
     }
+    // The tree outlives the other children while they are destroyed: it must not call back.
+    lvDir->disconnect(this);
+    lvDir->OnChangeXML = nullptr;
+    lvDir->OnEditing = nullptr;
+    lvDir->OnEdited = nullptr;
+    lvDir->OnDragOverXML = nullptr;
+    lvDir->OnGetImageIndex = nullptr;
 }
 
 void TfmMain::CreateImages() {

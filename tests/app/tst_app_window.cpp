@@ -1,0 +1,678 @@
+// The main window and the new-entry dialog, driven headless against real files in temporary
+// data folders. Message and input boxes are answered by a test prompter.
+#include "fm_addgruppe.h"
+#include "fm_main.h"
+#include "kiv_appcore.h"
+#include "kiv_busy.h"
+
+#include "kivButtonEdit.h"
+#include "kiv_XmlObjects.h"
+#include "kiv_prompts.h"
+#include "kiv_single.h"
+#include "kiv_tools.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sys/stat.h>
+
+namespace {
+class TTestPrompter : public TkivPrompter {
+public:
+    QStringList Infos, Errors, Questions, Inputs;
+    QList<bool> Answers;                   // for YesNo, taken from the front; empty: No
+    QList<std::optional<QString>> Entries; // for InputText; empty or nullopt: cancelled
+
+    void Info(const QString& M) override { Infos << M; }
+    void Error(const QString& M) override { Errors << M; }
+    bool YesNo(const QString& M, bool DefaultNo) override {
+        Questions << M;
+        QTEST_ASSERT(DefaultNo); // every question has No as its default
+        return Answers.isEmpty() ? false : Answers.takeFirst();
+    }
+    bool InputText(const QString& Caption, const QString& Prompt, QString& Text) override {
+        Inputs << Caption + u'|' + Prompt + u'|' + Text;
+        std::optional<QString> A = Entries.isEmpty() ? std::nullopt : Entries.takeFirst();
+        if (!A)
+            return false;
+        Text = *A;
+        return true;
+    }
+    void Reset() { *this = TTestPrompter(); }
+};
+
+const QString Head = QStringLiteral("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n");
+
+std::unique_ptr<TkivPlainXmlElement> ReadFile(const QString& FileName) {
+    TPlainXmlReader Reader;
+    Reader.LoadFromFile(FileName);
+    return Reader.TakeRoot();
+}
+
+QStringList ChildNames(TkivXmlElement* E) {
+    QStringList R;
+    for (int i = 0; i < E->ChildCount(); ++i)
+        R << E->GetChild(i)->GetAttribute(QStringLiteral("Name"));
+    return R;
+}
+
+QStringList Captions(QTreeWidgetItem* Parent) {
+    QStringList R;
+    for (int i = 0; i < Parent->childCount(); ++i)
+        R << Parent->child(i)->text(0);
+    return R;
+}
+
+TXMLTreeNode* Child(TXMLTreeNode* Parent, const QString& Caption) {
+    for (int i = 0; i < Parent->childCount(); ++i)
+        if (Parent->child(i)->text(0) == Caption)
+            return static_cast<TXMLTreeNode*>(Parent->child(i));
+    return nullptr;
+}
+} // namespace
+
+class TestAppWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir FData, FConfig, FRuntime, FWork;
+    TTestPrompter FPrompter;
+    QString FStartDir;
+
+    QString RegistryPath() const {
+        return FData.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
+    }
+    void WriteRegistry(const QString& Body) {
+        QDir().mkpath(QFileInfo(RegistryPath()).path());
+        QFile F(RegistryPath());
+        QVERIFY(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        F.write((Head + Body).toLatin1());
+    }
+    QByteArray RegistryBytes() const {
+        QFile F(RegistryPath());
+        return F.open(QIODevice::ReadOnly) ? F.readAll() : QByteArray();
+    }
+    QString WorkDir(const QString& Name) {
+        const QString P = FWork.path() + u'/' + Name;
+        QDir().mkpath(P);
+        return P;
+    }
+    // A shown main window whose start (the deferred load) has run.
+    std::unique_ptr<TfmMain> Open(bool ExpectStart = true) {
+        auto W = std::make_unique<TfmMain>();
+        W->show();
+        const int Errors = FPrompter.Errors.size();
+        for (int i = 0; i < (ExpectStart ? 400 : 4); ++i) {
+            QTest::qWait(5);
+            if (W->RegistryLoaded() || FPrompter.Errors.size() != Errors)
+                break;
+        }
+        return W;
+    }
+    TXMLTreeNode* Root(TfmMain& W) { return W.lvDir->XMLItems()->TopNode(0); }
+
+    // Runs Drive once the next modal dialog is up, then calls Open (which shows it).
+    void WithModal(const std::function<void(QWidget*)>& Drive, const std::function<void()>& Open) {
+        bool Driven = false;
+        QTimer T;
+        T.setInterval(5);
+        QObject::connect(&T, &QTimer::timeout, [&] {
+            if (QWidget* M = QApplication::activeModalWidget(); M && !Driven) {
+                Driven = true;
+                T.stop();
+                Drive(M);
+            }
+        });
+        T.start();
+        Open();
+        QVERIFY(Driven);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(FData.isValid() && FConfig.isValid() && FRuntime.isValid() && FWork.isValid());
+        qputenv("XDG_DATA_HOME", FData.path().toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", FConfig.path().toLocal8Bit());
+        qputenv("XDG_RUNTIME_DIR", FRuntime.path().toLocal8Bit());
+        QCoreApplication::setApplicationName(QStringLiteral("kivSubversion"));
+        SetPrompter(&FPrompter);
+        FStartDir = QDir::currentPath();
+    }
+    void init() {
+        FPrompter.Reset();
+        QFile::remove(RegistryPath());
+        QDir::setCurrent(FStartDir);
+    }
+    void cleanupTestCase() { SetPrompter(nullptr); }
+
+    void elementKindsAndCaseRules() {
+        TkivXMLTreeView Tree;
+        auto Kind = [&](const QString& Name) {
+            TXMLTreeNode* N = Tree.AddChild(nullptr, Name);
+            N->XMLElement()->SetName(Name);
+            return GetElementKind(N);
+        };
+        QCOMPARE(Kind("SubVersion"), ekRoot);
+        QCOMPARE(Kind("subversion"), ekRoot);
+        QCOMPARE(Kind("PROJEKTGRUPPE"), ekGroup);
+        QCOMPARE(Kind("Projekt"), ekProject);
+        QCOMPARE(Kind("Ordner"), ekProject);
+        QCOMPARE(LowerAZ(QStringLiteral("ÄPfel")), QStringLiteral("Äpfel"));
+        QCOMPARE(UpperAZ(QStringLiteral("älpha")), QStringLiteral("äLPHA"));
+    }
+
+    void pathsOverlap() {
+        QVERIFY(PathsOverlap("/home/anna/proj", "/home/anna/proj/"));
+        QVERIFY(PathsOverlap("/home/anna/proj//", "/home/anna/proj"));
+        QVERIFY(PathsOverlap("/home/anna/proj", "/home/anna/proj/sub"));
+        QVERIFY(PathsOverlap("/home/anna/proj/sub/", "/home/anna/proj"));
+        QVERIFY(PathsOverlap("/", "/home"));
+        QVERIFY(!PathsOverlap("/home/anna/proj", "/home/anna/project"));
+        QVERIFY(!PathsOverlap("/home/anna/project", "/home/anna/proj"));
+        QVERIFY(!PathsOverlap("/home/anna/Proj", "/home/anna/proj"));
+        QVERIFY(!PathsOverlap("", "/home/anna/proj"));
+    }
+
+    void firstStartWithoutFile() {
+        const QString Before = QDir::currentPath();
+        {
+            auto W = Open();
+            QVERIFY(W->RegistryLoaded());
+            QCOMPARE(W->RegistryFileName(), RegistryPath());
+            QCOMPARE(W->windowTitle(),
+                     "Verwaltung von Subversion (Version " +
+                         GetFileVersionString(QCoreApplication::applicationFilePath()) + ")");
+            QCOMPARE(W->lvDir->XMLItems()->TopCount(), 1);
+            TXMLTreeNode* R = Root(*W);
+            QCOMPARE(R->Text(), QStringLiteral("Projekte"));
+            QVERIFY(R->isExpanded());
+            QCOMPARE(W->lvDir->Selected(), R);
+            QVERIFY(!W->cbKurz->isChecked());
+            QVERIFY(W->edVerzeichnis->text().isEmpty());
+            QVERIFY(!W->btnOpenVerzeichnis->isEnabled());
+            QVERIFY(W->avi->isHidden());
+            QCOMPARE(QDir::currentPath(), Before);
+            QVERIFY(!QFile::exists(RegistryPath())); // nothing is written before the end
+            W->ToolButton1->click();
+            QVERIFY(!W->isVisible());
+        }
+        auto E = ReadFile(RegistryPath());
+        QCOMPARE(E->Name(), QStringLiteral("SubVersion"));
+        QCOMPARE(E->AttributeCount(), 1);
+        QCOMPARE(E->GetAttribute("Beschreibung"),
+                 QStringLiteral("Alle Subversionsprojekte verwalten"));
+        QCOMPARE(E->ChildCount(), 0);
+        QVERIFY(FPrompter.Errors.isEmpty());
+    }
+
+    void shortDisplaySetting() {
+        WriteRegistry("<SubVersion Beschreibung=\"x\" Kurz=\"True\"/>\r\n");
+        {
+            auto W = Open();
+            QVERIFY(W->cbKurz->isChecked());
+            W->cbKurz->click(); // off: the attribute goes
+            QVERIFY(!W->cbKurz->isChecked());
+        }
+        auto E = ReadFile(RegistryPath());
+        QVERIFY(!E->HasAttribute("Kurz"));
+        QCOMPARE(E->GetAttribute("Beschreibung"), QStringLiteral("x"));
+
+        WriteRegistry("<SubVersion Beschreibung=\"x\" Kurz=\"true\"/>\r\n");
+        {
+            auto W = Open();
+            QVERIFY(!W->cbKurz->isChecked());
+            W->cbKurz->click();
+        }
+        QCOMPARE(ReadFile(RegistryPath())->GetAttribute("Kurz"), QStringLiteral("True"));
+    }
+
+    void unsortedFileIsWrittenSorted() {
+        WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n"
+                      "  <Projekt Name=\"b\" Verzeichnis=\"/nix/b\"/>\r\n"
+                      "  <PROJEKTGRUPPE Name=\"c\"/>\r\n"
+                      "  <Ordner Name=\"a\"/>\r\n"
+                      "  <ProjektGruppe Name=\"gruppe\">\r\n"
+                      "    <Projekt Name=\"y2\" Verzeichnis=\"/nix/z\"/>\r\n"
+                      "    <Projekt Name=\"y1\" Verzeichnis=\"/nix/y\"/>\r\n"
+                      "  </ProjektGruppe>\r\n"
+                      "</SubVersion>\r\n");
+        {
+            auto W = Open();
+            TXMLTreeNode* R = Root(*W);
+            QCOMPARE(Captions(R), QStringList({"a", "b", "c", "gruppe"}));
+            QCOMPARE(Captions(Child(R, "gruppe")), QStringList({"y1", "y2"}));
+            // Images: containers 4 expanded / 3 collapsed, projects and unknown elements 5.
+            int I = -1;
+            W->lvDirGetImageIndex(W->lvDir, R, I);
+            QCOMPARE(I, 4);
+            TXMLTreeNode* C = Child(R, "c");
+            C->setExpanded(false);
+            W->lvDirGetImageIndex(W->lvDir, C, I);
+            QCOMPARE(I, 3);
+            W->lvDirGetImageIndex(W->lvDir, Child(R, "a"), I);
+            QCOMPARE(I, 5);
+            W->lvDirGetImageIndex(W->lvDir, Child(R, "b"), I);
+            QCOMPARE(I, 5);
+            QCOMPARE(W->lvDir->Images().size(), 8);
+        }
+        auto E = ReadFile(RegistryPath());
+        QCOMPARE(ChildNames(E.get()), QStringList({"a", "b", "c", "gruppe"}));
+        QCOMPARE(E->GetChild(1)->Name(), QStringLiteral("Projekt"));
+        QCOMPARE(E->GetChild(2)->Name(), QStringLiteral("PROJEKTGRUPPE"));
+        QCOMPARE(ChildNames(E->GetChild(3)), QStringList({"y1", "y2"}));
+    }
+
+    void addGroupsAndProjects() {
+        WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n"
+                      "  <ProjektGruppe Name=\"Kunden\">\r\n"
+                      "    <Projekt Name=\"Alpha\" Verzeichnis=\"/nix/alpha\"/>\r\n"
+                      "  </ProjektGruppe>\r\n"
+                      "</SubVersion>\r\n");
+        const QString Dir = WorkDir("neu");
+        {
+            auto W = Open();
+            TXMLTreeNode* R = Root(*W);
+            TXMLTreeNode* Kunden = Child(R, "Kunden");
+            TXMLTreeNode* Alpha = Child(Kunden, "Alpha");
+            W->lvDir->SetSelected(Alpha);
+            QCOMPARE(W->ContainerNode(), Kunden);
+
+            FPrompter.Entries = {QStringLiteral("Team")};
+            W->ToolButton11->click();
+            QCOMPARE(FPrompter.Inputs, QStringList("Neue Gruppe|Name|"));
+            QCOMPARE(Captions(Kunden), QStringList({"Alpha", "Team"}));
+            QCOMPARE(W->lvDir->Selected(), Alpha); // the selection does not change
+
+            FPrompter.Entries = {std::nullopt}; // cancelled: nothing
+            W->ToolButton11->click();
+            QCOMPARE(Kunden->childCount(), 2);
+
+            W->lvDir->SetSelected(R);
+            FPrompter.Entries = {QString()}; // an empty name is accepted, stores no "Name"
+            W->ToolButton11->click();
+            QCOMPARE(R->childCount(), 2);
+            TXMLTreeNode* Empty = Child(R, QString());
+            QVERIFY(Empty);
+            QVERIFY(!Empty->XMLElement()->HasAttribute("Name"));
+            QCOMPARE(Empty->XMLElement()->Name(), QStringLiteral("ProjektGruppe"));
+
+            // New project through the real modal dialog, under the container of the selection.
+            W->lvDir->SetSelected(Alpha);
+            WithModal(
+                [&](QWidget* M) {
+                    auto* D = qobject_cast<TfmNeueGruppe*>(M);
+                    QVERIFY(D);
+                    QCOMPARE(D->windowTitle(), QStringLiteral("Neues Verzeichnis hinzufügen"));
+                    QCOMPARE(D->size(), QSize(519, 104));
+                    QVERIFY(D->edDir->text().isEmpty());
+                    D->edName->setText("  Beta  ");
+                    D->edDir->setText(Dir);
+                    D->btn1->click();
+                },
+                [&] { W->ToolButton4->click(); });
+            QVERIFY(FPrompter.Errors.isEmpty());
+            TXMLTreeNode* Beta = Child(Kunden, "  Beta  ");
+            QVERIFY(Beta);
+            QCOMPARE(Beta->XMLElement()->Name(), QStringLiteral("Projekt"));
+            QCOMPARE(Beta->XMLElement()->GetAttribute("Verzeichnis"), Dir);
+            QCOMPARE(W->lvDir->Selected(), Alpha);
+
+            // Selecting it shows the folder, lists it and makes it current.
+            W->lvDir->SetSelected(Beta);
+            QCOMPARE(W->edVerzeichnis->text(), Dir);
+            QVERIFY(W->btnOpenVerzeichnis->isEnabled());
+            QCOMPARE(QDir::currentPath(), Dir);
+            QVERIFY(W->lvShellModel);
+            QCOMPARE(W->lvShellModel->filePath(W->lvShell->rootIndex()), Dir);
+            // A group clears the field but leaves the list and the current directory.
+            W->lvDir->SetSelected(Kunden);
+            QVERIFY(W->edVerzeichnis->text().isEmpty());
+            QVERIFY(!W->btnOpenVerzeichnis->isEnabled());
+            QCOMPARE(W->lvShellModel->filePath(W->lvShell->rootIndex()), Dir);
+            QCOMPARE(QDir::currentPath(), Dir);
+            // A project whose folder is missing: shown, not opened, not made current.
+            W->lvDir->SetSelected(Alpha);
+            QCOMPARE(W->edVerzeichnis->text(), QStringLiteral("/nix/alpha"));
+            QVERIFY(!W->btnOpenVerzeichnis->isEnabled());
+            QCOMPARE(QDir::currentPath(), Dir);
+        }
+        auto E = ReadFile(RegistryPath());
+        QCOMPARE(ChildNames(E.get()), QStringList({"", "Kunden"}));
+        QCOMPARE(ChildNames(E->GetChild(1)), QStringList({"  Beta  ", "Alpha", "Team"}));
+        QCOMPARE(E->GetChild(1)->GetChild(0)->GetAttribute("Verzeichnis"), Dir);
+    }
+
+    void renameMoveAndDelete() {
+        WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n"
+                      "  <ProjektGruppe Name=\"G\">\r\n"
+                      "    <Projekt Name=\"p1\" Verzeichnis=\"/nix/1\"/>\r\n"
+                      "    <Projekt Name=\"p2\" Verzeichnis=\"/nix/2\"/>\r\n"
+                      "    <Projekt Name=\"p3\" Verzeichnis=\"/nix/3\"/>\r\n"
+                      "  </ProjektGruppe>\r\n"
+                      "  <ProjektGruppe Name=\"H\">\r\n"
+                      "    <ProjektGruppe Name=\"H1\"/>\r\n"
+                      "  </ProjektGruppe>\r\n"
+                      "  <Projekt Name=\"q\" Verzeichnis=\"/nix/q\"/>\r\n"
+                      "</SubVersion>\r\n");
+        {
+            auto W = Open();
+            TXMLTreeNode* R = Root(*W);
+            TXMLTreeNode* G = Child(R, "G");
+            bool Allow = true;
+            W->lvDirEditing(W->lvDir, R, Allow);
+            QVERIFY(!Allow);
+            W->lvDirEditing(W->lvDir, G, Allow);
+            QVERIFY(Allow);
+
+            // Renaming: the text is stored as typed; blanks store nothing and the caption
+            // goes back to the stored name.
+            TXMLTreeNode* P2 = Child(G, "p2");
+            QString S = QStringLiteral("Neu");
+            W->lvDirEdited(W->lvDir, P2, S);
+            QCOMPARE(P2->XMLElement()->GetAttribute("Name"), QStringLiteral("Neu"));
+            QCOMPARE(P2->Text(), QStringLiteral("Neu"));
+            QCOMPARE(Captions(G), QStringList({"Neu", "p1", "p3"}));
+            S = QStringLiteral("   ");
+            W->lvDirEdited(W->lvDir, P2, S);
+            QCOMPARE(S, QStringLiteral("Neu"));
+            QCOMPARE(P2->XMLElement()->GetAttribute("Name"), QStringLiteral("Neu"));
+
+            // The same through the tree's own in-place editor.
+            TXMLTreeNode* P3 = Child(G, "p3");
+            W->lvDir->SetSelected(P3);
+            W->lvDir->editItem(P3, 0);
+            auto* Editor = W->lvDir->viewport()->findChild<QLineEdit*>();
+            QVERIFY(Editor);
+            Editor->setText("  ");
+            QTest::keyClick(Editor, Qt::Key_Return);
+            QCOMPARE(P3->Text(), QStringLiteral("p3"));
+            QCOMPARE(P3->XMLElement()->GetAttribute("Name"), QStringLiteral("p3"));
+            W->lvDir->editItem(R, 0); // the root is never edited
+            QTest::qWait(1);
+            QVERIFY(!W->lvDir->viewport()->findChild<QLineEdit*>() ||
+                    !W->lvDir->viewport()->findChild<QLineEdit*>()->isVisible());
+
+            // The drop rule: never onto a "Projekt", compared with case.
+            TXMLTreeNode* Q = Child(R, "q");
+            TXMLTreeNode* H = Child(R, "H");
+            bool Accept = true;
+            W->lvDirDragOverXML(W->lvDir, Q, P3, Accept);
+            QVERIFY(!Accept);
+            W->lvDirDragOverXML(W->lvDir, Q, H, Accept);
+            QVERIFY(Accept);
+            W->lvDirDragOverXML(W->lvDir, P3, R, Accept);
+            QVERIFY(Accept);
+            QVERIFY(W->lvDir->MoveNode(Q, H));
+            QCOMPARE(Q->ParentNode(), H);
+
+            // Deleting: the root asks nothing; No keeps the node; the first child passes the
+            // selection to its parent, a later child to the sibling before it.
+            W->lvDir->SetSelected(R);
+            W->ToolButton13->click();
+            QVERIFY(FPrompter.Questions.isEmpty());
+            TXMLTreeNode* P1 = Child(G, "p1");
+            W->lvDir->SetSelected(P1);
+            W->ToolButton13->click();
+            QCOMPARE(FPrompter.Questions, QStringList("Eintrag p1 löschen"));
+            QCOMPARE(G->childCount(), 3);
+            FPrompter.Answers = {true};
+            W->ToolButton13->click();
+            QCOMPARE(Captions(G), QStringList({"Neu", "p3"}));
+            QCOMPARE(W->lvDir->Selected(), Child(G, "Neu"));
+            FPrompter.Answers = {true};
+            W->ToolButton13->click();
+            QCOMPARE(W->lvDir->Selected(), G);
+            QCOMPARE(Captions(G), QStringList({"p3"}));
+            // A group goes with everything below it.
+            W->lvDir->SetSelected(H);
+            FPrompter.Answers = {true};
+            W->ToolButton13->click();
+            QCOMPARE(Captions(R), QStringList({"G"}));
+            QCOMPARE(W->lvDir->Selected(), G);
+        }
+        auto E = ReadFile(RegistryPath());
+        QCOMPARE(ChildNames(E.get()), QStringList({"G"}));
+        QCOMPARE(ChildNames(E->GetChild(0)), QStringList({"p3"}));
+    }
+
+    void newEntryDialogChecks() {
+        WriteRegistry("<SubVersion Beschreibung=\"x\"/>\r\n");
+        const QString Proj = WorkDir("a/proj"), Sub = WorkDir("a/proj/sub"),
+                      Project = WorkDir("a/project"), Upper = WorkDir("a/Proj");
+        auto W = Open();
+        TXMLTreeNode* R = Root(*W);
+        TXMLTreeNode* Other = W->lvDir->AddChild(R, "Andere");
+        Other->XMLElement()->SetName("ProjektGruppe");
+        Other->XMLElement()->SetAttribute("Name", "Andere");
+        TXMLTreeNode* Existing = W->lvDir->AddChild(R, "ALPHA");
+        Existing->XMLElement()->SetName("Projekt");
+        Existing->XMLElement()->SetAttribute("Name", "ALPHA");
+        Existing->XMLElement()->SetAttribute("Verzeichnis", Proj + "/");
+        TXMLTreeNode* Umlaut = W->lvDir->AddChild(R, "älpha");
+        Umlaut->XMLElement()->SetName("Projekt");
+        Umlaut->XMLElement()->SetAttribute("Name", "älpha");
+
+        struct Case {
+            const char* Name;
+            QString Dir;
+            QString Error; // empty: accepted
+            bool FocusOnDir;
+        };
+        const QList<Case> Cases = {
+            {"", "", "Das Feld darf nicht leer sein", false},
+            {"   ", Project, "Das Feld darf nicht leer sein", false},
+            {"alpha", Project, "Diese Gruppe existiert schon", false},
+            {"andere", Project, "Diese Gruppe existiert schon", false},
+            {"Neu", "  ", "Das Feld darf nicht leer sein", true},
+            {"Neu", FWork.path() + "/fehlt", "Das Verzeichnis existiert nicht", true},
+            {"Neu", Proj, "Dieses Verzeichnis existiert schon", true},
+            {"Neu", Sub + "/", "Dieses Verzeichnis existiert schon", true},
+            {"Neu", FWork.path() + "/a", "Dieses Verzeichnis existiert schon", true},
+            {"Älpha", Project, "", false}, // umlauts differ in either case; "project" is apart
+            {"Gross", Upper, "", false},   // paths compare with case
+        };
+        for (const Case& C : Cases) {
+            FPrompter.Reset();
+            const int Before = R->childCount();
+            TfmNeueGruppe D(W.get());
+            D.ParentNode = R;
+            D.show();
+            D.edName->setText(QString::fromUtf8(C.Name));
+            D.edDir->setText(C.Dir);
+            D.btn1->click();
+            if (C.Error.isEmpty()) {
+                QVERIFY2(FPrompter.Errors.isEmpty(), C.Name);
+                QVERIFY(!D.isVisible());
+                QCOMPARE(R->childCount(), Before + 1);
+                TXMLTreeNode* N = Child(R, QString::fromUtf8(C.Name));
+                QVERIFY(N);
+                QCOMPARE(N->XMLElement()->GetAttribute("Verzeichnis"), C.Dir);
+            } else {
+                QCOMPARE(FPrompter.Errors, QStringList(C.Error));
+                QVERIFY2(D.isVisible(), C.Name);
+                QCOMPARE(R->childCount(), Before);
+                QCOMPARE(D.focusWidget(), C.FocusOnDir ? static_cast<QWidget*>(D.edDir)
+                                                       : static_cast<QWidget*>(D.edName));
+                QCOMPARE(D.edName->text(), QString::fromUtf8(C.Name)); // input kept
+            }
+        }
+        // Only the parent's own children count: the same folder below another group passes.
+        FPrompter.Reset();
+        {
+            TfmNeueGruppe D(W.get());
+            D.ParentNode = Other;
+            D.show();
+            D.edName->setText("ALPHA");
+            D.edDir->setText(Proj);
+            D.btn1->click();
+            QVERIFY(FPrompter.Errors.isEmpty());
+            QCOMPARE(Other->childCount(), 1);
+        }
+        // Cancel and the close box add nothing and test nothing.
+        for (int Way = 0; Way < 2; ++Way) {
+            TfmNeueGruppe D(W.get());
+            D.ParentNode = R;
+            D.show();
+            D.edName->setText("x");
+            if (Way == 0)
+                D.btn2->click();
+            else
+                D.close();
+            QVERIFY(!D.isVisible());
+        }
+        QVERIFY(FPrompter.Errors.isEmpty());
+        QVERIFY(!Child(R, "x"));
+
+        // Opened with a folder, as the search does: the folder is shown, the name focused.
+        WithModal(
+            [&](QWidget* M) {
+                auto* D = qobject_cast<TfmNeueGruppe*>(M);
+                QVERIFY(D);
+                QCOMPARE(D->edDir->text(), Project + "/");
+                QVERIFY(D->edName->text().isEmpty());
+                QCOMPARE(D->focusWidget(), static_cast<QWidget*>(D->edName));
+                QTest::keyClick(D, Qt::Key_Escape);
+            },
+            [&] { ShowNewEntryDialog(R, Project + "/"); });
+    }
+
+    // A registry that cannot be read is named in the message and never written over.
+    void failedLoadLeavesFileAlone() {
+        WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n  <Projekt Name=\"a\"\r\n");
+        const QByteArray Before = RegistryBytes();
+        {
+            auto W = Open();
+            QVERIFY(!W->RegistryLoaded());
+            QCOMPARE(FPrompter.Errors.size(), 1);
+            QVERIFY(FPrompter.Errors[0].contains(RegistryPath()));
+            QVERIFY(FPrompter.Errors[0].contains("Das XML-Dokument ist fehlerhaft"));
+            // Commands have nothing to act on and must not fail.
+            W->ToolButton11->click();
+            W->ToolButton13->click();
+            W->cbKurz->click();
+            W->close();
+        }
+        QCOMPARE(RegistryBytes(), Before);
+        QCOMPARE(FPrompter.Errors.size(), 1);
+    }
+
+    // A second instance neither reads nor writes; the write replaces the file in one step.
+    void secondInstanceAndAtomicWrite() {
+        WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n"
+                      "  <Projekt Name=\"a\" Verzeichnis=\"/nix/a\"/>\r\n"
+                      "</SubVersion>\r\n");
+        struct stat Old {};
+        QCOMPARE(::stat(QFile::encodeName(RegistryPath()).constData(), &Old), 0);
+        auto First = Open();
+        QVERIFY(First->SingleInstance1->FirstInstance());
+        {
+            auto Second = Open(false);
+            QVERIFY(!Second->SingleInstance1->FirstInstance());
+            QVERIFY(!Second->RegistryLoaded());
+            QCOMPARE(Second->lvDir->XMLItems()->TopCount(), 0);
+            // The first changes its tree; the second ends and must not write its empty one.
+            TXMLTreeNode* N = First->lvDir->AddChild(Root(*First), "b");
+            N->XMLElement()->SetName("ProjektGruppe");
+            N->XMLElement()->SetAttribute("Name", "b");
+            Second->close();
+        }
+        QCOMPARE(ReadFile(RegistryPath())->ChildCount(), 1);
+        First->close();
+        struct stat New {};
+        QCOMPARE(::stat(QFile::encodeName(RegistryPath()).constData(), &New), 0);
+        QVERIFY(New.st_ino != Old.st_ino); // a new file renamed over the old one
+        QCOMPARE(ChildNames(ReadFile(RegistryPath()).get()), QStringList({"a", "b"}));
+        First.reset();
+        QCOMPARE(QDir(QFileInfo(RegistryPath()).path()).entryList(QDir::Files),
+                 QStringList("SubVersionVerzeichnisse.xml"));
+    }
+
+    // SIGTERM and SIGINT close the window as the user would, also over an open dialog.
+    void signalsCloseTheWindow() {
+        for (int Signal : {SIGTERM, SIGINT}) {
+            QFile::remove(RegistryPath());
+            auto W = Open();
+            TShutdownWatcher Watcher(W.get());
+            TXMLTreeNode* N = W->lvDir->AddChild(Root(*W), "g");
+            N->XMLElement()->SetName("ProjektGruppe");
+            N->XMLElement()->SetAttribute("Name", "g");
+            bool ClosedDialog = false;
+            WithModal([&](QWidget*) { ::raise(Signal); },
+                      [&] {
+                          ShowNewEntryDialog(Root(*W), QString());
+                          ClosedDialog = true;
+                      });
+            QVERIFY(ClosedDialog);
+            QTRY_VERIFY(!W->isVisible());
+            QCOMPARE(Watcher.SignalsSeen(), 1);
+            QCOMPARE(ChildNames(ReadFile(RegistryPath()).get()), QStringList({"g"}));
+        }
+    }
+
+    void startBusyNests() {
+        auto W = Open();
+        W->StartBusy();
+        QVERIFY(W->avi->isVisible());
+        QVERIFY(W->avi->Playing());
+        W->StartBusy();
+        W->StopBusy();
+        QVERIFY(W->avi->isVisible());
+        W->StopBusy();
+        QVERIFY(!W->avi->isVisible());
+        QVERIFY(!W->avi->Playing());
+        W->StopBusy(); // one too many does no harm
+        QCOMPARE(W->BusyCount(), 0);
+    }
+
+    // The built program, ended by SIGTERM, writes the registry it read.
+    void programEndsOnSigterm() {
+        QTemporaryDir Data, Runtime;
+        const QString File = Data.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
+        QDir().mkpath(QFileInfo(File).path());
+        {
+            QFile F(File);
+            QVERIFY(F.open(QIODevice::WriteOnly));
+            F.write((Head + "<SubVersion Beschreibung=\"x\">\r\n"
+                            "  <ProjektGruppe Name=\"b\"/>\r\n"
+                            "  <ProjektGruppe Name=\"a\"/>\r\n"
+                            "</SubVersion>\r\n")
+                        .toLatin1());
+        }
+        QProcess P;
+        QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+        Env.insert("XDG_DATA_HOME", Data.path());
+        Env.insert("XDG_CONFIG_HOME", Data.path() + "/config");
+        Env.insert("XDG_RUNTIME_DIR", Runtime.path());
+        Env.insert("QT_QPA_PLATFORM", "offscreen");
+        P.setProcessEnvironment(Env);
+        P.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        P.start(QStringLiteral(KIV_PROGRAM_PATH), {});
+        QVERIFY(P.waitForStarted());
+        // The instance lock shows the window exists; the load follows at once.
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(Runtime.path()).entryList(QDir::Files).isEmpty(), 10000);
+        QTest::qWait(700);
+        QVERIFY(P.state() == QProcess::Running);
+        P.terminate();
+        QVERIFY(P.waitForFinished(10000));
+        QCOMPARE(P.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(P.exitCode(), 0);
+        QCOMPARE(ChildNames(ReadFile(File).get()), QStringList({"a", "b"}));
+    }
+};
+
+QTEST_MAIN(TestAppWindow)
+#include "tst_app_window.moc"
