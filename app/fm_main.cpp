@@ -258,7 +258,8 @@ void TfmMain::CreateComponents() {
     ToolButton8 = new QToolButton(ToolBar2);
     ToolButton8->setText(QStringLiteral("Testen auf Änderungen"));
     ToolButton8->setToolTip(QStringLiteral("Sind in der lokalen Version Anderungen vorhanden ?"));
-    ToolButton8->setFixedSize(125, 27);
+    ToolButton8->setMinimumSize(125, 27);
+    ToolButton8->setMaximumHeight(27);
     ToolButton8->setToolButtonStyle(Qt::ToolButtonTextOnly);
     ToolBar2->addWidget(ToolButton8);
     PopupMenu1 = new QMenu(this);
@@ -268,7 +269,8 @@ void TfmMain::CreateComponents() {
     ToolButton7->setText(QStringLiteral("Aktualisieren"));
     ToolButton7->setMenu(PopupMenu1);
     ToolButton7->setPopupMode(QToolButton::MenuButtonPopup);
-    ToolButton7->setFixedSize(125, 27);
+    ToolButton7->setMinimumSize(125, 27);
+    ToolButton7->setMaximumHeight(27);
     ToolButton7->setToolButtonStyle(Qt::ToolButtonTextOnly);
     ToolBar2->addWidget(ToolButton7);
     Panel1 = new QWidget(ToolBar2);

@@ -5,10 +5,19 @@
 #include "kiv_single.h"
 #include "kiv_tools.h"
 
+#include <QLibraryInfo>
+#include <QTranslator>
+
 int main(int argc, char** argv) {
     TkivApplication App(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kivSubversion"));
     InitRoamingMarker();
+    // The user interface is German: the toolkit's own texts (Ja/Nein, the folder list's
+    // columns) too, where Qt's German translation is installed.
+    QTranslator QtGerman;
+    if (QtGerman.load(QStringLiteral("qtbase_de"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&QtGerman);
     InitAppResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/kivSubversion.png")));
 
