@@ -62,7 +62,9 @@ const QString Head = QStringLiteral("<?xml version=\"1.0\" encoding=\"windows-12
 std::unique_ptr<TkivPlainXmlElement> ReadFile(const QString& FileName) {
     TPlainXmlReader Reader;
     Reader.LoadFromFile(FileName);
-    return Reader.TakeRoot();
+    auto Root = Reader.TakeRoot();
+    // A file without a document element compares as an empty, nameless one.
+    return Root ? std::move(Root) : std::make_unique<TkivPlainXmlElement>();
 }
 
 QStringList ChildNames(TkivXmlElement* E) {
@@ -206,7 +208,9 @@ private slots:
             QVERIFY(!W->btnOpenVerzeichnis->isEnabled());
             QVERIFY(W->avi->isHidden());
             QCOMPARE(QDir::currentPath(), Before);
-            QVERIFY(!QFile::exists(RegistryPath())); // nothing is written before the end
+            QVERIFY(!QFile::exists(RegistryPath()));  // nothing is written before the end
+            QTest::keyClick(W.get(), Qt::Key_Escape); // a dialog would close; this does not
+            QVERIFY(W->isVisible());
             W->ToolButton1->click();
             QVERIFY(!W->isVisible());
         }
@@ -568,6 +572,20 @@ private slots:
         }
         QCOMPARE(RegistryBytes(), Before);
         QCOMPARE(FPrompter.Errors.size(), 1);
+    }
+
+    // A write that fails at exit is shown, and the window still closes.
+    void failedWriteIsShown() {
+        auto W = Open();
+        QVERIFY(W->RegistryLoaded());
+        QVERIFY(QDir().mkpath(RegistryPath())); // a folder where the file should go
+        W->close();
+        QVERIFY(!W->isVisible());
+        QCOMPARE(FPrompter.Errors.size(), 1);
+        QVERIFY(QFileInfo(RegistryPath()).isDir());
+        W.reset();
+        QCOMPARE(FPrompter.Errors.size(), 1); // written once, not again at destruction
+        QVERIFY(QDir(RegistryPath()).removeRecursively());
     }
 
     // A second instance neither reads nor writes; the write replaces the file in one step.
