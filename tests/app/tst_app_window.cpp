@@ -12,11 +12,13 @@
 #include "kiv_tools.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -552,6 +554,57 @@ private slots:
                 QTest::keyClick(D, Qt::Key_Escape);
             },
             [&] { ShowNewEntryDialog(R, Project + "/"); });
+    }
+
+    // A right click shows the selected project's folder menu; with a group none appears.
+    void contextMenuForSelectedFolder() {
+        const QString Dir = WorkDir("menu");
+        WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n"
+                      "  <Projekt Name=\"m\" Verzeichnis=\"" +
+                      Dir +
+                      "/\"/>\r\n"
+                      "</SubVersion>\r\n");
+        auto W = Open();
+        TXMLTreeNode* R = Root(*W);
+        auto RightClick = [&](bool ChooseCopy) {
+            QStringList Seen;
+            QTimer T;
+            T.setInterval(5);
+            int Ticks = 0;
+            QObject::connect(&T, &QTimer::timeout, [&] {
+                auto* Menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                if (!Menu) {
+                    if (++Ticks > 100)
+                        T.stop();
+                    return;
+                }
+                T.stop();
+                for (QAction* A : Menu->actions())
+                    if (!A->isSeparator())
+                        Seen << A->text();
+                QAction* Copy = nullptr;
+                for (QAction* A : Menu->actions())
+                    if (A->text() == QStringLiteral("Pfad kopieren"))
+                        Copy = A;
+                if (ChooseCopy && Copy) {
+                    Menu->setActiveAction(Copy);
+                    QTest::keyClick(Menu, Qt::Key_Return);
+                } else {
+                    Menu->close();
+                }
+            });
+            T.start();
+            emit W->lvDir->customContextMenuRequested(QPoint(5, 5));
+            return Seen;
+        };
+        W->lvDir->SetSelected(R); // the root has no folder: no menu
+        QVERIFY(RightClick(false).isEmpty());
+        W->lvDir->SetSelected(Child(R, "m"));
+        QGuiApplication::clipboard()->clear();
+        const QStringList Entries = RightClick(true);
+        QVERIFY(Entries.contains(QStringLiteral("Pfad kopieren")));
+        QCOMPARE(QGuiApplication::clipboard()->text(), Dir);
+        QCOMPARE(W->lvDir->Selected(), Child(R, "m")); // a right click selects nothing
     }
 
     // A registry that cannot be read is named in the message and never written over.
