@@ -601,6 +601,7 @@ void TCustomXmlReader::LoadFromStrings(const QStringList& Lines) {
 }
 
 void TCustomXmlReader::Parse(QString& Text) {
+    ++FLoadNumber;
     // Positions are 0-based here; Lim is one past the last character that is not a space.
     const qsizetype Len = Text.size();
     const QChar* D = Text.constData();
@@ -774,6 +775,11 @@ void TCustomXmlReader::Parse(QString& Text) {
 TkivXmlElement* TPlainXmlReader::CreateElement(TkivXmlElement* Parent, const QString& Name) {
     if (Parent)
         return Parent->AddChild(Name);
+    if (FRootLoad != LoadNumber()) { // a new document: forget the last one
+        FRoot.reset();
+        FOthers.clear();
+        FRootLoad = LoadNumber();
+    }
     auto E = std::make_unique<TkivPlainXmlElement>();
     E->SetName(Name);
     TkivPlainXmlElement* Raw = E.get();

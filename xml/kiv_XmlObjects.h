@@ -60,7 +60,7 @@ public:
     virtual void Change();
     virtual void Clear();
     virtual TkivXmlElement* AddChild(const QString& Name); // base: EAbstractError
-    virtual void DeleteChild(int Index);                    // base: EAbstractError
+    virtual void DeleteChild(int Index);                   // base: EAbstractError
 
     const QString& Name() const { return FName; }
     void SetName(const QString& Value);
@@ -122,16 +122,25 @@ public:
     // Windows-1252; a NUL ends the text). EkivXmlException.
     void LoadFromBytes(const QByteArray& Data);
 
+protected:
+    // Counts the parses begun, so a derived reader can tell a new document from a further
+    // top-level element of the same one.
+    int LoadNumber() const { return FLoadNumber; }
+
 private:
     void Parse(QString& Text);
+    int FLoadNumber = 0;
 };
 
 // Reads a document into a plain element tree; Root() holds the document element.
 class TPlainXmlReader : public TCustomXmlReader {
 public:
     TkivXmlElement* CreateElement(TkivXmlElement* Parent, const QString& Name) override;
-    TkivPlainXmlElement* Root() const { return FRoot.get(); }
-    std::unique_ptr<TkivPlainXmlElement> TakeRoot() { return std::move(FRoot); }
+    // Null when the last document held no element.
+    TkivPlainXmlElement* Root() const { return FRootLoad == LoadNumber() ? FRoot.get() : nullptr; }
+    std::unique_ptr<TkivPlainXmlElement> TakeRoot() {
+        return FRootLoad == LoadNumber() ? std::move(FRoot) : nullptr;
+    }
     // Further top-level elements after the first, in document order.
     const std::vector<std::unique_ptr<TkivPlainXmlElement>>& OtherTopLevel() const {
         return FOthers;
@@ -140,6 +149,7 @@ public:
 private:
     std::unique_ptr<TkivPlainXmlElement> FRoot;
     std::vector<std::unique_ptr<TkivPlainXmlElement>> FOthers;
+    int FRootLoad = 0; // the parse that made FRoot
 };
 
 QString DecodeXmlText(const QString& Text);
