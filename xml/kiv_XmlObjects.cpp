@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHash>
 #include <QSaveFile>
+#include <QVarLengthArray>
 
 #include <algorithm>
 
@@ -111,9 +112,12 @@ bool TkivXmlElement::HasAttribute(const QString& Name) const {
 }
 
 void TkivXmlElement::SetAttribute(const QString& Name, const QString& Value) {
-    if (GetAttribute(Name) == Value)
-        return;
     int I = FindAttribute(Name);
+    const QStringView Current =
+        I < 0 ? QStringView()
+              : QStringView(FAttributes.at(I)).mid(NamePart(FAttributes.at(I)).size() + 1);
+    if (Current == QStringView(Value))
+        return;
     if (!Value.isEmpty()) {
         QString Entry;
         Entry.reserve(Name.size() + 1 + Value.size());
@@ -477,25 +481,32 @@ QString MakeXmlName(const QString& Name) {
 namespace {
 
 // The decoded file text as LoadFromStrings would see it after joining the lines with CR LF
-// and blanking TAB, CR and LF: every line break (CR LF, CR, LF) becomes two spaces.
-QString PrepareFileText(const QChar* D, qsizetype N) {
-    QString Out;
-    Out.reserve(N + N / 64 + 2);
-    for (qsizetype I = 0; I < N; ++I) {
-        const QChar C = D[I];
-        const char16_t U = C.unicode();
+// and blanking TAB, CR and LF: every line break (CR LF, CR, LF) becomes two spaces, a TAB
+// one, and a NUL ends the text. Two passes: the exact size first, then the characters.
+template <typename Unit, typename ToChar>
+QString PrepareFileText(const Unit* D, qsizetype N, ToChar Convert) {
+    qsizetype Size = 0, End = 0;
+    for (; End < N; ++End) {
+        const auto U = D[End];
         if (U == 0)
-            break; // a NUL ends the text
-        if (U == '\r') {
-            Out += QLatin1String("  ");
-            if (I + 1 < N && D[I + 1].unicode() == '\n')
-                ++I;
-        } else if (U == '\n') {
-            Out += QLatin1String("  ");
+            break;
+        if (U == '\n' && End > 0 && D[End - 1] == '\r')
+            continue; // the LF of CR LF: counted with its CR
+        Size += (U == '\r' || U == '\n') ? 2 : 1;
+    }
+    QString Out(Size, Qt::Uninitialized);
+    QChar* O = Out.data();
+    for (qsizetype I = 0; I < End; ++I) {
+        const auto U = D[I];
+        if (U == '\r' || U == '\n') {
+            if (U == '\n' && I > 0 && D[I - 1] == '\r')
+                continue;
+            *O++ = QLatin1Char(' ');
+            *O++ = QLatin1Char(' ');
         } else if (U == '\t') {
-            Out += QLatin1Char(' ');
+            *O++ = QLatin1Char(' ');
         } else {
-            Out += C;
+            *O++ = Convert(U);
         }
     }
     return Out;
@@ -507,21 +518,30 @@ QString PrepareFileText(const QChar* D, qsizetype N) {
 class FirstOccurrence {
 public:
     FirstOccurrence(const QString& Text, QLatin1String Pattern) : FText(Text), FPattern(Pattern) {}
+    // The first occurrence anywhere, or -1.
     qsizetype Find() {
-        if (FAt == -2)
-            return -1;
-        if (FAt >= 0 && QStringView(FText).mid(FAt).startsWith(FPattern))
-            return FAt;
-        FAt = FText.indexOf(FPattern, FAt < 0 ? 0 : FAt);
-        if (FAt < 0)
-            FAt = -2;
-        return FAt < 0 ? -1 : FAt;
+        const qsizetype F = FText.indexOf(FPattern, FFrom);
+        FFrom = F < 0 ? FText.size() : F;
+        return F;
+    }
+    // Whether the first occurrence starts at P; looks no further than P needs.
+    bool IsFirstAt(qsizetype P) {
+        const qsizetype Stop = std::min(P + FPattern.size(), FText.size());
+        if (Stop <= FFrom)
+            return false;
+        const qsizetype F = QStringView(FText).mid(FFrom, Stop - FFrom).indexOf(FPattern);
+        if (F < 0) {
+            FFrom = std::max(FFrom, Stop - FPattern.size() + 1);
+            return false;
+        }
+        FFrom += F;
+        return FFrom == P;
     }
 
 private:
     const QString& FText;
     QLatin1String FPattern;
-    qsizetype FAt = -1;
+    qsizetype FFrom = 0; // no occurrence starts before this position
 };
 
 } // namespace
@@ -542,39 +562,22 @@ void TCustomXmlReader::LoadFromFile(const QString& FileName) {
 void TCustomXmlReader::LoadFromBytes(const QByteArray& Data) {
     const auto* B = reinterpret_cast<const unsigned char*>(Data.constData());
     const qsizetype N = Data.size();
+    auto Same = [](char16_t C) { return QChar(C); };
     QString Text;
     if (N >= 3 && B[0] == 0xEF && B[1] == 0xBB && B[2] == 0xBF) {
         const QString U = QString::fromUtf8(Data.constData() + 3, N - 3);
-        Text = PrepareFileText(U.constData(), U.size());
+        Text = PrepareFileText(reinterpret_cast<const char16_t*>(U.constData()), U.size(), Same);
     } else if (N >= 2 && ((B[0] == 0xFF && B[1] == 0xFE) || (B[0] == 0xFE && B[1] == 0xFF))) {
         const bool Little = B[0] == 0xFF;
         const qsizetype Units = (N - 2) / 2;
-        QString U(Units, Qt::Uninitialized);
-        QChar* O = U.data();
+        std::vector<char16_t> U(static_cast<size_t>(Units));
         for (qsizetype I = 0; I < Units; ++I) {
-            const unsigned char A = B[2 + 2 * I], Z = B[3 + 2 * I];
-            O[I] = QChar(char16_t(Little ? (A | (Z << 8)) : ((A << 8) | Z)));
+            const unsigned A = B[2 + 2 * I], Z = B[3 + 2 * I];
+            U[size_t(I)] = char16_t(Little ? (A | (Z << 8)) : ((A << 8) | Z));
         }
-        Text = PrepareFileText(U.constData(), U.size());
+        Text = PrepareFileText(U.data(), Units, Same);
     } else {
-        // Windows-1252, decoded and prepared in one pass.
-        Text.reserve(N + N / 64 + 2);
-        for (qsizetype I = 0; I < N; ++I) {
-            const unsigned char C = B[I];
-            if (C == 0)
-                break;
-            if (C == '\r') {
-                Text += QLatin1String("  ");
-                if (I + 1 < N && B[I + 1] == '\n')
-                    ++I;
-            } else if (C == '\n') {
-                Text += QLatin1String("  ");
-            } else if (C == '\t') {
-                Text += QLatin1Char(' ');
-            } else {
-                Text += Cp1252Char(C);
-            }
-        }
+        Text = PrepareFileText(B, N, [](unsigned char C) { return Cp1252Char(C); });
     }
     // Every line is followed by CR LF when the lines are joined; the trailing blanks this adds
     // cannot change the parse, so they are left out.
@@ -641,7 +644,7 @@ void TCustomXmlReader::Parse(QString& Text) {
         {
             FirstOccurrence Decl(Text, QLatin1String("<?xml"));
             FirstOccurrence EndPi(Text, QLatin1String("?>"));
-            while (Decl.Find() == Pos) {
+            while (Decl.IsFirstAt(Pos)) {
                 const qsizetype Start = Pos;
                 DeclarationSeen = true;
                 const qsizetype Q = EndPi.Find();
@@ -676,7 +679,8 @@ void TCustomXmlReader::Parse(QString& Text) {
         auto IsGt = [](char16_t C) { return C == '>'; };
         auto IsLt = [](char16_t C) { return C == '<'; };
 
-        QString AttrName, AttrValue;
+        // Name and value are gathered in place; the common case is one plain run each.
+        QVarLengthArray<QChar, 128> AttrName, AttrValue;
         while (Pos < Lim) {
             const char16_t C = D[Pos].unicode();
             if (C == ' ') {
@@ -742,7 +746,9 @@ void TCustomXmlReader::Parse(QString& Text) {
                     if (U == '"') {
                         InQuotes = !InQuotes;
                         if (!InQuotes) {
-                            E->SetAttribute(AttrName, DecodeXmlText(AttrValue));
+                            E->SetAttribute(
+                                QString(AttrName.constData(), AttrName.size()),
+                                DecodeXmlText(QString(AttrValue.constData(), AttrValue.size())));
                             AttrName.clear();
                             AttrValue.clear();
                             AfterEquals = false;
@@ -751,12 +757,12 @@ void TCustomXmlReader::Parse(QString& Text) {
                         if (!AfterEquals)
                             AfterEquals = true;
                         else if (InQuotes)
-                            AttrValue += Ch;
+                            AttrValue.append(Ch);
                     } else if (!AfterEquals) {
                         if (U != ' ')
-                            AttrName += Ch;
+                            AttrName.append(Ch);
                     } else if (InQuotes) {
-                        AttrValue += Ch;
+                        AttrValue.append(Ch);
                     }
                 }
             } else {
