@@ -368,6 +368,9 @@ void TfmMain::CreateComponents() {
     InsKey->setContext(Qt::WidgetShortcut);
     connect(InsKey, &QShortcut::activated, this,
             [this] { Guarded([this] { ToolButton4Click(); }); });
+    auto* QuitKey = new QShortcut(QKeySequence::Quit, this);
+    connect(QuitKey, &QShortcut::activated, this,
+            [this] { Guarded([this] { ToolButton1Click(); }); });
     connect(lvShell, &QTreeView::activated, this, [this](const QModelIndex& Index) {
         if (lvShellModel)
             QDesktopServices::openUrl(QUrl::fromLocalFile(lvShellModel->filePath(Index)));
