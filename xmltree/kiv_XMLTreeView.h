@@ -53,6 +53,13 @@ public:
     QString Text() const { return text(0); }
     void SetText(const QString& Caption);  // sorts the siblings when the caption changes
     void setData(int Column, int Role, const QVariant& Value) override;
+    // The image is asked for when the node is drawn, so it always follows the element and
+    // the expand state.
+    QVariant data(int Column, int Role) const override;
+    // Caption order of the tree (locale collation).
+    bool operator<(const QTreeWidgetItem& Other) const override;
+    // Has the view draw the node anew (after its image may have changed).
+    void Repaint() { emitDataChanged(); }
 
 private:
     std::unique_ptr<TNodeXMLElement> FElement;
@@ -92,12 +99,12 @@ public:
         OnDragOverXML;
     std::function<void(TkivXMLTreeView* Sender, TXMLTreeNodeClass& NodeClass)>
         OnCreateNodeClass;
-    // In-place editing: may the node be edited; the edited text (S may be changed, it
-    // becomes the caption).
+    // In-place editing: may the node be edited (AllowEdit starts true); the edited text (S may
+    // be changed, it becomes the caption).
     std::function<void(TkivXMLTreeView* Sender, TXMLTreeNode* Node, bool& AllowEdit)> OnEditing;
     std::function<void(TkivXMLTreeView* Sender, TXMLTreeNode* Node, QString& S)> OnEdited;
-    // The node's image index into Images(); asked when a node is added, changes, expands or
-    // collapses.
+    // The node's image index into Images() (-1: none); asked whenever the node is drawn, so
+    // it follows additions, element changes, expanding and collapsing.
     std::function<void(TkivXMLTreeView* Sender, TXMLTreeNode* Node, int& ImageIndex)>
         OnGetImageIndex;
 
@@ -148,8 +155,30 @@ private:
     friend class TXMLTreeNode;
     friend class TNodeXMLElement;
     void CaptionChanged(TXMLTreeNode* Node);
+    friend class TCaptionDelegate;
+    void CommitEdit(TXMLTreeNode* Node, QString S);
+    void SortAllSiblings(QTreeWidgetItem* Parent);
     std::unique_ptr<TXMLTreeNodes> FNodes;
+    std::unique_ptr<class QCollator> FCollator;
     QList<QIcon> FImages;
     bool FSortByText = false;
     int FUpdateDepth = 0;
+    QList<QTreeWidgetItem*> FDirtyParents; // sorted at EndUpdate
+    bool FSortEverything = false;          // a node went away while updating
+};
+
+// Loads a file into the tree: every element read becomes a node.
+class TTreeVievReader : public TCustomXmlReader {
+public:
+    explicit TTreeVievReader(TkivXMLTreeView* TreeView) : Nodes(TreeView->XMLItems()) {}
+    TkivXmlElement* CreateElement(TkivXmlElement* Parent, const QString& Name) override;
+    TXMLTreeNodes* Nodes;
+};
+
+// Writes the tree's document root with everything below it.
+class TTreeViewWriter : public TCustomXmlWriter {
+public:
+    explicit TTreeViewWriter(TkivXMLTreeView* TreeView) : Nodes(TreeView->XMLItems()) {}
+    TkivXmlElement* GetRootElement() override { return Nodes->RootElement(); }
+    TXMLTreeNodes* Nodes;
 };
