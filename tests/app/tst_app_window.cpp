@@ -249,23 +249,23 @@ private slots:
     void unsortedFileIsWrittenSorted() {
         WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n"
                       "  <Projekt Name=\"b\" Verzeichnis=\"/nix/b\"/>\r\n"
-                      "  <PROJEKTGRUPPE Name=\"c\"/>\r\n"
+                      "  <PROJEKTGRUPPE Name=\"C\"/>\r\n"
                       "  <Ordner Name=\"a\"/>\r\n"
-                      "  <ProjektGruppe Name=\"gruppe\">\r\n"
-                      "    <Projekt Name=\"y2\" Verzeichnis=\"/nix/z\"/>\r\n"
-                      "    <Projekt Name=\"y1\" Verzeichnis=\"/nix/y\"/>\r\n"
+                      "  <ProjektGruppe Name=\"Gruppe\">\r\n"
+                      "    <Projekt Name=\"Z\" Verzeichnis=\"/nix/z\"/>\r\n"
+                      "    <Projekt Name=\"y\" Verzeichnis=\"/nix/y\"/>\r\n"
                       "  </ProjektGruppe>\r\n"
                       "</SubVersion>\r\n");
         {
             auto W = Open();
             TXMLTreeNode* R = Root(*W);
-            QCOMPARE(Captions(R), QStringList({"a", "b", "c", "gruppe"}));
-            QCOMPARE(Captions(Child(R, "gruppe")), QStringList({"y1", "y2"}));
+            QCOMPARE(Captions(R), QStringList({"a", "b", "C", "Gruppe"}));
+            QCOMPARE(Captions(Child(R, "Gruppe")), QStringList({"y", "Z"}));
             // Images: containers 4 expanded / 3 collapsed, projects and unknown elements 5.
             int I = -1;
             W->lvDirGetImageIndex(W->lvDir, R, I);
             QCOMPARE(I, 4);
-            TXMLTreeNode* C = Child(R, "c");
+            TXMLTreeNode* C = Child(R, "C");
             C->setExpanded(false);
             W->lvDirGetImageIndex(W->lvDir, C, I);
             QCOMPARE(I, 3);
@@ -276,10 +276,10 @@ private slots:
             QCOMPARE(W->lvDir->Images().size(), 8);
         }
         auto E = ReadFile(RegistryPath());
-        QCOMPARE(ChildNames(E.get()), QStringList({"a", "b", "c", "gruppe"}));
+        QCOMPARE(ChildNames(E.get()), QStringList({"a", "b", "C", "Gruppe"}));
         QCOMPARE(E->GetChild(1)->Name(), QStringLiteral("Projekt"));
         QCOMPARE(E->GetChild(2)->Name(), QStringLiteral("PROJEKTGRUPPE"));
-        QCOMPARE(ChildNames(E->GetChild(3)), QStringList({"y1", "y2"}));
+        QCOMPARE(ChildNames(E->GetChild(3)), QStringList({"y", "Z"}));
     }
 
     void addGroupsAndProjects() {
