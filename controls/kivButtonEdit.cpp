@@ -2,6 +2,7 @@
 
 #include "kiv_tools.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QImage>
 #include <QPixmap>
 
+#include <algorithm>
 #include <stdexcept>
 
 static void InitControlResources() {
@@ -134,15 +136,19 @@ TkivFolderDialog::TkivFolderDialog(QWidget* Parent, const TkivDirectoryDlg& Sett
     const TBrowseOptions Options = Settings.Options();
     setOption(QFileDialog::ShowDirsOnly, !Options.contains(bifBrowseIncludeFiles));
     setOption(QFileDialog::ReadOnly, Options.contains(bifNoNewFolderButton));
+    // What the dialog confirms; read after exec, when its own selection may be gone.
+    connect(this, &QFileDialog::fileSelected, this, [this](const QString& F) { FChosen = F; });
     if (DirExists(Settings.RootDir)) {
         FRoot = QDir::cleanPath(QDir(Settings.RootDir).absolutePath());
         setDirectory(FRoot);
         setSidebarUrls({QUrl::fromLocalFile(FRoot)});
         setHistory({});
-        // The browser is rooted here: whatever way the user leaves the folder, back he goes.
+        // The browser is rooted here: whatever way the user leaves the folder, back he goes,
+        // once the dialog has finished its own navigation.
         connect(this, &QFileDialog::directoryEntered, this, [this](const QString& Dir) {
             if (!Inside(Dir))
-                setDirectory(FRoot);
+                QMetaObject::invokeMethod(this, &TkivFolderDialog::BackToRoot,
+                                          Qt::QueuedConnection);
         });
     } else {
         setDirectory(QDir::homePath());
@@ -156,10 +162,18 @@ bool TkivFolderDialog::Inside(const QString& Path) const {
     return P == FRoot || P.startsWith(IncludeDirDelimiter(FRoot));
 }
 
+void TkivFolderDialog::BackToRoot() {
+    setDirectory(FRoot);
+    // What was selected outside must not be confirmed later.
+    for (QAbstractItemView* View : findChildren<QAbstractItemView*>())
+        if (View->selectionModel())
+            View->selectionModel()->clearSelection();
+}
+
 void TkivFolderDialog::accept() {
     const QStringList Files = selectedFiles();
-    if (!Files.isEmpty() && !Inside(Files.first())) {
-        setDirectory(FRoot);
+    if (std::any_of(Files.begin(), Files.end(), [this](const QString& F) { return !Inside(F); })) {
+        BackToRoot();
         return;
     }
     QFileDialog::accept();
@@ -169,10 +183,9 @@ void TkivDirectoryEdit::ButtonClick() {
     TkivFolderDialog Browser(window(), FDialog);
     if (Browser.exec() != QDialog::Accepted)
         return;
-    const QStringList Files = Browser.selectedFiles();
-    if (Files.isEmpty())
+    const QString Chosen = Browser.Chosen();
+    if (Chosen.isEmpty())
         return;
-    const QString Chosen = QDir::toNativeSeparators(Files.first());
     if (Chosen != text())
         setText(Chosen);
 }

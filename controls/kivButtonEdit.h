@@ -104,8 +104,11 @@ public:
     TkivFolderDialog(QWidget* Parent, const TkivDirectoryDlg& Settings);
     QString RootDir() const { return FRoot; } // cleaned, empty when not rooted
     void accept() override;
+    QString Chosen() const { return FChosen; } // the confirmed folder, empty if none
 
 private:
     bool Inside(const QString& Path) const;
+    void BackToRoot();
     QString FRoot;
+    QString FChosen;
 };

@@ -40,7 +40,7 @@ QString Unescape(const QString& Value) {
             else if (E == u'r')
                 Result += u'\r';
             else if (E == u'\\')
-                Result += QStringLiteral("\\\\"); // left for the Exec quoting to undo
+                Result += u'\\';
             else {
                 Result += u'\\';
                 Result += E;
@@ -206,7 +206,7 @@ QStringList ExpandDesktopExec(const TFolderApplication& App, const QString& Path
             Result << Path;
             PathGiven = true;
         } else if (Word == QStringLiteral("%u") || Word == QStringLiteral("%U")) {
-            Result << QUrl::fromLocalFile(Path).toString();
+            Result << QString::fromUtf8(QUrl::fromLocalFile(Path).toEncoded());
             PathGiven = true;
         } else if (Word == QStringLiteral("%i")) {
             if (!App.Icon.isEmpty())
@@ -229,7 +229,7 @@ QStringList ExpandDesktopExec(const TFolderApplication& App, const QString& Path
                     Out += Path;
                     PathGiven = true;
                 } else if (Code == u'u' || Code == u'U') {
-                    Out += QUrl::fromLocalFile(Path).toString();
+                    Out += QString::fromUtf8(QUrl::fromLocalFile(Path).toEncoded());
                     PathGiven = true;
                 }
                 // the deprecated codes (%d %D %n %N %v %m) are dropped
