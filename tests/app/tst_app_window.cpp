@@ -200,6 +200,8 @@ private slots:
             QCOMPARE(W->windowTitle(),
                      "Verwaltung von Subversion (Version " +
                          GetFileVersionString(QCoreApplication::applicationFilePath()) + ")");
+            QCOMPARE(W->size(), QSize(751, 446));
+            QCOMPARE(W->lvDir->width(), 185);
             QCOMPARE(W->lvDir->XMLItems()->TopCount(), 1);
             TXMLTreeNode* R = Root(*W);
             QCOMPARE(R->Text(), QStringLiteral("Projekte"));
