@@ -123,11 +123,14 @@ bool Launch(const TFolderApplication& App, const QString& Path) {
     if (Command.isEmpty())
         return false;
     if (App.Terminal) {
-        QStringList Terminal = SplitCommandLine(TerminalCommand().value(0));
+        // The first terminal that is installed runs it.
+        QStringList Terminal;
         for (const QString& T : TerminalCommand()) {
-            Terminal = SplitCommandLine(T);
-            if (!Terminal.isEmpty() && !QStandardPaths::findExecutable(Terminal.first()).isEmpty())
+            const QStringList Words = SplitCommandLine(T);
+            if (!Words.isEmpty() && !QStandardPaths::findExecutable(Words.first()).isEmpty()) {
+                Terminal = Words;
                 break;
+            }
         }
         if (Terminal.isEmpty())
             return false;
