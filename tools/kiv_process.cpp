@@ -162,19 +162,27 @@ bool OnGuiThread() {
 } // namespace
 
 void TLineSplitter::Feed(const char* Data, qsizetype Size) {
-    for (qsizetype I = 0; I < Size; ++I) {
-        const char C = Data[I];
-        if (C == '\r') {
+    qsizetype I = 0;
+    while (I < Size) {
+        // The run of text up to the next line end goes in one piece.
+        qsizetype J = I;
+        while (J < Size && Data[J] != '\r' && Data[J] != '\n')
+            ++J;
+        if (J > I) {
+            FPending.append(Data + I, J - I);
+            FAfterCR = false;
+        }
+        if (J == Size)
+            break;
+        if (Data[J] == '\r') {
             Emit();
             FAfterCR = true;
-        } else if (C == '\n') {
+        } else {
             if (!FAfterCR)
                 Emit();
             FAfterCR = false;
-        } else {
-            FPending += C;
-            FAfterCR = false;
         }
+        I = J + 1;
     }
 }
 
