@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 
@@ -16,6 +17,10 @@ QString IndexMessage(int Index) {
 }
 
 TXMLTreeNode* AsNode(QTreeWidgetItem* Item) { return static_cast<TXMLTreeNode*>(Item); }
+
+// Marks drags that come from a tree of ours; the value is the tree's address. A drag event's
+// source() is known only while Qt runs the drag itself, not for events made elsewhere.
+const QString OwnDragFormat = QStringLiteral("application/x-kiv-xmltree-node");
 
 bool IsInSubtree(const QTreeWidgetItem* Item, const QTreeWidgetItem* Top) {
     for (const QTreeWidgetItem* I = Item; I; I = I->parent())
@@ -178,11 +183,16 @@ TXMLTreeNode* TXMLTreeNodes::TopNode(int i) const {
 
 TkivXMLTreeView::TkivXMLTreeView(QWidget* Parent)
     : QTreeWidget(Parent), FNodes(std::make_unique<TXMLTreeNodes>(this)),
-      FCollator(std::make_unique<QCollator>()) {
+      FCollator(std::make_unique<QCollator>(
+          // Without a language (the C locale) umlauts would sort after "Z"; the program
+          // speaks German, so it sorts as German then.
+          QLocale().language() == QLocale::C ? QLocale(QLocale::German) : QLocale())) {
     FCollator->setCaseSensitivity(Qt::CaseInsensitive);
     setColumnCount(1);
     setHeaderHidden(true);
     setItemDelegate(new TCaptionDelegate(this));
+    setDragEnabled(true);
+    setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::MoveAction);
     // The image depends on the expand state; have the node drawn anew when it changes.
@@ -407,8 +417,25 @@ bool TkivXMLTreeView::edit(const QModelIndex& Index, EditTrigger Trigger, QEvent
     return QTreeWidget::edit(Index, Trigger, Event);
 }
 
+QMimeData* TkivXMLTreeView::mimeData(const QList<QTreeWidgetItem*>& Items) const {
+    QMimeData* Data = QTreeWidget::mimeData(Items);
+    if (!Data)
+        Data = new QMimeData;
+    Data->setData(OwnDragFormat, QByteArray::number(quintptr(this)));
+    return Data;
+}
+
+QMimeData* TkivXMLTreeView::DragData() const { return mimeData(selectedItems()); }
+
+bool TkivXMLTreeView::IsOwnDrag(const QDropEvent* Event) const {
+    if (Event->source())
+        return Event->source() == this;
+    const QMimeData* Data = Event->mimeData();
+    return Data && Data->data(OwnDragFormat) == QByteArray::number(quintptr(this));
+}
+
 void TkivXMLTreeView::dragEnterEvent(QDragEnterEvent* Event) {
-    if (Event->source() == this) {
+    if (IsOwnDrag(Event)) {
         Event->setDropAction(Qt::MoveAction);
         Event->accept();
     } else {
@@ -419,7 +446,7 @@ void TkivXMLTreeView::dragEnterEvent(QDragEnterEvent* Event) {
 void TkivXMLTreeView::dragMoveEvent(QDragMoveEvent* Event) {
     bool Accept = false;
     TXMLTreeNode* Dragged = Selected();
-    if (Event->source() == this && Dragged && OnDragOverXML) {
+    if (IsOwnDrag(Event) && Dragged && OnDragOverXML) {
         TXMLTreeNode* Over = NodeAt(Event->position().toPoint());
         if (Over && Over != Dragged)
             OnDragOverXML(this, Dragged, Over, Accept);
@@ -435,7 +462,7 @@ void TkivXMLTreeView::dragMoveEvent(QDragMoveEvent* Event) {
 void TkivXMLTreeView::dropEvent(QDropEvent* Event) {
     TXMLTreeNode* Dragged = Selected();
     TXMLTreeNode* Over = NodeAt(Event->position().toPoint());
-    if (Event->source() != this || !Dragged || !Over) {
+    if (!IsOwnDrag(Event) || !Dragged || !Over) {
         Event->ignore();
         return;
     }

@@ -145,11 +145,15 @@ public:
     void BeginUpdate();
     void EndUpdate();
 
+    // The drag data of the selected node, as a drag from this tree carries it.
+    QMimeData* DragData() const;
+
 protected:
     void dragEnterEvent(QDragEnterEvent* Event) override;
     void dragMoveEvent(QDragMoveEvent* Event) override;
     void dropEvent(QDropEvent* Event) override;
     bool edit(const QModelIndex& Index, EditTrigger Trigger, QEvent* Event) override;
+    QMimeData* mimeData(const QList<QTreeWidgetItem*>& Items) const override;
 
 private:
     friend class TXMLTreeNode;
@@ -157,6 +161,7 @@ private:
     void CaptionChanged(TXMLTreeNode* Node);
     friend class TCaptionDelegate;
     void CommitEdit(TXMLTreeNode* Node, QString S);
+    bool IsOwnDrag(const QDropEvent* Event) const;
     void SortAllSiblings(QTreeWidgetItem* Parent);
     std::unique_ptr<TXMLTreeNodes> FNodes;
     std::unique_ptr<class QCollator> FCollator;

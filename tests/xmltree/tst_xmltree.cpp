@@ -1,0 +1,321 @@
+#include "kiv_XMLTreeView.h"
+
+#include <QAbstractItemModelTester>
+#include <QFile>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// A tree set up as the main window sets it up: sorted, captions from "Name".
+struct Fixture {
+    TkivXMLTreeView Tree;
+    QAbstractItemModelTester Tester{Tree.model(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest};
+    QList<TXMLTreeNode*> Changes;
+    Fixture() {
+        Tree.SetSortByText(true);
+        Tree.OnChangeXML = [this](TkivXMLTreeView* S, TXMLTreeNode* N) {
+            Changes.append(N);
+            N->SetText(N->XMLElement() == S->XMLItems()->RootElement()
+                           ? QStringLiteral("Projekte")
+                           : N->XMLElement()->GetAttribute(QStringLiteral("NAME")));
+        };
+        Tree.resize(300, 400);
+        Tree.show();
+    }
+    TXMLTreeNode* Add(TXMLTreeNode* Parent, const QString& Kind, const QString& Name) {
+        TkivXmlElement* E =
+            Parent ? Parent->XMLElement()->AddChild(Kind) : Tree.XMLItems()->RootElement();
+        if (!Parent) {
+            TXMLTreeNode* Root = Tree.AddChild(nullptr, Kind);
+            Root->XMLElement()->SetName(Kind);
+            return Root;
+        }
+        E->SetAttribute(QStringLiteral("Name"), Name);
+        return static_cast<TNodeXMLElement*>(E)->Node();
+    }
+    QStringList Captions(TXMLTreeNode* Parent) const {
+        QStringList L;
+        for (int i = 0; i < Parent->childCount(); ++i)
+            L << Parent->child(i)->text(0);
+        return L;
+    }
+};
+
+QString WriteFile(const QTemporaryDir& Dir, const QString& Name, const QByteArray& Text) {
+    const QString Path = Dir.filePath(Name);
+    QFile F(Path);
+    F.open(QIODevice::WriteOnly);
+    F.write(Text);
+    return Path;
+}
+
+QByteArray ReadFile(const QString& Path) {
+    QFile F(Path);
+    F.open(QIODevice::ReadOnly);
+    return F.readAll();
+}
+
+} // namespace
+
+class TestXmlTree : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    void elementsFollowTheTree() {
+        Fixture F;
+        TXMLTreeNode* Root = F.Add(nullptr, "SubVersion", {});
+        F.Changes.clear();
+        TkivXmlElement* G = Root->XMLElement()->AddChild(QStringLiteral("ProjektGruppe"));
+        auto* GNode = static_cast<TNodeXMLElement*>(G)->Node();
+        // The name change of the new element is reported before any attribute is set.
+        QCOMPARE(F.Changes.size(), 1);
+        QCOMPARE(GNode->text(0), QString()); // handler: no "Name" yet
+        G->SetAttribute("Name", "Kunden");
+        QCOMPARE(F.Changes.size(), 2);
+        G->SetAttribute("Name", "Kunden");
+        QCOMPARE(F.Changes.size(), 2);
+        QCOMPARE(GNode->text(0), QStringLiteral("Kunden"));
+
+        TkivXmlElement* P = G->AddChild(QStringLiteral("Projekt"));
+        QCOMPARE(P->GetParent(), G);
+        QCOMPARE(G->GetParent(), Root->XMLElement());
+        QCOMPARE(Root->XMLElement()->GetParent(), nullptr);
+        QCOMPARE(Root->XMLElement()->ChildCount(), 1);
+        QCOMPARE(Root->XMLElement()->GetChild(0), G);
+        try {
+            Root->XMLElement()->GetChild(1);
+            QFAIL("no error for index 1");
+        } catch (const ETreeViewError& E) {
+            QCOMPARE(E.Message(), QStringLiteral("Listenindex überschreitet das Maximum (1)"));
+        }
+        // A second top-level node reports the document root as its parent.
+        TXMLTreeNode* Other = F.Tree.AddChild(nullptr, "X");
+        QCOMPARE(Other->XMLElement()->GetParent(), Root->XMLElement());
+        F.Tree.DeleteNode(Other);
+
+        G->DeleteChild(5); // no such child: nothing
+        QCOMPARE(G->ChildCount(), 1);
+        G->Clear(); // deletes the group's node with its project
+        QCOMPARE(Root->childCount(), 0);
+    }
+
+    void detachedRoot() {
+        Fixture F;
+        QVERIFY(F.Tree.ShowXMLRoot());
+        QCOMPARE(F.Tree.XMLItems()->RootElement(), nullptr);
+        F.Tree.AddChild(nullptr, "A");
+        F.Tree.SetShowXMLRoot(false);
+        QCOMPARE(F.Tree.topLevelItemCount(), 0); // toggling deletes every node
+        TkivXmlElement* Root = F.Tree.XMLItems()->RootElement();
+        QVERIFY(Root);
+        F.Changes.clear();
+        Root->SetAttribute("Kurz", "True"); // the detached root raises no event
+        QVERIFY(F.Changes.isEmpty());
+        TkivXmlElement* Top = Root->AddChild("Projekt");
+        QCOMPARE(Root->ChildCount(), 1);
+        QCOMPARE(Root->GetChild(0), Top);
+        QCOMPARE(Top->GetParent(), Root);
+
+        QTemporaryDir Dir;
+        const QString Path = WriteFile(
+            Dir, "r.xml",
+            "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<SubVersion Beschreibung=\"d\">"
+            "\r\n  <Projekt Name=\"b\"/>\r\n  <Projekt Name=\"a\"/>\r\n</SubVersion>\r\n");
+        F.Tree.LoadFromFile(Path);
+        QCOMPARE(F.Tree.XMLItems()->RootElement(), Root); // the same object survives
+        QCOMPARE(Root->GetAttribute("Beschreibung"), QStringLiteral("d"));
+        QCOMPARE(Root->GetAttribute("Kurz"), QString());
+        QCOMPARE(F.Tree.topLevelItemCount(), 2);
+        QCOMPARE(F.Tree.topLevelItem(0)->text(0), QStringLiteral("a"));
+        F.Tree.SetShowXMLRoot(true);
+        QCOMPARE(F.Tree.topLevelItemCount(), 0);
+        QVERIFY(!F.Tree.XMLItems()->DetachedRoot());
+    }
+
+    void sortsByCaption() {
+        Fixture F;
+        TXMLTreeNode* Root = F.Add(nullptr, "SubVersion", {});
+        for (const char* N : {"b", "B", "a", "Zeta", "Älpha"})
+            F.Add(Root, "Projekt", N);
+        // Locale collation without regard to case, also under the C locale.
+        QCOMPARE(F.Captions(Root), (QStringList{"a", "Älpha", "B", "b", "Zeta"}));
+        TXMLTreeNode* Zeta = Root->ChildNode(4);
+        Zeta->XMLElement()->SetAttribute("Name", "0");
+        QCOMPARE(F.Captions(Root).first(), QStringLiteral("0"));
+    }
+
+    void dragAndDrop() {
+        Fixture F;
+        TXMLTreeNode* Root = F.Add(nullptr, "SubVersion", {});
+        TXMLTreeNode* G1 = F.Add(Root, "ProjektGruppe", "G1");
+        TXMLTreeNode* G2 = F.Add(Root, "ProjektGruppe", "G2");
+        TXMLTreeNode* P1 = F.Add(G1, "Projekt", "p1");
+        TXMLTreeNode* Sub = F.Add(G1, "ProjektGruppe", "sub");
+        F.Add(G2, "Projekt", "z");
+        F.Tree.expandAll();
+        QVERIFY(QTest::qWaitForWindowExposed(&F.Tree));
+        int Asked = 0;
+        auto Drag = [&](TXMLTreeNode* Over, bool Drop) {
+            const QPoint Pos = F.Tree.visualItemRect(Over).center();
+            std::unique_ptr<QMimeData> Data(F.Tree.DragData());
+            QDragEnterEvent Enter(Pos, Qt::MoveAction | Qt::CopyAction, Data.get(), Qt::LeftButton,
+                                  Qt::NoModifier);
+            QCoreApplication::sendEvent(F.Tree.viewport(), &Enter);
+            QDragMoveEvent Move(Pos, Qt::MoveAction | Qt::CopyAction, Data.get(), Qt::LeftButton,
+                                Qt::NoModifier);
+            QCoreApplication::sendEvent(F.Tree.viewport(), &Move);
+            if (!Drop)
+                return Move.isAccepted();
+            QDropEvent DropEv(QPointF(Pos), Qt::MoveAction | Qt::CopyAction, Data.get(),
+                              Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(F.Tree.viewport(), &DropEv);
+            return Move.isAccepted();
+        };
+        F.Tree.SetSelected(G1);
+        QVERIFY(!Drag(G2, false)); // no handler: nothing accepted
+        F.Tree.OnDragOverXML = [&](TkivXMLTreeView*, TXMLTreeNode*, TXMLTreeNode* Over,
+                                   bool& Accept) {
+            ++Asked;
+            Accept = Over->XMLElement()->Name() != QStringLiteral("Projekt");
+        };
+        QVERIFY(!Drag(G1, false)); // over itself: the handler is not asked
+        QCOMPARE(Asked, 0);
+        QVERIFY(!Drag(P1, false)); // onto a project: refused by the handler
+        QCOMPARE(Asked, 1);
+
+        // A drop onto its own descendant changes nothing.
+        Drag(Sub, true);
+        QCOMPARE(G1->parent(), Root);
+        QCOMPARE(Sub->parent(), G1);
+
+        F.Changes.clear();
+        F.Tree.collapseItem(G2);
+        QVERIFY(Drag(G2, true));
+        QCOMPARE(G1->parent(), G2);
+        QCOMPARE(G1->XMLElement()->GetParent(), G2->XMLElement());
+        QCOMPARE(G2->childCount(), 2);
+        QCOMPARE(G2->child(1), G1); // last, not sorted in
+        QCOMPARE(G1->childCount(), 2);
+        QVERIFY(G1->isExpanded());
+        QVERIFY(G2->isExpanded());
+        QVERIFY(F.Changes.isEmpty());
+        QCOMPARE(F.Tree.Selected(), G1);
+        QCOMPARE(G1->XMLElement()->GetAttribute("Name"), QStringLiteral("G1"));
+
+        // Setting a caption to its own text sorts nothing; a real change sorts the siblings.
+        G2->ChildNode(0)->SetText(QStringLiteral("z"));
+        QCOMPARE(G2->child(1), G1);
+        G2->ChildNode(0)->XMLElement()->SetAttribute("Name", "zz");
+        QCOMPARE(G2->child(0), G1);
+    }
+
+    void editsInPlace() {
+        Fixture F;
+        TXMLTreeNode* Root = F.Add(nullptr, "SubVersion", {});
+        TXMLTreeNode* P = F.Add(Root, "Projekt", "alt");
+        F.Tree.OnEditing = [&](TkivXMLTreeView*, TXMLTreeNode* N, bool& Allow) {
+            Allow = N != Root;
+        };
+        F.Tree.OnEdited = [&](TkivXMLTreeView*, TXMLTreeNode* N, QString& S) {
+            if (S.trimmed().isEmpty())
+                S = N->XMLElement()->GetAttribute("Name");
+            else
+                N->XMLElement()->SetAttribute("Name", S);
+        };
+        auto Edit = [&](TXMLTreeNode* N, const QString& Text) {
+            F.Tree.editItem(N);
+            auto* Editor = F.Tree.viewport()->findChild<QLineEdit*>();
+            if (!Editor)
+                return false;
+            Editor->setText(Text);
+            QTest::keyClick(Editor, Qt::Key_Return);
+            QCoreApplication::processEvents();
+            return true;
+        };
+        QVERIFY(!Edit(Root, "x"));
+        QCOMPARE(Root->text(0), QStringLiteral("Projekte"));
+        QVERIFY(Edit(P, "Neu"));
+        QCOMPARE(P->XMLElement()->GetAttribute("Name"), QStringLiteral("Neu"));
+        QCOMPARE(P->text(0), QStringLiteral("Neu"));
+        QVERIFY(Edit(P, "   "));
+        QCOMPARE(P->XMLElement()->GetAttribute("Name"), QStringLiteral("Neu"));
+        QCOMPARE(P->text(0), QStringLiteral("Neu"));
+    }
+
+    void imagesFollowState() {
+        Fixture F;
+        F.Tree.SetImages({QIcon(), QIcon()});
+        int Asked = 0;
+        F.Tree.OnGetImageIndex = [&](TkivXMLTreeView*, TXMLTreeNode* N, int& I) {
+            ++Asked;
+            I = N->isExpanded() ? 1 : 0;
+        };
+        TXMLTreeNode* Root = F.Add(nullptr, "SubVersion", {});
+        F.Add(Root, "Projekt", "p");
+        Asked = 0;
+        Root->data(0, Qt::DecorationRole);
+        QCOMPARE(Asked, 1);
+    }
+
+    void loadsAndSaves() {
+        Fixture F;
+        QTemporaryDir Dir;
+        TXMLTreeNode* Old = F.Add(nullptr, "SubVersion", {});
+        F.Add(Old, "Projekt", "weg");
+        const QByteArray Text =
+            "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
+            "<SubVersion Beschreibung=\"Alle\">\r\n"
+            "  <Projekt Name=\"c\" Verzeichnis=\"/w/c\"/>\r\n"
+            "  <ProjektGruppe Name=\"G\">\r\n"
+            "    <Projekt Name=\"y\" Verzeichnis=\"/w/y\"/>\r\n"
+            "    <Projekt Name=\"x\" Verzeichnis=\"/w/x\"/>\r\n"
+            "  </ProjektGruppe>\r\n"
+            "  <Projekt Name=\"a &amp; b\" Verzeichnis=\"/w/a\"/>\r\n"
+            "</SubVersion>\r\n";
+        F.Tree.LoadFromFile(WriteFile(Dir, "in.xml", Text));
+        QCOMPARE(F.Tree.topLevelItemCount(), 1);
+        TXMLTreeNode* Root = F.Tree.XMLItems()->TopNode(0);
+        QCOMPARE(Root->text(0), QStringLiteral("Projekte"));
+        QCOMPARE(F.Captions(Root), (QStringList{"a & b", "c", "G"}));
+        QVERIFY(F.Tree.updatesEnabled());
+
+        const QString Out = Dir.filePath("out.xml");
+        F.Tree.SaveToFile(Out);
+        QCOMPARE(ReadFile(Out),
+                 QByteArray("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
+                            "<SubVersion Beschreibung=\"Alle\">\r\n"
+                            "  <Projekt Name=\"a &amp; b\" Verzeichnis=\"/w/a\"/>\r\n"
+                            "  <Projekt Name=\"c\" Verzeichnis=\"/w/c\"/>\r\n"
+                            "  <ProjektGruppe Name=\"G\">\r\n"
+                            "    <Projekt Name=\"x\" Verzeichnis=\"/w/x\"/>\r\n"
+                            "    <Projekt Name=\"y\" Verzeichnis=\"/w/y\"/>\r\n"
+                            "  </ProjektGruppe>\r\n"
+                            "</SubVersion>\r\n"));
+
+        // Only the first top-level node is the document.
+        F.Tree.AddChild(nullptr, "Extra");
+        F.Tree.SaveToFile(Out);
+        QVERIFY(!ReadFile(Out).contains("Extra"));
+
+        // Malformed XML leaves no nodes, and the tree paints again.
+        QVERIFY_THROWS_EXCEPTION(EkivXmlException,
+                                 F.Tree.LoadFromFile(WriteFile(
+                                     Dir, "bad.xml",
+                                     "<?xml version=\"1.0\"?>\r\n<SubVersion>\r\n<Projekt>\r\n")));
+        QCOMPARE(F.Tree.topLevelItemCount(), 0);
+        QVERIFY(F.Tree.updatesEnabled());
+
+        // An empty tree writes the declaration alone.
+        F.Tree.SaveToFile(Out);
+        QCOMPARE(ReadFile(Out), QByteArray("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"));
+        QVERIFY_THROWS_EXCEPTION(EFileError, F.Tree.LoadFromFile(Dir.filePath("none.xml")));
+    }
+};
+
+QTEST_MAIN(TestXmlTree)
+#include "tst_xmltree.moc"
