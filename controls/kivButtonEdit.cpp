@@ -73,6 +73,10 @@ void TkivCustomButtonedEdit::InitButton() {
         Icon.addPixmap(FImages[2].pixmap(Size), QIcon::Active);
     FButton = addAction(Icon, QLineEdit::TrailingPosition);
     FButton->setEnabled(isEnabled());
+    // Reachable from the keyboard as well: F4 while the edit has the focus.
+    FButton->setShortcut(Qt::Key_F4);
+    FButton->setShortcutContext(Qt::WidgetShortcut);
+    FButton->setToolTip(QStringLiteral("Auswählen … (F4)"));
     connect(FButton, &QAction::triggered, this, [this] { ButtonClick(); });
 }
 

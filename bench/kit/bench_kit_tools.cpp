@@ -1,5 +1,5 @@
 // Prints how long the system utilities take on large inputs:
-// - GetFileVersionString on a 64 MiB file whose record lies at its end (and one without);
+// - GetFileVersionString on a 64 MiB file whose record lies at its end, and on this program;
 // - TLineSplitter on 100 MiB of LF-ended lines fed in 4 KiB pieces;
 // - RunCapturedArgs reading one million lines from a child.
 // The figures on the project's machine are kept in the developer notes.

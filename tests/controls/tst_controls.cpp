@@ -334,7 +334,8 @@ void TestControls::browseConfirmCancelSame() {
     QTemporaryDir Dir;
     const QString Sub = Dir.filePath("Unterordner");
     QVERIFY(QDir().mkdir(Sub));
-    TkivDirectoryEdit E;
+    QWidget Window;
+    TkivDirectoryEdit& E = *new TkivDirectoryEdit(&Window);
     E.setText("alt");
     QSignalSpy Changed(&E, &QLineEdit::textChanged);
 
@@ -350,6 +351,17 @@ void TestControls::browseConfirmCancelSame() {
     E.RightButton()->trigger();
     QCOMPARE(E.text(), QStringLiteral("alt"));
     QCOMPARE(Changed.count(), 0);
+
+    // F4 in the edit opens the browser too.
+    bool Opened = false;
+    WhenOpen([&](QWidget* W) {
+        Opened = Browser(W) != nullptr;
+        qobject_cast<QDialog*>(W)->reject();
+    });
+    ShowActive(&Window);
+    E.setFocus();
+    QTest::keyClick(&E, Qt::Key_F4);
+    QVERIFY(Opened);
 
     // Confirmed: the folder becomes the text.
     WhenOpen([&](QWidget* W) {
