@@ -1,0 +1,1 @@
+#include "html_ausgabe.h"
