@@ -670,6 +670,21 @@ void TestControls::singleInstanceKilledFirst() {
     THelperRun Next = StartHelper(SingleHelper, {"kivSubversion"}, Runtime.path());
     QCOMPARE(Next.State, QStringLiteral("first"));
     EndHelper(Next);
+
+    // Nor does a child that outlives it (a terminal opened from the program): the child does
+    // not inherit the lock.
+    THelperRun Parent = StartHelper(SingleHelper, {"kivSubversion", "child"}, Runtime.path());
+    QCOMPARE(Parent.State, QStringLiteral("first"));
+    for (int I = 0; I < 50 && !Parent.Process->canReadLine(); ++I)
+        Parent.Process->waitForReadyRead(100);
+    const qint64 Child = Parent.Process->readLine().trimmed().toLongLong();
+    QVERIFY(Child > 0);
+    EndHelper(Parent, SIGKILL);
+    QCOMPARE(::kill(pid_t(Child), 0), 0); // still running
+    THelperRun After = StartHelper(SingleHelper, {"kivSubversion"}, Runtime.path());
+    ::kill(pid_t(Child), SIGKILL);
+    QCOMPARE(After.State, QStringLiteral("first"));
+    EndHelper(After);
 }
 
 void TestControls::singleInstancePerFolder() {
