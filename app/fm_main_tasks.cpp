@@ -1,30 +1,316 @@
 // The Subversion tasks of the "Aufgaben" page and the automatic search.
-//
-// Waiting for the task engine: until it lands these handlers do nothing. The buttons are
-// wired to them already (fm_main.cpp), so the engine only has to fill in the bodies.
+#include "fm_addgruppe.h"
 #include "fm_main.h"
+#include "kiv_prompts.h"
+#include "kiv_tools.h"
+#include "svn_engine.h"
+#include "svn_search.h"
 
-// Waits for the task engine: "svn status" over the selected node.
-void TfmMain::ToolButton8Click() {}
+#include <QAction>
+#include <QCheckBox>
+#include <QHash>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QQueue>
+#include <QShortcut>
+#include <QStorageInfo>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QToolBar>
+#include <QToolButton>
 
-// Waits for the task engine: "svn update" over the selected node.
-void TfmMain::ToolButton7Click() {}
+namespace {
 
-// Waits for the task engine: "svn update" in a terminal window.
-void TfmMain::inDOSBoxausfhren1Click() {}
+// Keeps each tree node's key across a run, so results find their node again even when the
+// tree changed meanwhile.
+constexpr int NodeIdRole = Qt::UserRole + 41;
+constexpr int NodeStateRole = Qt::UserRole + 42;
 
-// Waits for the task engine: the run over every project below the selected node.
-void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool Console) {
-    Q_UNUSED(SubCommand);
-    Q_UNUSED(Title);
-    Q_UNUSED(Console);
+quint64 NodeId(TXMLTreeNode* Node) {
+    static quint64 Next = 0;
+    QVariant V = Node->data(0, NodeIdRole);
+    if (!V.isValid()) {
+        V = ++Next;
+        Node->setData(0, NodeIdRole, V);
+    }
+    return V.toULongLong();
 }
 
-// Waits for the automatic search for working copies.
-void TfmMain::btnAutoSuchenClick() {}
+QString TreePathOf(TXMLTreeNode* Node) {
+    QStringList Names;
+    for (TXMLTreeNode* N = Node; N && N->ParentNode(); N = N->ParentNode())
+        Names.prepend(N->XMLElement()->GetAttribute(QStringLiteral("Name")));
+    return Names.join(u'/');
+}
 
-// Waits for the task engine: creates FTasks (called at the end of the constructor).
-void TfmMain::InitTasks() {}
+// svn's status letters, coloured so the few lines that need a look stand out.
+QColor StatusColour(QChar C) {
+    switch (C.unicode()) {
+    case 'M':
+    case 'R':
+        return QColor(0x1f, 0x4e, 0xb4);
+    case 'A':
+        return QColor(0x1a, 0x7f, 0x37);
+    case 'D':
+    case '!':
+    case '~':
+        return QColor(0xb0, 0x3a, 0x00);
+    case 'C':
+        return QColor(0xc0, 0x00, 0x00);
+    case '?':
+        return QColor(0x80, 0x80, 0x80);
+    case 'U':
+    case 'G':
+        return QColor(0x1a, 0x7f, 0x37);
+    default:
+        return QColor();
+    }
+}
 
-// Waits for the task engine: ends running jobs before the registry is written at close.
-void TfmMain::StopBackgroundWork() {}
+void AppendLine(QPlainTextEdit* Memo, const QString& Line, bool StatusLine) {
+    QTextCursor C(Memo->document());
+    C.movePosition(QTextCursor::End);
+    if (!Memo->document()->isEmpty() || Memo->document()->blockCount() > 1 ||
+        !Memo->document()->firstBlock().text().isEmpty())
+        C.insertBlock();
+    QTextCharFormat Plain;
+    if (StatusLine && Line.size() > 8 && Line.at(7) == u' ') {
+        // The status columns in colour, the path plain: the text stays exactly the line.
+        for (int i = 0; i < 7; ++i) {
+            QTextCharFormat F;
+            const QColor Colour = StatusColour(Line.at(i));
+            if (Colour.isValid()) {
+                F.setForeground(Colour);
+                F.setFontWeight(QFont::Bold);
+            }
+            C.insertText(Line.mid(i, 1), F);
+        }
+        C.insertText(Line.mid(7), Plain);
+    } else if (Line == MissingFolderLine || Line == NoClientLine) {
+        QTextCharFormat F;
+        F.setForeground(QColor(0xc0, 0x00, 0x00));
+        C.insertText(Line, F);
+    } else {
+        C.insertText(Line, Plain);
+    }
+}
+
+} // namespace
+
+class TTaskState : public QObject {
+public:
+    explicit TTaskState(TfmMain* Form) : QObject(Form), Main(Form) {}
+    TfmMain* Main;
+    QPointer<TSvnRun> Run;
+    QString SubCommand;
+    QPointer<TSvnSearch> Search;
+    QQueue<QString> Offers;
+    bool Offering = false;
+    bool SearchDone = false;
+    QToolButton* Cancel = nullptr;
+    QShortcut* Escape = nullptr;
+
+    void SetRunning(bool Running) {
+        Main->ToolButton8->setEnabled(!Running);
+        Main->ToolButton7->setEnabled(!Running);
+        Cancel->setVisible(Running || Search);
+        Escape->setEnabled(Running || Search);
+    }
+    void Append(const QString& Line, bool StatusLine = false) {
+        AppendLine(Main->mmExec, Line, StatusLine);
+    }
+    void MarkNode(quint64 Id, TSvnState State);
+    void OfferNext();
+};
+
+void TTaskState::MarkNode(quint64 Id, TSvnState State) {
+    // Find the node by its key; it may have been deleted or moved meanwhile.
+    QList<QTreeWidgetItem*> Pending;
+    for (int i = 0; i < Main->lvDir->topLevelItemCount(); ++i)
+        Pending.append(Main->lvDir->topLevelItem(i));
+    while (!Pending.isEmpty()) {
+        QTreeWidgetItem* I = Pending.takeLast();
+        if (I->data(0, NodeIdRole).toULongLong() == Id) {
+            QString Tip;
+            QBrush Brush;
+            QFont Font = Main->lvDir->font();
+            switch (State) {
+            case TSvnState::Clean:
+                Tip = QStringLiteral("Letzter Lauf: keine Änderungen");
+                Brush = QColor(0x1a, 0x7f, 0x37);
+                break;
+            case TSvnState::Changes:
+                Tip = QStringLiteral("Letzter Lauf: Änderungen");
+                Brush = QColor(0x1f, 0x4e, 0xb4);
+                Font.setBold(true);
+                break;
+            case TSvnState::Error:
+            case TSvnState::NoClient:
+                Tip = QStringLiteral("Letzter Lauf: Fehler");
+                Brush = QColor(0xc0, 0x00, 0x00);
+                Font.setBold(true);
+                break;
+            case TSvnState::Missing:
+                Tip = MissingFolderLine;
+                Brush = QColor(0x80, 0x80, 0x80);
+                Font.setItalic(true);
+                break;
+            case TSvnState::Cancelled:
+                return;
+            }
+            I->setData(0, NodeStateRole, int(State));
+            I->setForeground(0, Brush);
+            I->setFont(0, Font);
+            I->setToolTip(0, Tip);
+            return;
+        }
+        for (int c = 0; c < I->childCount(); ++c)
+            Pending.append(I->child(c));
+    }
+}
+
+void TTaskState::OfferNext() {
+    if (Offering)
+        return;
+    Offering = true;
+    while (!Offers.isEmpty()) {
+        const QString Folder = Offers.dequeue();
+        TXMLTreeNode* Root = Main->lvDir->XMLItems()->TopNode(0);
+        if (!Root)
+            break;
+        // The registry may have changed since the walk started.
+        if (!IsRegistered(Root->XMLElement(), Folder))
+            Guarded([&] { ShowNewEntryDialog(Root, Folder); });
+    }
+    Offering = false;
+    if (SearchDone && Offers.isEmpty()) {
+        const bool Cancelled = Search && Search->Cancelled();
+        if (Search)
+            Search->deleteLater();
+        Search = nullptr;
+        SearchDone = false;
+        SetRunning(bool(Run));
+        Main->StopBusy();
+        if (!Cancelled)
+            ShowInfo(QStringLiteral("Keine weiteren Projekte gefunden"));
+    }
+}
+
+void TfmMain::InitTasks() {
+    FTasks = new TTaskState(this);
+    FTasks->Cancel = new QToolButton(ToolBar2);
+    FTasks->Cancel->setObjectName(QStringLiteral("btnAbbrechen"));
+    FTasks->Cancel->setText(QStringLiteral("Abbrechen"));
+    FTasks->Cancel->setToolTip(QStringLiteral("Laufende Aufgabe abbrechen (Esc)"));
+    FTasks->Cancel->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    FTasks->Cancel->setMinimumSize(90, 27);
+    ToolBar2->addWidget(FTasks->Cancel)->setVisible(true);
+    FTasks->Cancel->setVisible(false);
+    FTasks->Escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    FTasks->Escape->setEnabled(false);
+    auto CancelAll = [this] {
+        if (FTasks->Run)
+            FTasks->Run->Cancel();
+        if (FTasks->Search)
+            FTasks->Search->Cancel();
+    };
+    connect(FTasks->Cancel, &QToolButton::clicked, this, CancelAll);
+    connect(FTasks->Escape, &QShortcut::activated, this, CancelAll);
+}
+
+void TfmMain::StopBackgroundWork() {
+    if (!FTasks)
+        return;
+    delete FTasks->Run.data(); // cancels and waits for its clients
+    delete FTasks->Search.data();
+}
+
+void TfmMain::ToolButton8Click() {
+    RunSvnTask(QStringLiteral("status"), ToolButton8->text(), false);
+}
+
+void TfmMain::ToolButton7Click() {
+    RunSvnTask(QStringLiteral("update"), ToolButton7->text(), false);
+}
+
+void TfmMain::inDOSBoxausfhren1Click() {
+    RunSvnTask(QStringLiteral("update"), ToolButton7->text(), true);
+}
+
+void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool Console) {
+    TXMLTreeNode* Selected = lvDir->Selected();
+    if (!Selected || FTasks->Run)
+        return;
+    // The snapshot: what the run works on, whatever happens to the tree meanwhile.
+    std::vector<TSvnProject> Projects;
+    QList<TXMLTreeNode*> Pending{Selected};
+    while (!Pending.isEmpty()) {
+        TXMLTreeNode* N = Pending.takeFirst();
+        if (GetElementKind(N) != ekProject) {
+            QList<TXMLTreeNode*> Children;
+            for (int i = 0; i < N->childCount(); ++i)
+                Children.append(N->ChildNode(i));
+            Pending = Children + Pending;
+            continue;
+        }
+        Projects.push_back({N->XMLElement()->GetAttribute(QStringLiteral("Name")),
+                            N->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis")),
+                            TreePathOf(N), NodeId(N)});
+    }
+    mmExec->clear();
+    StartBusy();
+    FTasks->Append(QStringLiteral("*** ") + Title);
+    auto* Run = new TSvnRun(std::move(Projects), SubCommand, Console,
+                            JobCount(lvDir->XMLItems()->RootElement()), FTasks);
+    FTasks->Run = Run;
+    FTasks->SubCommand = SubCommand;
+    FTasks->SetRunning(true);
+    connect(Run, &TSvnRun::ProjectDone, this, [this, Run](int Index, const TSvnOutcome& O) {
+        const TSvnProject& P = Run->Projects()[Index];
+        // "kurze Anzeige" counts as it is when the block arrives.
+        const QStringList Block = ProjectBlock(P, O, cbKurz->isChecked());
+        const bool Status = FTasks->SubCommand == u"status";
+        for (int i = 0; i < Block.size(); ++i)
+            FTasks->Append(Block.at(i), Status && i > 0);
+        FTasks->MarkNode(P.Id, O.State);
+    });
+    connect(Run, &TSvnRun::Finished, this, [this, Run](bool Cancelled) {
+        FTasks->Append(Cancelled ? QStringLiteral("*** Abgebrochen") : QStringLiteral("*** Ende"));
+        FTasks->Run = nullptr;
+        Run->deleteLater();
+        FTasks->SetRunning(false);
+        StopBusy();
+    });
+    Run->Start();
+}
+
+void TfmMain::btnAutoSuchenClick() {
+    if (FTasks->Search || !AskYesNo(QStringLiteral("Automatisch nach SVN-Projekten suchen?"), true))
+        return;
+    btnAutoSuchen->setEnabled(false);
+    TXMLTreeNode* Root = lvDir->XMLItems()->TopNode(0);
+    if (!Root)
+        return;
+    // The root of the filesystem that holds the documents; KIV_SEARCH_ROOT lets tests walk a
+    // folder of their own.
+    QString Start = qEnvironmentVariable("KIV_SEARCH_ROOT");
+    if (Start.isEmpty()) {
+        QString Documents;
+        GetDocumentsFolder(Documents);
+        Start = QStorageInfo(Documents.isEmpty() ? QDir::homePath() : Documents).rootPath();
+    }
+    StartBusy();
+    auto* Search = new TSvnSearch(Start, RegisteredKeys(Root->XMLElement()), FTasks);
+    FTasks->Search = Search;
+    FTasks->SetRunning(bool(FTasks->Run));
+    connect(Search, &TSvnSearch::Found, this, [this](const QString& Folder) {
+        FTasks->Offers.enqueue(Folder);
+        // Offered from the event loop, one dialog at a time, in walk order.
+        QMetaObject::invokeMethod(this, [this] { FTasks->OfferNext(); }, Qt::QueuedConnection);
+    });
+    connect(Search, &TSvnSearch::Finished, this, [this](bool) {
+        FTasks->SearchDone = true;
+        FTasks->OfferNext();
+    });
+    Search->Start();
+}
