@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDirIterator>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -152,6 +153,25 @@ bool OpenTerminalIn(const QString& Path) {
     return false;
 }
 
+// Closes the menu when the window it belongs to is hidden or closed (for instance when the
+// program is asked to end while the menu is open), so the menu's loop does not outlive it.
+class TCloseWithWindow : public QObject {
+public:
+    TCloseWithWindow(QWidget* Window, QMenu* Menu) : QObject(Menu), FMenu(Menu) {
+        Window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override {
+        if (Event->type() == QEvent::Hide || Event->type() == QEvent::Close)
+            FMenu->close();
+        return QObject::eventFilter(Watched, Event);
+    }
+
+private:
+    QMenu* FMenu;
+};
+
 } // namespace
 
 QList<TFolderApplication> FolderApplications(const QString& MimeType) {
@@ -273,6 +293,8 @@ bool ShowExplorerContextMenu(QWidget* Owner, const QString& Path, const QPoint& 
         Info.isDir() ? Menu.addAction(QStringLiteral("Terminal hier öffnen")) : nullptr;
     QAction* Copy = Menu.addAction(QStringLiteral("Pfad kopieren"));
 
+    if (Owner)
+        new TCloseWithWindow(Owner->window(), &Menu);
     const QPoint Global = Owner ? Owner->mapToGlobal(Pos) : Pos;
     QAction* Chosen = Menu.exec(Global);
     if (!Chosen)

@@ -511,6 +511,16 @@ void TestControls::contextMenuEntries() {
     QVERIFY(!Opened);
     delete Watch.data();
 
+    // The menu closes with its window.
+    WhenOpen([&](QWidget* W) {
+        QVERIFY(qobject_cast<QMenu*>(W));
+        Owner.hide();
+        QVERIFY(!W->isVisible());
+    });
+    QVERIFY(!ShowExplorerContextMenu(&Owner, Target.path(), QPoint(5, 5)));
+    QVERIFY(!QApplication::activePopupWidget());
+    ShowActive(&Owner);
+
     // "Pfad kopieren".
     WhenOpen([&](QWidget* W) {
         auto* M = qobject_cast<QMenu*>(W);
