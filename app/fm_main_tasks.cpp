@@ -108,12 +108,13 @@ public:
     bool Offering = false;
     bool SearchDone = false;
     QToolButton* Cancel = nullptr;
+    QAction* CancelAction = nullptr; // the button's place in the tool bar
     QShortcut* Escape = nullptr;
 
     void SetRunning(bool Running) {
         Main->ToolButton8->setEnabled(!Running);
         Main->ToolButton7->setEnabled(!Running);
-        Cancel->setVisible(Running || Search);
+        CancelAction->setVisible(Running || Search);
         Escape->setEnabled(Running || Search);
     }
     void Append(const QString& Line, bool StatusLine = false) {
@@ -204,8 +205,8 @@ void TfmMain::InitTasks() {
     FTasks->Cancel->setToolTip(QStringLiteral("Laufende Aufgabe abbrechen (Esc)"));
     FTasks->Cancel->setToolButtonStyle(Qt::ToolButtonTextOnly);
     FTasks->Cancel->setMinimumSize(90, 27);
-    ToolBar2->addWidget(FTasks->Cancel)->setVisible(true);
-    FTasks->Cancel->setVisible(false);
+    FTasks->CancelAction = ToolBar2->addWidget(FTasks->Cancel);
+    FTasks->CancelAction->setVisible(false);
     FTasks->Escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     FTasks->Escape->setEnabled(false);
     auto CancelAll = [this] {
