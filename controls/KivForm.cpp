@@ -42,7 +42,10 @@ void TKivForm::AfterCreate() {
     }
     FAfterCreateDone = true;
     FAfterCreateWaiting = false;
+    QPointer<TKivForm> Self(this);
     QCoreApplication::processEvents();
+    if (!Self) // destroyed while the pending events were handled
+        return;
     if (OnAfterCreate)
         OnAfterCreate(this);
 }
