@@ -4,6 +4,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThread>
 
 namespace {
 
@@ -50,6 +51,18 @@ TkivPrompter* CurrentPrompter = nullptr;
 
 } // namespace
 
+// Message boxes exist only on the GUI thread: a call from a worker is handed over there and
+// waits for the answer (the GUI thread never waits for a worker, so this cannot deadlock).
+template <typename F> static auto OnGuiThread(F Call) {
+    QCoreApplication* App = QCoreApplication::instance();
+    if (!App || QThread::currentThread() == App->thread())
+        return Call();
+    decltype(Call()) Result{};
+    QMetaObject::invokeMethod(
+        App, [&] { Result = Call(); }, Qt::BlockingQueuedConnection);
+    return Result;
+}
+
 TkivPrompter& Prompter() {
     return CurrentPrompter ? *CurrentPrompter : DefaultPrompter;
 }
@@ -59,14 +72,20 @@ void SetPrompter(TkivPrompter* Replacement) {
 }
 
 void ShowInfo(const QString& Message) {
-    Prompter().Info(Message);
+    OnGuiThread([&] {
+        Prompter().Info(Message);
+        return true;
+    });
 }
 void ShowError(const QString& Message) {
-    Prompter().Error(Message);
+    OnGuiThread([&] {
+        Prompter().Error(Message);
+        return true;
+    });
 }
 bool AskYesNo(const QString& Message, bool DefaultNo) {
-    return Prompter().YesNo(Message, DefaultNo);
+    return OnGuiThread([&] { return Prompter().YesNo(Message, DefaultNo); });
 }
 bool InputQuery(const QString& Caption, const QString& Prompt, QString& Text) {
-    return Prompter().InputText(Caption, Prompt, Text);
+    return OnGuiThread([&] { return Prompter().InputText(Caption, Prompt, Text); });
 }

@@ -10,8 +10,10 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <atomic>
@@ -401,6 +403,7 @@ public:
 void TestTools::prompterReplaceable() {
     TRecordingPrompter R;
     SetPrompter(&R);
+    const auto Restore = qScopeGuard([] { SetPrompter(nullptr); });
     ShowInfo("i");
     ShowError("e");
     QVERIFY(AskYesNo("a & b"));
@@ -408,6 +411,24 @@ void TestTools::prompterReplaceable() {
     QVERIFY(!AskYesNo("f", false));
     QString Text = "alt";
     QVERIFY(!InputQuery("Titel", "Frage", Text));
+    // From a worker thread the question is asked on the GUI thread.
+    bool WorkerAnswer = true;
+    QThread* AskedOn = nullptr;
+    struct TThreadPrompter : TRecordingPrompter {
+        QThread** Where;
+        bool YesNo(const QString& M, bool D) override {
+            *Where = QThread::currentThread();
+            return TRecordingPrompter::YesNo(M, D);
+        }
+    } T;
+    T.Where = &AskedOn;
+    T.Answer = false;
+    SetPrompter(&T);
+    std::thread Worker([&] { WorkerAnswer = AskYesNo("vom Arbeiter"); });
+    QTRY_VERIFY(AskedOn);
+    Worker.join();
+    QVERIFY(AskedOn == QThread::currentThread());
+    QVERIFY(!WorkerAnswer);
     SetPrompter(nullptr);
     QCOMPARE(R.Calls, (QStringList{"Info:i", "Error:e", "YesNo:a & b:1", "YesNo:f:0",
                                    "Input:Titel:Frage:alt"}));
