@@ -20,6 +20,8 @@ TkivPrompter& Prompter();
 // Replaces it (not owned); nullptr goes back to the Qt message boxes.
 void SetPrompter(TkivPrompter* Replacement);
 
+// These four may be called from any thread: a worker's call is shown on the GUI thread and
+// waits for the answer.
 void ShowInfo(const QString& Message);
 void ShowError(const QString& Message);
 // Every "&" shows as itself. No is the default button when DefaultNo is true.
