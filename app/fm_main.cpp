@@ -471,8 +471,13 @@ void TfmMain::keyPressEvent(QKeyEvent* Event) {
 }
 
 void TfmMain::RequestClose() {
-    // Open dialogs and message boxes end first (as cancelled), so that their callers return
-    // before the window writes the registry.
+    // Open menus, dialogs and message boxes end first (as cancelled), so that their callers
+    // return before the window writes the registry.
+    if (QWidget* Popup = QApplication::activePopupWidget()) {
+        Popup->close();
+        QTimer::singleShot(10, this, [this] { RequestClose(); });
+        return;
+    }
     if (QWidget* Modal = QApplication::activeModalWidget(); Modal && Modal != this) {
         if (auto* Dialog = qobject_cast<QDialog*>(Modal))
             Dialog->done(QDialog::Rejected);

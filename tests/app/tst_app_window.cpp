@@ -694,6 +694,27 @@ private slots:
             QCOMPARE(Watcher.SignalsSeen(), 1);
             QCOMPARE(ChildNames(ReadFile(RegistryPath()).get()), QStringList({"g"}));
         }
+        // Also while the folder menu of a project is open.
+        const QString Dir = WorkDir("sig");
+        WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n  <Projekt Name=\"s\" Verzeichnis=\"" +
+                      Dir + "\"/>\r\n</SubVersion>\r\n");
+        auto W = Open();
+        TShutdownWatcher Watcher(W.get());
+        W->lvDir->SetSelected(Child(Root(*W), "s"));
+        QTimer T;
+        T.setInterval(5);
+        bool Raised = false;
+        QObject::connect(&T, &QTimer::timeout, [&] {
+            if (QApplication::activePopupWidget() && !Raised) {
+                Raised = true;
+                ::raise(SIGTERM);
+            }
+        });
+        T.start();
+        emit W->lvDir->customContextMenuRequested(QPoint(5, 5));
+        QVERIFY(Raised);
+        QTRY_VERIFY(!W->isVisible());
+        QCOMPARE(ChildNames(ReadFile(RegistryPath()).get()), QStringList({"s"}));
     }
 
     void startBusyNests() {
