@@ -1,8 +1,8 @@
 // kivsvn: the task engine on the command line, over the same registry as the window.
 //   kivsvn status|update|info [GROUP/PROJECT path] [--short] [--jobs N] [--registry FILE]
 #include "fm_main.h"
-#include "kiv_tools.h"
 #include "kiv_XmlObjects.h"
+#include "kiv_tools.h"
 #include "svn_engine.h"
 
 #include <QCoreApplication>
@@ -97,7 +97,8 @@ int main(int argc, char** argv) {
         return Usage(QStringLiteral("Kein Eintrag %1 im Register.").arg(Path));
 
     std::vector<TSvnProject> Projects;
-    CollectProjects(Node, Path, Projects);
+    // In the window's order: siblings sorted by caption.
+    CollectProjectsInCaptionOrder(Node, Path, Projects);
     TSvnRun Run(std::move(Projects), Task, false, Jobs > 0 ? Jobs : JobCount(Root));
     int Failed = 0;
     const QString Title = Task == u"status"   ? QStringLiteral("Testen auf Änderungen")

@@ -1,11 +1,13 @@
 #include "svn_engine.h"
 
 #include "fm_main.h"
+#include "kiv_XmlObjects.h"
 #include "kiv_process.h"
 #include "kiv_tools.h"
-#include "kiv_XmlObjects.h"
 
+#include <QCollator>
 #include <QDir>
+#include <QLocale>
 #include <QMetaObject>
 #include <QThread>
 
@@ -48,7 +50,11 @@ bool LeftOutInShort(const QStringList& Filtered) {
 }
 
 QStringList ProjectBlock(const TSvnProject& Project, const TSvnOutcome& Outcome, bool Short) {
-    const QString Head = QStringLiteral("--> ") + ExcludeDirDelimiter(Project.Directory);
+    // The folder the client runs in, as a path: blanks around the stored value and a
+    // trailing "/" are not part of it.
+    const QString Head =
+        QStringLiteral("--> ") +
+        (Project.Directory.trimmed().isEmpty() ? QString() : CleanFolder(Project.Directory));
     if (Outcome.State == TSvnState::Missing)
         return {Head, MissingFolderLine};
     if (Outcome.State == TSvnState::NoClient)
@@ -93,6 +99,24 @@ bool SplitStatusBatch(const QStringList& Output, const QStringList& Folders,
 
 void CollectProjects(TkivXmlElement* Element, const QString& TreePath,
                      std::vector<TSvnProject>& Projects) {
+    CollectProjects(Element, TreePath, Projects, nullptr);
+}
+
+void CollectProjectsInCaptionOrder(TkivXmlElement* Element, const QString& TreePath,
+                                   std::vector<TSvnProject>& Projects) {
+    // The tree's order: German collation (also under the C locale), case ignored, ties by
+    // code point.
+    QCollator Collator(QLocale().language() == QLocale::C ? QLocale(QLocale::German) : QLocale());
+    Collator.setCaseSensitivity(Qt::CaseInsensitive);
+    CollectProjects(Element, TreePath, Projects, [&](const QString& A, const QString& B) {
+        const int R = Collator.compare(A, B);
+        return R != 0 ? R < 0 : A < B;
+    });
+}
+
+void CollectProjects(TkivXmlElement* Element, const QString& TreePath,
+                     std::vector<TSvnProject>& Projects,
+                     const std::function<bool(const QString&, const QString&)>& Less) {
     // Depth first, each element's children in order; the walk is iterative so a deep
     // registry cannot exhaust the stack.
     struct Item {
@@ -110,8 +134,17 @@ void CollectProjects(TkivXmlElement* Element, const QString& TreePath,
                                 It.E->GetAttribute(QStringLiteral("Verzeichnis")), It.Path, 0});
             continue;
         }
-        for (int i = It.E->ChildCount() - 1; i >= 0; --i) {
-            TkivXmlElement* C = It.E->GetChild(i);
+        std::vector<TkivXmlElement*> Children;
+        for (int i = 0; i < It.E->ChildCount(); ++i)
+            Children.push_back(It.E->GetChild(i));
+        if (Less)
+            std::stable_sort(Children.begin(), Children.end(),
+                             [&](TkivXmlElement* A, TkivXmlElement* B) {
+                                 return Less(A->GetAttribute(QStringLiteral("Name")),
+                                             B->GetAttribute(QStringLiteral("Name")));
+                             });
+        for (auto C_ = Children.rbegin(); C_ != Children.rend(); ++C_) {
+            TkivXmlElement* C = *C_;
             const QString CName = C->GetAttribute(QStringLiteral("Name"));
             Pending.push_back({C, It.Path.isEmpty() ? CName : It.Path + u'/' + CName});
         }
@@ -179,14 +212,21 @@ void TSvnRun::Start() {
     if (FProjects.empty()) {
         FWorkersLeft = 0;
         QMetaObject::invokeMethod(
-            this, [this] { FRunning = false; emit Finished(false); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                FRunning = false;
+                emit Finished(false);
+            },
+            Qt::QueuedConnection);
         return;
     }
     for (int w = 0; w < Workers; ++w)
         FWorkers.emplace_back([this] { Work(); });
 }
 
-void TSvnRun::Cancel() { FCancel = true; }
+void TSvnRun::Cancel() {
+    FCancel = true;
+}
 
 void TSvnRun::Work() {
     for (;;) {
@@ -225,8 +265,8 @@ void TSvnRun::RunBatch(const TBatch& Batch) {
         QStringList Lines;
         TRunOptions Options;
         Options.Cancel = &FCancel;
-        const int Code = RunCapturedArgs(Lines, SvnProgram, QStringList{FSubCommand} + Folders,
-                                         Options);
+        const int Code =
+            RunCapturedArgs(Lines, SvnProgram, QStringList{FSubCommand} + Folders, Options);
         std::vector<QStringList> PerFolder;
         if (Code == 0 && !FCancel && SplitStatusBatch(Lines, Folders, PerFolder)) {
             for (size_t k = 0; k < Present.size(); ++k) {

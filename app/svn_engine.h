@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -52,6 +53,13 @@ bool SplitStatusBatch(const QStringList& Output, const QStringList& Folders,
 // Collects the projects at and below Element in child order (the registry's kinds).
 void CollectProjects(TkivXmlElement* Element, const QString& TreePath,
                      std::vector<TSvnProject>& Projects);
+// The same, each element's children sorted as the tree sorts its captions (by "Name").
+void CollectProjectsInCaptionOrder(TkivXmlElement* Element, const QString& TreePath,
+                                   std::vector<TSvnProject>& Projects);
+// The same with the children sorted by Less on their names (none: stored order).
+void CollectProjects(TkivXmlElement* Element, const QString& TreePath,
+                     std::vector<TSvnProject>& Projects,
+                     const std::function<bool(const QString&, const QString&)>& Less);
 
 // The number of clients that run at once: the root's "Jobs", else the number of cores, at
 // least 2.
