@@ -1,5 +1,7 @@
 // Draws the main window (with the registry of $XDG_DATA_HOME) into a PNG, with the node of
-// the given caption selected and the given page shown: app_shot out.png [caption] [page]
+// the given caption selected and the given page shown: app_shot out.png [caption] [page] [busy];
+// app_shot out.png --dialog draws the new-entry dialog
+#include "fm_addgruppe.h"
 #include "fm_main.h"
 #include "kiv_appcore.h"
 
@@ -16,6 +18,14 @@ int main(int argc, char** argv) {
     if (!QTest::qWaitForWindowExposed(&Main))
         return 1;
     QTest::qWait(200);
+    if (argc > 2 && QByteArray(argv[2]) == "--dialog") {
+        TfmNeueGruppe Dialog(&Main);
+        Dialog.ParentNode = Main.lvDir->XMLItems()->TopNode(0);
+        Dialog.show();
+        QTest::qWait(300);
+        Dialog.grab().save(QString::fromLocal8Bit(argv[1]));
+        return 0;
+    }
     if (argc > 2)
         for (QTreeWidgetItemIterator It(Main.lvDir); *It; ++It)
             if ((*It)->text(0) == QString::fromLocal8Bit(argv[2]))
