@@ -1,9 +1,12 @@
 // kivsvn: the task engine on the command line, over the same registry as the window.
 //   kivsvn status|update|info [GROUP/PROJECT path] [--short] [--jobs N] [--registry FILE]
+//   kivsvn search FOLDER [--registry FILE]: the automatic search's walk alone, printing each
+//   working copy not registered.
 #include "fm_main.h"
 #include "kiv_XmlObjects.h"
 #include "kiv_tools.h"
 #include "svn_engine.h"
+#include "svn_search.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -20,7 +23,8 @@ void Print(const QString& Line) {
 int Usage(const QString& Message) {
     const QByteArray Text =
         (Message + QStringLiteral("\nAufruf: kivsvn status|update|info [GRUPPE/PROJEKT] "
-                                  "[--short] [--jobs N] [--registry DATEI]\n"))
+                                  "[--short] [--jobs N] [--registry DATEI]\n"
+                                  "       kivsvn search ORDNER [--registry DATEI]\n"))
             .toLocal8Bit();
     std::fwrite(Text.constData(), 1, Text.size(), stderr);
     return 2;
@@ -41,6 +45,30 @@ TkivXmlElement* FindPath(TkivXmlElement* Root, const QString& TreePath) {
     return E;
 }
 
+// Walks from Start and prints each working copy the registry (when it exists) does not list.
+int Search(const QString& Start, const QString& Registry) {
+    if (Start.isEmpty())
+        return Usage(QStringLiteral("search erwartet einen Ordner."));
+    QSet<QString> Registered;
+    if (QFileInfo(Registry).isFile()) {
+        try {
+            TPlainXmlReader Reader;
+            Reader.LoadFromFile(Registry);
+            Registered = RegisteredKeys(Reader.Root());
+        } catch (const std::exception& E) {
+            std::fprintf(stderr, "%s\n", E.what());
+            return 2;
+        }
+    }
+    TSvnSearch Walk(Start, Registered);
+    QObject::connect(&Walk, &TSvnSearch::Found, [](const QString& Folder) { Print(Folder); });
+    QObject::connect(&Walk, &TSvnSearch::Finished, [] { QCoreApplication::quit(); });
+    Walk.Start();
+    QCoreApplication::exec();
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -51,7 +79,7 @@ int main(int argc, char** argv) {
     if (Args.isEmpty())
         return Usage(QStringLiteral("Keine Aufgabe angegeben."));
     const QString Task = Args.takeFirst();
-    if (Task != u"status" && Task != u"update" && Task != u"info")
+    if (Task != u"status" && Task != u"update" && Task != u"info" && Task != u"search")
         return Usage(QStringLiteral("Unbekannte Aufgabe: %1").arg(Task));
     bool Short = false;
     int Jobs = 0;
@@ -79,6 +107,9 @@ int main(int argc, char** argv) {
     if (Registry.isEmpty())
         Registry = GetUserDataFolder(QStringLiteral("Subversion"), QStringLiteral("KelvaroSoft")) +
                    QStringLiteral("SubVersionVerzeichnisse.xml");
+
+    if (Task == u"search")
+        return Search(Path, Registry);
 
     TPlainXmlReader Reader;
     try {

@@ -142,6 +142,20 @@ private slots:
         QVERIFY(Walk(At("nix"), {}).isEmpty());
     }
 
+    // kivsvn's search prints the same walk, without the registered copies.
+    void kivsvnSearch() {
+        QProcess P;
+        P.start(QStringLiteral(KIV_KIVSVN_PATH),
+                {"search", FTree, "--registry", FTmp.path() + "/reg.xml"});
+        QVERIFY(P.waitForFinished(30000));
+        QCOMPARE(P.exitCode(), 0);
+        QStringList Lines = QString::fromUtf8(P.readAllStandardOutput()).split(u'\n');
+        QCOMPARE(Lines.takeLast(), QString());
+        Lines.sort();
+        QCOMPARE(Lines,
+                 QStringList({At("Fall/x/"), At("arbeit/beta/"), At("tief/a/b/c/epsilon/")}));
+    }
+
     void cancelStopsTheWalk() {
         TSvnSearch S(FTree, {});
         QStringList Found;

@@ -1,0 +1,141 @@
+#!/bin/bash
+# Times the Subversion task engine against the obvious alternatives on the same copies:
+#   status of 100 and 400 small working copies: kivsvn status, a sequential shell loop of
+#   "svn status" per folder, and myrepos' "mr -j2 status" (Debian package myrepos; skipped
+#   when mr is not installed);
+#   update of 100 copies of which 20 are out of date: kivsvn update against the loop;
+#   the search walk over 50,000 folders holding 100 copies against GNU find;
+#   the window's largest event-loop gap during a run over 400 projects.
+# Usage: bench_engine.sh BUILD_DIR [TRIALS]   (best of TRIALS, default 3; warm cache)
+set -eu
+BUILD=$(realpath "$1")
+TRIALS=${2:-3}
+KIVSVN=$BUILD/app/kivsvn
+STALL=$BUILD/bench/engine/bench_engine_stall
+export LC_ALL=C
+W=$(mktemp -d /tmp/bench_engine.XXXXXX)
+trap 'rm -rf "$W"' EXIT
+cd "$W"
+
+wall() { # wall time of one run of "$@" (output discarded), in seconds
+    local s e
+    s=$(date +%s.%N)
+    "$@" >/dev/null 2>&1 || true
+    e=$(date +%s.%N)
+    awk -v s="$s" -v e="$e" 'BEGIN { printf "%.3f", e - s }'
+}
+best() { # best of TRIALS runs
+    local b=999999 t
+    for _ in $(seq "$TRIALS"); do
+        t=$(wall "$@")
+        b=$(awk -v a="$t" -v b="$b" 'BEGIN { print (a < b) ? a : b }')
+    done
+    echo "$b"
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
+echo "# building 400 working copies"
+svnadmin create repo
+URL=file://$W/repo
+mkdir imp
+for i in $(seq -w 1 400); do
+    mkdir -p imp/p$i/src imp/p$i/doc
+    echo "eins" > imp/p$i/README
+    echo "int main() {}" > imp/p$i/src/main.c
+    echo "doc" > imp/p$i/doc/index.txt
+done
+svn import -q -m init imp "$URL"
+mkdir wc
+for i in $(seq -w 1 400); do svn checkout -q "$URL/p$i" wc/p$i; done
+# Some with local changes, so the output is not empty.
+for i in $(seq -w 7 10 400); do echo "geändert" >> wc/p$i/README; done
+for i in $(seq -w 5 25 400); do echo "neu" > wc/p$i/neu.txt; done
+
+registry() { # registry FILE COUNT: groups of 50 projects
+    {
+        printf '<?xml version="1.0" encoding="windows-1252"?>\r\n<SubVersion Beschreibung="bench">\r\n'
+        local g=""
+        for i in $(seq -w 1 "$2"); do
+            local n=$((10#$i - 1))
+            if (( n % 50 == 0 )); then
+                [ -n "$g" ] && printf '</ProjektGruppe>\r\n'
+                g=g$((n / 50)); printf '<ProjektGruppe Name="%s">\r\n' "$g"
+            fi
+            printf '<Projekt Name="p%s" Verzeichnis="%s/wc/p%s"/>\r\n' "$i" "$W" "$i"
+        done
+        printf '</ProjektGruppe>\r\n</SubVersion>\r\n'
+    } > "$1"
+}
+registry reg100.xml 100
+registry reg400.xml 400
+for N in 100 400; do
+    seq -w 1 $N | head -$N | sed "s|^|$W/wc/p|" > list$N
+    { for d in $(cat list$N); do printf '[%s]\ncheckout = svn co %s\n\n' "$d" "$URL"; done; } > mr$N
+done
+# The folders as listed by seq -w over 400 have three digits; the first 100 are p001..p100.
+loop() { while read -r d; do (cd "$d" && svn status); done < "$1"; }
+export -f loop
+
+echo "# status"
+for N in 100 400; do
+    $KIVSVN status --registry reg$N.xml >/dev/null; loop list$N >/dev/null # warm
+    K=$(best "$KIVSVN" status --registry reg$N.xml)
+    L=$(best bash -c "loop list$N")
+    if command -v mr >/dev/null; then
+        # mr reads only configuration files listed in ~/.mrtrust: a home of its own here.
+        echo "$W/mr$N" >> "$W/.mrtrust"
+        M=$(best env HOME="$W" mr -j2 -c "$W/mr$N" -d / status)
+    else
+        M=n/a
+    fi
+    echo "status $N copies: kivsvn ${K}s, loop ${L}s, mr -j2 ${M}s; loop/kivsvn $(ratio "$L" "$K")x, mr/kivsvn $( [ "$M" = n/a ] && echo n/a || ratio "$M" "$K")x"
+    # The same lines as the loop, project by project.
+    $KIVSVN status --registry reg$N.xml | grep -v '^\*\*\*' | grep -v '^-->' > k.out
+    loop list$N > l.out
+    cmp -s k.out l.out || echo "  (kivsvn's lines differ from the loop's!)"
+done
+
+echo "# update of 100 copies, 20 out of date"
+R0=$(svn info --show-item revision wc/p001)
+for i in $(seq -w 3 5 100); do
+    svn checkout -q "$URL/p$i" other$i && echo "neu" >> other$i/README && svn commit -q -m u other$i
+done
+reset100() { while read -r d; do svn update -q -r "$R0" "$d"; done < list100; }
+bestupdate() {
+    local b=999999 t
+    for _ in $(seq "$TRIALS"); do
+        reset100
+        t=$(wall "$@")
+        b=$(awk -v a="$t" -v b="$b" 'BEGIN { print (a < b) ? a : b }')
+    done
+    echo "$b"
+}
+KU=$(bestupdate "$KIVSVN" update --registry reg100.xml)
+LU=$(bestupdate bash -c 'while read -r d; do (cd "$d" && svn update); done < list100')
+echo "update 100 copies (20 out of date): kivsvn ${KU}s, loop ${LU}s; loop/kivsvn $(ratio "$LU" "$KU")x"
+
+echo "# search over 50,000 folders holding 100 copies"
+mkdir -p tree
+for a in $(seq 1 100); do
+    for b in $(seq 1 50); do
+        mkdir -p tree/a$a/b$b/c{1..9}
+    done
+done
+for i in $(seq 1 100); do cp -a wc/p$(printf %03d $i) tree/a$i/b$(( (i % 50) + 1 ))/c5/copy$i; done
+mkdir -p tree/.versteckt/x && cp -a wc/p001 tree/.versteckt/x/copy
+FOLDERS=$(find tree -name '.*' -prune -o -type d -print | wc -l)
+"$KIVSVN" search "$W/tree" | sort > s.out
+find "$W/tree" -xdev \( -name .svn -printf '%h/\n' -o -name '.?*' \) -prune | sort > f.out
+cmp -s s.out f.out && SAME=same || SAME=DIFFERENT
+SK=$(best "$KIVSVN" search "$W/tree")
+SF=$(best find "$W/tree" -xdev \( -name .svn -printf '%h/\n' -o -name '.?*' \) -prune)
+echo "search $FOLDERS folders, $(wc -l < s.out) copies ($SAME as find): kivsvn search ${SK}s, find ${SF}s; kivsvn/find $(ratio "$SK" "$SF")x"
+
+echo "# window: largest event-loop gap during a run over 400 projects"
+mkdir -p data/KelvaroSoft/Subversion
+cp reg400.xml data/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml
+for mode in "status" "status --short" "update"; do
+    printf '%s: ' "$mode"
+    XDG_DATA_HOME=$W/data XDG_CONFIG_HOME=$W/config XDG_RUNTIME_DIR=$W QT_QPA_PLATFORM=offscreen \
+        "$STALL" $mode 2>/dev/null
+done
