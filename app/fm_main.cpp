@@ -471,6 +471,9 @@ void TfmMain::keyPressEvent(QKeyEvent* Event) {
 }
 
 void TfmMain::RequestClose() {
+    // Background work ends first, so that the search offers no further dialog while the
+    // open ones are being closed.
+    StopBackgroundWork();
     // Open menus, dialogs and message boxes end first (as cancelled), so that their callers
     // return before the window writes the registry.
     if (QWidget* Popup = QApplication::activePopupWidget()) {

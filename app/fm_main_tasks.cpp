@@ -106,6 +106,7 @@ public:
     QPointer<TSvnSearch> Search;
     QQueue<QString> Offers;
     bool Offering = false;
+    bool Stopped = false; // the window is closing: no more dialogs
     bool SearchDone = false;
     QToolButton* Cancel = nullptr;
     QAction* CancelAction = nullptr; // the button's place in the tool bar
@@ -174,7 +175,7 @@ void TTaskState::OfferNext() {
     if (Offering)
         return;
     Offering = true;
-    while (!Offers.isEmpty()) {
+    while (!Stopped && !Offers.isEmpty()) {
         const QString Folder = Offers.dequeue();
         TXMLTreeNode* Root = Main->lvDir->XMLItems()->TopNode(0);
         if (!Root)
@@ -222,6 +223,8 @@ void TfmMain::InitTasks() {
 void TfmMain::StopBackgroundWork() {
     if (!FTasks)
         return;
+    FTasks->Stopped = true;
+    FTasks->Offers.clear();
     delete FTasks->Run.data(); // cancels and waits for its clients
     delete FTasks->Search.data();
 }
