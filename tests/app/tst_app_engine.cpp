@@ -444,6 +444,49 @@ private slots:
                               "At revision 2.", "*** Ende"}));
     }
 
+    // The update in a terminal of its own: one project at a time in tree order, nothing
+    // captured; with the short display only the missing folder shows.
+    void windowConsoleUpdate() {
+        const QString Term = FTmp.path() + "/terminal";
+        const QString Log = FTmp.path() + "/terminal.log";
+        WriteFile(Term, "#!/bin/sh\n[ \"$1\" = -e ] && shift\necho \"start $PWD\" >> '" +
+                            Log.toUtf8() + "'\n\"$@\" > /dev/null\necho \"end $PWD\" >> '" +
+                            Log.toUtf8() + "'\n");
+        QFile::setPermissions(Term, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("TERMINAL", QFile::encodeName(Term));
+        WriteRegistry(MainRegistry());
+        auto W = Open();
+        TXMLTreeNode* R = W->lvDir->XMLItems()->TopNode(0);
+        W->lvDir->SetSelected(R);
+        for (bool Short : {true, false}) {
+            ResetDelta();
+            QFile::remove(Log);
+            if (W->cbKurz->isChecked() != Short)
+                W->cbKurz->click();
+            W->inDOSBoxausfhren1Click();
+            QVERIFY(QTest::qWaitFor([&] { return W->ToolButton8->isEnabled(); }, 60000));
+            const QStringList Memo = W->mmExec->toPlainText().split(u'\n');
+            if (Short)
+                QCOMPARE(Memo, QStringList({"*** Aktualisieren", "--> " + Wc("fehlt"),
+                                            "Verzeichnis nicht gefunden", "*** Ende"}));
+            else
+                QCOMPARE(Memo, QStringList({"*** Aktualisieren", "--> " + Wc("alpha"),
+                                            "--> " + Wc("beta"), "--> " + Wc("fehlt"),
+                                            "Verzeichnis nicht gefunden", "--> " + Wc("delta"),
+                                            "--> " + Wc("gamma"), "*** Ende"}));
+            QFile F(Log);
+            QVERIFY(F.open(QIODevice::ReadOnly));
+            QStringList Expected;
+            for (const char* P : {"alpha", "beta", "delta", "gamma"})
+                Expected << "start " + Wc(P) << "end " + Wc(P);
+            QCOMPARE(QString::fromUtf8(F.readAll()).trimmed().split(u'\n'), Expected);
+            // It really ran: delta is current again.
+            QCOMPARE(Svn({"info", "--show-item", "revision"}, Wc("delta")).trimmed(),
+                     QStringLiteral("2"));
+        }
+        qunsetenv("TERMINAL");
+    }
+
     // Without a client on the search path every project says so, in both displays.
     void windowWithoutClient() {
         WriteRegistry(MainRegistry());
@@ -487,6 +530,12 @@ private slots:
                                      20000);
             QTest::qWait(100);
             QVERIFY(Cancel->isVisible());
+            // Tree edits meanwhile do not disturb the run: the group being run goes away.
+            if (Way == 1) {
+                QVERIFY(Child(R, "Zwei"));
+                W->lvDir->DeleteNode(Child(R, "Zwei"));
+                QTest::qWait(50);
+            }
             QElapsedTimer Timer;
             Timer.start();
             if (Way == 0)
@@ -505,6 +554,9 @@ private slots:
             QCOMPARE(QDir::currentPath(), Before);
         }
         qputenv("PATH", FPath);
+        QCOMPARE(RunInWindow(*W, R, W->ToolButton8, true),
+                 QStringList({"*** Testen auf Änderungen", "--> " + Wc("beta"), "M       datei.txt",
+                              "--> " + Wc("fehlt"), "Verzeichnis nicht gefunden", "*** Ende"}));
     }
 
     // kivsvn prints the memo's lines and fails when a project failed.
