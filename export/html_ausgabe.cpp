@@ -12,6 +12,8 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -330,9 +332,14 @@ void SaveHtmlPage(const QString& FileName, const QStringList& Page) {
         Bytes += "\r\n";
     }
     QSaveFile File(FileName);
+    errno = 0;
     auto Fail = [&](const QString& What) {
+        // The system's reason where there is one: Qt's text is often just "Unknown error".
+        const int Code = errno;
+        const QString Reason =
+            Code ? QString::fromLocal8Bit(std::strerror(Code)) : File.errorString();
         throw EkivError(QStringLiteral("Die HTML-Datei %1: %2 (%3)")
-                            .arg(What, QDir::toNativeSeparators(FileName), File.errorString()));
+                            .arg(What, QDir::toNativeSeparators(FileName), Reason));
     };
     if (!File.open(QIODevice::WriteOnly))
         Fail(QStringLiteral("kann nicht angelegt werden"));

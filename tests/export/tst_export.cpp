@@ -1,0 +1,488 @@
+// The HTML export: svn info parsing, the page lines, the batched client runs against real
+// working copies, the atomic file, and the dialog driven headless.
+#include "fm_html_ausgabe.h"
+#include "html_ausgabe.h"
+
+#include "kivButtonEdit.h"
+#include "kiv_XmlObjects.h"
+#include "kiv_prompts.h"
+#include "kiv_tools.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+const QString RedTail = QStringLiteral(
+    "<br></span><font color=\"#FF0000\">{ keine URL vorhanden }<br><br></small></font><span "
+    "style=\"font-family: Tahoma; font-weight: bold;\"></li>");
+
+QString UrlTail(const QString& U) {
+    return QStringLiteral("<br></span><font color=\"#0000FF\">{ <a href=\"") + U +
+           QStringLiteral("\">") + U +
+           QStringLiteral("</a> }<br><br></small></font><span style=\"font-family: Tahoma; "
+                          "font-weight: bold;\"></li>");
+}
+
+QStringList Header(const QString& Owner) {
+    return {QStringLiteral("<html>"),
+            QStringLiteral("<head>"),
+            QStringLiteral("<meta content=\"text/html; charset=ISO-8859-1\""),
+            QStringLiteral("http-equiv=\"content-type\">"),
+            QStringLiteral("<title>kivSubversion</title>"),
+            QStringLiteral("</head>"),
+            QStringLiteral("<body>"),
+            QStringLiteral("<div style=\"text-align: center;\">"),
+            QStringLiteral("<span style=\"font-family: Tahoma; font-weight: bold; "
+                           "text-decoration: underline;\">Subversion Projekte von: ") +
+                Owner + QStringLiteral("<br><br></span></div>"),
+            QStringLiteral("<div style=\"text-align: left;\">"),
+            QStringLiteral("<span style=\"font-family: Tahoma; font-weight: bold;\">")};
+}
+
+TkivXmlElement* AddGroup(TkivXmlElement* Parent, const QString& Name) {
+    TkivXmlElement* E = Parent->AddChild(QStringLiteral("ProjektGruppe"));
+    E->SetAttribute(QStringLiteral("Name"), Name);
+    return E;
+}
+
+TkivXmlElement* AddProject(TkivXmlElement* Parent, const QString& Name, const QString& Dir) {
+    TkivXmlElement* E = Parent->AddChild(QStringLiteral("Projekt"));
+    E->SetAttribute(QStringLiteral("Name"), Name);
+    E->SetAttribute(QStringLiteral("Verzeichnis"), Dir);
+    return E;
+}
+
+int Run(const QString& Program, const QStringList& Args, const QString& Dir = QString()) {
+    QProcess P;
+    P.setProcessChannelMode(QProcess::MergedChannels);
+    if (!Dir.isEmpty())
+        P.setWorkingDirectory(Dir);
+    P.start(Program, Args);
+    P.waitForFinished(60000);
+    if (P.exitCode() != 0)
+        qWarning().noquote() << Program << Args.join(' ') << P.readAll();
+    return P.exitCode();
+}
+
+class TRecordingPrompter : public TkivPrompter {
+public:
+    QStringList Errors;
+    void Info(const QString&) override {}
+    void Error(const QString& M) override { Errors << M; }
+    bool YesNo(const QString&, bool) override { return false; }
+    bool InputText(const QString&, const QString&, QString&) override { return false; }
+};
+
+// Runs Action on the dialog once it is shown modally.
+void OnDialog(std::function<void(TfmHTML_Ausgabe*)> Action) {
+    QTimer::singleShot(0, [Action] {
+        auto* D = qobject_cast<TfmHTML_Ausgabe*>(QApplication::activeModalWidget());
+        if (!D) { // not up yet: try again
+            OnDialog(Action);
+            return;
+        }
+        Action(D);
+        if (D->isVisible()) // a failed check inside left it open
+            D->reject();
+    });
+}
+
+} // namespace
+
+class TestExport : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir FTmp;
+    QString FRepoUrl;
+    QString FWc;    // working copies live here
+    QString FOwner; // the registered owner as the page writes it
+    TRecordingPrompter FPrompter;
+
+    QString Wc(const QString& Name) const { return FWc + QLatin1Char('/') + Name; }
+
+private slots:
+    void initTestCase();
+    void cleanup() { FPrompter.Errors.clear(); }
+
+    void svnInfoBlocksAndUrls();
+    void htmlTextEscapesAndReferences();
+    void pageLinesForTreeShapes();
+    void urlsFromRealWorkingCopies();
+    void exportWritesPageThroughDialog();
+    void failedWriteKeepsEarlierFile();
+    void destroyedJobEndsQuietly();
+    void dialogRules();
+    void dialogCancelKeepsArguments();
+};
+
+void TestExport::initTestCase() {
+    QVERIFY(FTmp.isValid());
+    SetPrompter(&FPrompter);
+    FOwner = HtmlText(GetRegisteredOwner());
+    const QString Repo = FTmp.filePath(QStringLiteral("repo"));
+    QCOMPARE(Run(QStringLiteral("svnadmin"), {QStringLiteral("create"), Repo}), 0);
+    FRepoUrl = QStringLiteral("file://") + Repo;
+    FWc = FTmp.filePath(QStringLiteral("wc"));
+    QVERIFY(QDir().mkpath(FWc));
+    // The working copy "\u00e4 b@c" has a blank, an umlaut and an "@" in its folder name.
+    const QStringList Names{QStringLiteral("alpha"), QStringLiteral("beta"),
+                            QStringLiteral("gamma"), QStringLiteral("odd")};
+    QStringList Args{QStringLiteral("mkdir"), QStringLiteral("-m"), QStringLiteral("x")};
+    for (const QString& N : Names)
+        Args << FRepoUrl + QLatin1Char('/') + N;
+    QCOMPARE(Run(QStringLiteral("svn"), Args), 0);
+    for (const QString& N : Names) {
+        const QString Local = N == QLatin1String("odd") ? QStringLiteral("\u00e4 b@c") : N;
+        QCOMPARE(Run(QStringLiteral("svn"), {QStringLiteral("checkout"), QStringLiteral("-q"),
+                                             FRepoUrl + QLatin1Char('/') + N, Wc(Local)}),
+                 0);
+    }
+    QVERIFY(QDir().mkpath(Wc(QStringLiteral("plain")))); // a folder that is no working copy
+}
+
+void TestExport::svnInfoBlocksAndUrls() {
+    // Recorded from `svn info` over three folders, one of them not a working copy.
+    const QStringList Out{
+        QStringLiteral("Path: tmp/a"),
+        QStringLiteral("Working Copy Root Path: /tmp/a"),
+        QStringLiteral("URL:   file:///r/a \t"),
+        QStringLiteral("Relative URL: ^/a"),
+        QStringLiteral("URL: file:///second"),
+        QString(),
+        QStringLiteral("svn: warning: W155007: '/tmp/plain' is not a working copy"),
+        QStringLiteral("Path: tmp/b c"),
+        QStringLiteral("Relative URL: ^/b"),
+        QStringLiteral(" URL: file:///not-at-start"),
+        QStringLiteral("url: file:///lower"),
+        QStringLiteral("Some URL: file:///inside"),
+        QString(),
+        QStringLiteral("Path: tmp/d"),
+        QStringLiteral("URL: file:///r/d"),
+        QStringLiteral("svn: E200009: Could not display info for all targets"),
+    };
+    QStringList Errors;
+    const QList<TSvnInfoBlock> B = SplitSvnInfoBlocks(Out, &Errors);
+    QCOMPARE(B.size(), 3);
+    QCOMPARE(B[0].Path, QStringLiteral("tmp/a"));
+    QCOMPARE(B[1].Path, QStringLiteral("tmp/b c"));
+    QCOMPARE(B[2].Path, QStringLiteral("tmp/d"));
+    QCOMPARE(Errors.size(), 2);
+    // The first "URL:" line of the block, trimmed; nothing from another block or another line.
+    QCOMPARE(ExtractSvnUrl(B[0].Lines), QStringLiteral("file:///r/a"));
+    QCOMPARE(ExtractSvnUrl(B[1].Lines), QString());
+    QCOMPARE(ExtractSvnUrl(B[2].Lines), QStringLiteral("file:///r/d"));
+    // A translated label still gives the path.
+    QCOMPARE(SplitSvnInfoBlocks({QStringLiteral("Pfad: x/y")})[0].Path, QStringLiteral("x/y"));
+
+    QCOMPARE(SvnInfoPathKey(QStringLiteral("/tmp/a"), QStringLiteral("/")),
+             QStringLiteral("tmp/a"));
+    QCOMPARE(SvnInfoPathKey(QStringLiteral("/"), QStringLiteral("/")), QStringLiteral("."));
+    QCOMPARE(SvnInfoPathKey(QStringLiteral("/w/a"), QStringLiteral("/w")), QStringLiteral("a"));
+    QCOMPARE(SvnInfoPathKey(QStringLiteral("/wx/a"), QStringLiteral("/w")),
+             QStringLiteral("/wx/a"));
+
+    QCOMPARE(QuotedTexts(Errors[0]), QStringList{QStringLiteral("/tmp/plain")});
+    QCOMPARE(
+        QuotedTexts(QStringLiteral("svn: E155007: \u00bb/x/it's\u00ab ist keine Arbeitskopie")),
+        QStringList{QStringLiteral("/x/it's")});
+}
+
+void TestExport::htmlTextEscapesAndReferences() {
+    QCOMPARE(HtmlText(QStringLiteral("<script>alert(\"x\")</script> & co")),
+             QStringLiteral("&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt; &amp; co"));
+    // Latin-1 stays a character (one byte in the file); the rest become references, including
+    // what Windows-1252 keeps where ISO-8859-1 has control codes (the euro sign).
+    QCOMPARE(HtmlText(QStringLiteral("M\u00fcller \u20ac \u4e2d \U0001F600")),
+             QStringLiteral("M\u00fcller &#8364; &#20013; &#128512;"));
+    QCOMPARE(HtmlText(QStringLiteral("&#65;")), QStringLiteral("&amp;#65;"));
+}
+
+void TestExport::pageLinesForTreeShapes() {
+    QStringList Expected = Header(QStringLiteral("O&amp;B"));
+    TkivPlainXmlElement Root;
+    Root.SetName(QStringLiteral("SubVersion"));
+    const QStringList Empty{"<ul>", "</ul>", "</span></body>", "</html>"};
+    QCOMPARE(HtmlPageLines(SnapshotHtmlTree(&Root), {}, QStringLiteral("O&B")), Expected + Empty);
+
+    TkivXmlElement* G = AddGroup(&Root, QStringLiteral("G<1>"));
+    TkivXmlElement* Inner = AddGroup(G, QStringLiteral("Inner"));
+    AddProject(Inner, QStringLiteral("P\"1\""), QStringLiteral("/w/p1/"));
+    AddGroup(G, QStringLiteral("Leer"));
+    AddProject(&Root, QStringLiteral("NoDir"), QString()); // written as a group
+    AddProject(&Root, QStringLiteral("P2"), QStringLiteral("/w/p2"));
+    const THtmlItem Tree = SnapshotHtmlTree(&Root);
+    QCOMPARE(Tree.Children[0].Children[0].Children[0].AbsDirectory, QStringLiteral("/w/p1"));
+    const QHash<QString, QString> Urls{{QStringLiteral("/w/p1"), QStringLiteral("file:///r?a&b")}};
+    Expected << "<ul>"
+             << "<li><big>[G&lt;1&gt;]</big><br><br>"
+             << "<ul>"
+             << "<li><big>[Inner]</big><br><br>"
+             << "<ul>"
+             << "<li><small><b>P&quot;1&quot;</b>  (/w/p1/)" << UrlTail("file:///r?a&amp;b")
+             << "</ul>"
+             << "</li>"
+             << "<li><big>[Leer]</big><br><br>"
+             << "<ul>"
+             << "</ul>"
+             << "</li>"
+             << "</ul>"
+             << "</li>"
+             << "<li><big>[NoDir]</big><br><br>"
+             << "<ul>"
+             << "</ul>"
+             << "</li>"
+             << "<li><small>P2" << RedTail << "</ul>"
+             << "</span></body>"
+             << "</html>";
+    QCOMPARE(HtmlPageLines(Tree, Urls, QStringLiteral("O&B")), Expected);
+}
+
+void TestExport::urlsFromRealWorkingCopies() {
+    const QString Odd = Wc(QStringLiteral("\u00e4 b@c"));
+    const QStringList Folders{Wc("alpha"), Wc("plain"), Wc("beta"), Wc("missing"),
+                              Odd,         Wc("gamma"), Wc("alpha")};
+    int Runs = 0;
+    const QHash<QString, QString> Urls = QuerySvnUrls(Folders, nullptr, &Runs);
+    QCOMPARE(Urls.size(), 4);
+    QCOMPARE(Urls.value(Wc("alpha")), FRepoUrl + "/alpha");
+    QCOMPARE(Urls.value(Wc("beta")), FRepoUrl + "/beta");
+    QCOMPARE(Urls.value(Wc("gamma")), FRepoUrl + "/gamma");
+    QCOMPARE(Urls.value(Odd), FRepoUrl + "/odd");
+    QVERIFY(!Urls.contains(Wc("plain")));
+    QVERIFY(!Urls.contains(Wc("missing")));
+    // The rejected folder costs one more run for the folders after it, never one per folder.
+    QVERIFY2(Runs <= 2, qPrintable(QString::number(Runs)));
+
+    // A folder inside a working copy that is itself unversioned, and nothing good at all.
+    QVERIFY(QDir().mkpath(Wc("alpha/unversioned")));
+    QCOMPARE(QuerySvnUrls({Wc("alpha/unversioned"), Wc("plain")}).size(), 0);
+    QCOMPARE(QuerySvnUrls({Wc("alpha/unversioned"), Wc("beta")}).value(Wc("beta")),
+             FRepoUrl + "/beta");
+}
+
+void TestExport::exportWritesPageThroughDialog() {
+    QTemporaryDir Out;
+    TkivPlainXmlElement Root;
+    Root.SetName(QStringLiteral("SubVersion"));
+    Root.SetAttribute(QStringLiteral("HTML_Export"), Out.path());
+    TkivXmlElement* G = AddGroup(&Root, QStringLiteral("Gruppe & \u00dcbersicht"));
+    AddProject(G, QStringLiteral("<script>alert(1)</script>"), Wc("alpha") + "/");
+    AddGroup(G, QStringLiteral("Leer"));
+    // Missing, and relative to the current directory, which is a working copy: it must not
+    // get that copy's URL.
+    AddProject(&Root, QStringLiteral("Weg \u20ac \u4e2d"), QStringLiteral("missing"));
+    AddProject(&Root, QStringLiteral("Plain"), Wc("plain"));
+    AddProject(&Root, QStringLiteral("Beta"), Wc("beta"));
+
+    const QString Before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(Wc("gamma")));
+    OnDialog([](TfmHTML_Ausgabe* D) {
+        QVERIFY(D->btnOK->isEnabled());
+        D->cmb_HTMLName->setEditText(QStringLiteral("bericht"));
+        QTest::mouseClick(D->btnOK, Qt::LeftButton);
+    });
+    int Started = 0, Stopped = 0;
+    THtmlExportJob* Job = ExportProjectsAsHtml(
+        &Root, nullptr, [&] { ++Started; }, [&] { ++Stopped; });
+    QVERIFY(Job);
+    // Returned at once: the runs go on while the event loop turns.
+    QVERIFY(!Job->IsFinished());
+    QCOMPARE(Started, 1);
+    QCOMPARE(Stopped, 0);
+    QCOMPARE(Root.GetAttribute(QStringLiteral("HTML_Export")), Out.path());
+    QSignalSpy Done(Job, &THtmlExportJob::Finished);
+    QVERIFY(Done.wait(30000));
+    QCOMPARE(Done[0][0].toBool(), true);
+    QCOMPARE(Stopped, 1);
+    QCOMPARE(QDir::currentPath(), Wc("gamma"));
+    QVERIFY(QDir::setCurrent(Before));
+    QVERIFY(FPrompter.Errors.isEmpty());
+
+    QFile F(Out.filePath(QStringLiteral("bericht"))); // exactly as typed, no ".html"
+    QVERIFY(F.open(QIODevice::ReadOnly));
+    const QByteArray Bytes = F.readAll();
+    F.close();
+    QVERIFY(Bytes.endsWith("</html>\r\n"));
+    QCOMPARE(Bytes.count("\r\n"), Bytes.count('\n'));
+    QVERIFY(Bytes.contains("[Gruppe &amp; \xdc"
+                           "bersicht]")); // one Windows-1252 byte
+    const QStringList Lines = DecodeWindows1252(Bytes).split(QStringLiteral("\r\n"));
+    QStringList Expected = Header(FOwner);
+    Expected << "<ul>"
+             << "<li><big>[Gruppe &amp; \u00dcbersicht]</big><br><br>"
+             << "<ul>"
+             << "<li><small><b>&lt;script&gt;alert(1)&lt;/script&gt;</b>  (" + Wc("alpha") + "/)"
+             << UrlTail(FRepoUrl + "/alpha") << "<li><big>[Leer]</big><br><br>"
+             << "<ul>"
+             << "</ul>"
+             << "</li>"
+             << "</ul>"
+             << "</li>"
+             << "<li><small>Weg &#8364; &#20013;" << RedTail << "<li><small>Plain" << RedTail
+             << "<li><small><b>Beta</b>  (" + Wc("beta") + ")" << UrlTail(FRepoUrl + "/beta")
+             << "</ul>"
+             << "</span></body>"
+             << "</html>"
+             << "";
+    QCOMPARE(Lines, Expected);
+
+    // A real HTML checker finds no errors in it.
+    const QString Tidy = QStandardPaths::findExecutable(QStringLiteral("tidy"));
+    if (Tidy.isEmpty())
+        QSKIP("tidy is not installed");
+    QProcess T;
+    T.start(Tidy, {QStringLiteral("-errors"), QStringLiteral("-q"), F.fileName()});
+    QVERIFY(T.waitForFinished(30000));
+    const QString Report = QString::fromLocal8Bit(T.readAllStandardError());
+    QVERIFY2(T.exitCode() < 2, qPrintable(Report)); // 1: warnings only, 2: errors
+    QVERIFY2(!Report.contains(QStringLiteral("Error:")), qPrintable(Report));
+}
+
+void TestExport::failedWriteKeepsEarlierFile() {
+    QTemporaryDir Out;
+    TkivPlainXmlElement Root;
+    AddProject(&Root, QStringLiteral("P"), Wc("beta"));
+    const QStringList Page = HtmlPageLines(SnapshotHtmlTree(&Root), {}, QStringLiteral("o"));
+
+    // A name of 250 characters can exist, but the temporary file beside it cannot (its name
+    // would pass the filesystem's limit of 255): the write fails after the old file exists.
+    const QString Long = Out.filePath(QString(250, u'x'));
+    {
+        QFile Old(Long);
+        QVERIFY(Old.open(QIODevice::WriteOnly));
+        Old.write("earlier page");
+    }
+    try {
+        SaveHtmlPage(Long, Page);
+        QFAIL("no error raised");
+    } catch (const EkivError& E) {
+        QVERIFY2(E.Message().startsWith(QStringLiteral("Die HTML-Datei kann nicht ")) &&
+                     E.Message().contains(Long),
+                 qPrintable(E.Message()));
+    }
+    QFile Old(Long);
+    QVERIFY(Old.open(QIODevice::ReadOnly));
+    QCOMPARE(Old.readAll(), QByteArray("earlier page"));
+    QCOMPARE(QDir(Out.path()).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
+
+    // Through the export: the user hears of it, the job reports failure.
+    const QString Target = Out.filePath(QStringLiteral("sub/none.html")); // folder missing
+    THtmlExportJob* Job = new THtmlExportJob(&Root, Target, nullptr, {}, {});
+    QSignalSpy Done(Job, &THtmlExportJob::Finished);
+    QVERIFY(Done.wait(30000));
+    QCOMPARE(Done[0][0].toBool(), false);
+    QCOMPARE(FPrompter.Errors.size(), 1);
+    QVERIFY(FPrompter.Errors[0].contains(Target));
+    QVERIFY(!QFile::exists(Target));
+}
+
+void TestExport::destroyedJobEndsQuietly() {
+    QTemporaryDir Out;
+    TkivPlainXmlElement Root;
+    for (int I = 0; I < 20; ++I)
+        AddProject(&Root, QStringLiteral("P%1").arg(I), Wc(I % 2 ? "alpha" : "plain"));
+    const QString Target = Out.filePath(QStringLiteral("x.html"));
+    auto Job = std::make_unique<THtmlExportJob>(&Root, Target, nullptr, nullptr, nullptr);
+    QSignalSpy Done(Job.get(), &THtmlExportJob::Finished);
+    Job.reset(); // the window closing mid-export
+    QTest::qWait(50);
+    QVERIFY(!QFile::exists(Target));
+}
+
+void TestExport::dialogRules() {
+    QTemporaryDir Out;
+    const QString User = GetLogonUserName(), Computer = GetLocalComputerName();
+    bool Checked = false;
+    OnDialog([&](TfmHTML_Ausgabe* D) {
+        QCOMPARE(D->windowTitle(), QStringLiteral("HTML Ausgabe"));
+        QCOMPARE(D->size(), QSize(577, 104));
+        QCOMPARE(D->dirEd_HTML->geometry(), QRect(8, 24, 457, 21));
+        QCOMPARE(D->cmb_HTMLName->geometry(), QRect(8, 72, 457, 21));
+        QCOMPARE(D->btnOK->geometry(), QRect(480, 40, 89, 25));
+        QCOMPARE(D->btnAbort->geometry(), QRect(480, 70, 89, 25));
+        QCOMPARE(D->lbSpeicherort->text(), QStringLiteral("Zielverzeichnis der HTML:"));
+        QCOMPARE(D->Label1->text(), QStringLiteral("Dateiname:"));
+        QVERIFY(D->btnOK->isDefault());
+        QList<QWidget*> Chain; // the widgets Tab visits, from OK on
+        for (QWidget* W = D->btnOK; Chain.size() < 4; W = W->nextInFocusChain())
+            if (W->focusPolicy() & Qt::TabFocus)
+                Chain << W;
+        const QList<QWidget*> Order{D->btnOK, D->btnAbort, D->dirEd_HTML, D->cmb_HTMLName};
+        QCOMPARE(Chain, Order);
+        // Opened with a missing folder: OK stays off, the first proposal is in the field.
+        QVERIFY(!D->btnOK->isEnabled());
+        QCOMPARE(D->cmb_HTMLName->count(), 3);
+        QCOMPARE(D->cmb_HTMLName->itemText(0), User + ".html");
+        QCOMPARE(D->cmb_HTMLName->itemText(1), Computer + ".html");
+        QCOMPARE(D->cmb_HTMLName->itemText(2), Computer + "_" + User + ".html");
+        QCOMPARE(D->cmb_HTMLName->currentText(), User + ".html");
+        D->dirEd_HTML->setFocus();
+        D->dirEd_HTML->selectAll();
+        QTest::keyClicks(D->dirEd_HTML, Out.path());
+        QVERIFY(D->btnOK->isEnabled());
+        D->cmb_HTMLName->lineEdit()->clear();
+        QVERIFY(!D->btnOK->isEnabled());
+        QTest::keyClicks(D->cmb_HTMLName->lineEdit(), QStringLiteral("r"));
+        QVERIFY(D->btnOK->isEnabled());
+        QTest::keyClicks(D->dirEd_HTML, QStringLiteral("/nix"));
+        QVERIFY(!D->btnOK->isEnabled());
+        D->dirEd_HTML->setText(Out.path() + "/");
+        QVERIFY(D->btnOK->isEnabled());
+        D->cmb_HTMLName->setCurrentIndex(2); // chosen from the list
+        QCOMPARE(D->cmb_HTMLName->currentText(), Computer + "_" + User + ".html");
+        QVERIFY(D->btnOK->isEnabled());
+        Checked = true;
+        QTest::keyClick(D->cmb_HTMLName, Qt::Key_Return); // the default button
+    });
+    QString Dir = Out.filePath(QStringLiteral("missing")), Name = QStringLiteral("ignored");
+    QVERIFY(ShowHtmlExportDialog(Dir, Name));
+    QVERIFY(Checked);
+    QCOMPARE(Dir, Out.path() + "/");
+    QCOMPARE(Name, Computer + "_" + User + ".html");
+
+    // Opened with an existing folder: OK is on at once.
+    bool Enabled = false;
+    OnDialog([&](TfmHTML_Ausgabe* D) {
+        Enabled = D->btnOK->isEnabled();
+        D->btnOK->click();
+    });
+    Dir = Out.path();
+    QVERIFY(ShowHtmlExportDialog(Dir, Name));
+    QVERIFY(Enabled);
+    QCOMPARE(Name, User + ".html");
+}
+
+void TestExport::dialogCancelKeepsArguments() {
+    QTemporaryDir Out;
+    for (int Way = 0; Way < 3; ++Way) {
+        OnDialog([Way](TfmHTML_Ausgabe* D) {
+            D->cmb_HTMLName->setEditText(QStringLiteral("changed"));
+            D->dirEd_HTML->setText(QStringLiteral("/"));
+            if (Way == 0)
+                QTest::keyClick(D, Qt::Key_Escape);
+            else if (Way == 1)
+                D->btnAbort->click();
+            else
+                D->close();
+        });
+        QString Dir = Out.path(), Name = QStringLiteral("kept");
+        QVERIFY(!ShowHtmlExportDialog(Dir, Name));
+        QCOMPARE(Dir, Out.path());
+        QCOMPARE(Name, QStringLiteral("kept"));
+    }
+}
+
+QTEST_MAIN(TestExport)
+#include "tst_export.moc"
