@@ -1,8 +1,11 @@
 // The tool bar's HTML export command.
-//
-// Waiting for the HTML export: until it lands the command does nothing. The button is wired
-// to it already (fm_main.cpp).
 #include "fm_main.h"
 
-// Waits for the HTML export of the registry.
-void TfmMain::ToolButton15Click() {}
+#include "html_ausgabe.h"
+
+// The page is written in the background; the busy indicator runs until it is done, and the
+// window stays usable meanwhile.
+void TfmMain::ToolButton15Click() {
+    ExportProjectsAsHtml(
+        lvDir->XMLItems()->RootElement(), this, [this] { StartBusy(); }, [this] { StopBusy(); });
+}
