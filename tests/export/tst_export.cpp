@@ -346,6 +346,11 @@ void TestExport::exportWritesPageThroughDialog() {
              << "";
     QCOMPARE(Lines, Expected);
 
+    // KIV_KEEP_HTML=<path> keeps a copy, to look at it in a browser.
+    if (qEnvironmentVariableIsSet("KIV_KEEP_HTML")) {
+        QFile::remove(qEnvironmentVariable("KIV_KEEP_HTML"));
+        QFile::copy(F.fileName(), qEnvironmentVariable("KIV_KEEP_HTML"));
+    }
     // A real HTML checker finds no errors in it.
     const QString Tidy = QStandardPaths::findExecutable(QStringLiteral("tidy"));
     if (Tidy.isEmpty())
