@@ -582,6 +582,12 @@ private slots:
                  QStringList({"*** Aktualisieren", "--> " + Wc("delta"), "U    datei.txt",
                               "Updated to revision 2.", "*** Ende"}));
         QCOMPARE(Code, 0);
+        const QStringList Info = Kivsvn({"info", "Eins/beta", "--registry", Reg}, Code);
+        QCOMPARE(Code, 0);
+        QCOMPARE(Info.value(0), QStringLiteral("*** Info"));
+        QCOMPARE(Info.value(1), "--> " + Wc("beta"));
+        QVERIFY(Info.contains("URL: " + FUrl + "/beta"));
+        QCOMPARE(Info.last(), QStringLiteral("*** Ende"));
         const QByteArray Before = [&] {
             QFile F(Reg);
             return F.open(QIODevice::ReadOnly) ? F.readAll() : QByteArray();
