@@ -1,5 +1,6 @@
 // The Subversion task engine, the window's task page and kivsvn, against real working copies
 // made with svnadmin and file:// checkouts in a temporary folder.
+#include "kiv_test_prompter.h"
 #include "fm_main.h"
 #include "kiv_XmlObjects.h"
 #include "kiv_process.h"
@@ -22,15 +23,6 @@
 #include <memory>
 
 namespace {
-class TQuietPrompter : public TkivPrompter {
-public:
-    QStringList Infos, Errors;
-    void Info(const QString& M) override { Infos << M; }
-    void Error(const QString& M) override { Errors << M; }
-    bool YesNo(const QString&, bool) override { return false; }
-    bool InputText(const QString&, const QString&, QString&) override { return false; }
-};
-
 const QString Head = QStringLiteral("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n");
 
 // Runs svn (or svnadmin) and fails the test on a non-zero exit.
@@ -92,7 +84,7 @@ TRunResult RunEngine(const QStringList& Folders, const QString& Sub, int Jobs,
 class TestAppEngine : public QObject {
     Q_OBJECT
     QTemporaryDir FTmp, FData, FConfig, FRuntime;
-    TQuietPrompter FPrompter;
+    TTestPrompter FPrompter;
     QString FUrl, FWc, FStartDir;
     QByteArray FPath;
 
@@ -182,7 +174,7 @@ private slots:
         WriteFile(Wc("gamma") + "/neu.txt", "neu\n");
     }
     void init() {
-        FPrompter = TQuietPrompter();
+        FPrompter = TTestPrompter();
         QDir::setCurrent(FStartDir);
         qputenv("PATH", FPath);
     }

@@ -1,5 +1,6 @@
 // The automatic search for working copies: the walk over a real folder tree with real
 // checkouts, hidden folders, a nested copy and a symbolic link loop, and the window's command.
+#include "kiv_test_prompter.h"
 #include "fm_addgruppe.h"
 #include "fm_main.h"
 #include "kivButtonEdit.h"
@@ -22,19 +23,6 @@
 #include <memory>
 
 namespace {
-class TSearchPrompter : public TkivPrompter {
-public:
-    QStringList Infos, Errors, Questions;
-    QList<bool> Answers;
-    void Info(const QString& M) override { Infos << M; }
-    void Error(const QString& M) override { Errors << M; }
-    bool YesNo(const QString& M, bool) override {
-        Questions << M;
-        return Answers.isEmpty() ? false : Answers.takeFirst();
-    }
-    bool InputText(const QString&, const QString&, QString&) override { return false; }
-};
-
 const QString Head = QStringLiteral("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n");
 
 bool Run(const QString& Program, const QStringList& Args) {
@@ -51,7 +39,7 @@ bool Run(const QString& Program, const QStringList& Args) {
 class TestAppSearch : public QObject {
     Q_OBJECT
     QTemporaryDir FTmp, FData, FConfig, FRuntime;
-    TSearchPrompter FPrompter;
+    TTestPrompter FPrompter;
     QString FTree; // the folder searched
     QString FUrl;
 

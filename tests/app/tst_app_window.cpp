@@ -1,5 +1,6 @@
 // The main window and the new-entry dialog, driven headless against real files in temporary
 // data folders. Message and input boxes are answered by a test prompter.
+#include "kiv_test_prompter.h"
 #include "fm_addgruppe.h"
 #include "fm_main.h"
 #include "kiv_appcore.h"
@@ -35,30 +36,6 @@
 #include <sys/stat.h>
 
 namespace {
-class TTestPrompter : public TkivPrompter {
-public:
-    QStringList Infos, Errors, Questions, Inputs;
-    QList<bool> Answers;                   // for YesNo, taken from the front; empty: No
-    QList<std::optional<QString>> Entries; // for InputText; empty or nullopt: cancelled
-
-    void Info(const QString& M) override { Infos << M; }
-    void Error(const QString& M) override { Errors << M; }
-    bool YesNo(const QString& M, bool DefaultNo) override {
-        Questions << M;
-        QTEST_ASSERT(DefaultNo); // every question has No as its default
-        return Answers.isEmpty() ? false : Answers.takeFirst();
-    }
-    bool InputText(const QString& Caption, const QString& Prompt, QString& Text) override {
-        Inputs << Caption + u'|' + Prompt + u'|' + Text;
-        std::optional<QString> A = Entries.isEmpty() ? std::nullopt : Entries.takeFirst();
-        if (!A)
-            return false;
-        Text = *A;
-        return true;
-    }
-    void Reset() { *this = TTestPrompter(); }
-};
-
 const QString Head = QStringLiteral("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n");
 
 std::unique_ptr<TkivPlainXmlElement> ReadFile(const QString& FileName) {

@@ -1,5 +1,6 @@
 // The HTML export: svn info parsing, the page lines, the batched client runs against real
 // working copies, the atomic file, and the dialog driven headless.
+#include "kiv_test_prompter.h"
 #include "fm_html_ausgabe.h"
 #include "html_ausgabe.h"
 
@@ -84,15 +85,6 @@ QString OddName() {
     return Utf8 ? QStringLiteral("\u00e4 b@c") : QStringLiteral("o b@c");
 }
 
-class TRecordingPrompter : public TkivPrompter {
-public:
-    QStringList Errors;
-    void Info(const QString&) override {}
-    void Error(const QString& M) override { Errors << M; }
-    bool YesNo(const QString&, bool) override { return false; }
-    bool InputText(const QString&, const QString&, QString&) override { return false; }
-};
-
 // Runs Action on the dialog once it is shown modally.
 void OnDialog(std::function<void(TfmHTML_Ausgabe*)> Action) {
     QTimer::singleShot(0, [Action] {
@@ -116,7 +108,7 @@ class TestExport : public QObject {
     QString FRepoUrl;
     QString FWc;    // working copies live here
     QString FOwner; // the registered owner as the page writes it
-    TRecordingPrompter FPrompter;
+    TTestPrompter FPrompter;
 
     QString Wc(const QString& Name) const { return FWc + QLatin1Char('/') + Name; }
 
