@@ -1,5 +1,6 @@
 // The Subversion task engine, the window's task page and kivsvn, against real working copies
 // made with svnadmin and file:// checkouts in a temporary folder.
+#include "kiv_test_folders.h"
 #include "kiv_test_prompter.h"
 #include "fm_main.h"
 #include "kiv_XmlObjects.h"
@@ -83,14 +84,15 @@ TRunResult RunEngine(const QStringList& Folders, const QString& Sub, int Jobs,
 
 class TestAppEngine : public QObject {
     Q_OBJECT
-    QTemporaryDir FTmp, FData, FConfig, FRuntime;
+    QTemporaryDir FTmp;
+    TTestFolders FFolders;
     TTestPrompter FPrompter;
     QString FUrl, FWc, FStartDir;
     QByteArray FPath;
 
     QString Wc(const QString& Name) const { return FWc + u'/' + Name; }
     QString RegistryPath() const {
-        return FData.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
+        return FFolders.Data.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
     }
     QString Project(const QString& Name, const QString& Dir) const {
         return "<Projekt Name=\"" + Name + "\" Verzeichnis=\"" + Dir + "\"/>\r\n";
@@ -145,12 +147,8 @@ class TestAppEngine : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(FTmp.isValid() && FData.isValid() && FConfig.isValid() && FRuntime.isValid());
+        QVERIFY(FTmp.isValid() && FFolders.Apply());
         qputenv("LC_ALL", "C");
-        qputenv("XDG_DATA_HOME", FData.path().toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", FConfig.path().toLocal8Bit());
-        qputenv("XDG_RUNTIME_DIR", FRuntime.path().toLocal8Bit());
-        QCoreApplication::setApplicationName(QStringLiteral("kivSubversion"));
         SetPrompter(&FPrompter);
         FStartDir = QDir::currentPath();
         FPath = qgetenv("PATH");

@@ -1,5 +1,6 @@
 // The automatic search for working copies: the walk over a real folder tree with real
 // checkouts, hidden folders, a nested copy and a symbolic link loop, and the window's command.
+#include "kiv_test_folders.h"
 #include "kiv_test_prompter.h"
 #include "fm_addgruppe.h"
 #include "fm_main.h"
@@ -38,7 +39,8 @@ bool Run(const QString& Program, const QStringList& Args) {
 
 class TestAppSearch : public QObject {
     Q_OBJECT
-    QTemporaryDir FTmp, FData, FConfig, FRuntime;
+    QTemporaryDir FTmp;
+    TTestFolders FFolders;
     TTestPrompter FPrompter;
     QString FTree; // the folder searched
     QString FUrl;
@@ -67,12 +69,8 @@ class TestAppSearch : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(FTmp.isValid() && FData.isValid() && FConfig.isValid() && FRuntime.isValid());
+        QVERIFY(FTmp.isValid() && FFolders.Apply());
         qputenv("LC_ALL", "C");
-        qputenv("XDG_DATA_HOME", FData.path().toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", FConfig.path().toLocal8Bit());
-        qputenv("XDG_RUNTIME_DIR", FRuntime.path().toLocal8Bit());
-        QCoreApplication::setApplicationName(QStringLiteral("kivSubversion"));
         SetPrompter(&FPrompter);
         QVERIFY(Run("svnadmin", {"create", FTmp.path() + "/repo"}));
         FUrl = "file://" + FTmp.path() + "/repo";
@@ -160,7 +158,7 @@ private slots:
     // root and ends with the message.
     void windowSearch() {
         const QString RegFile =
-            FData.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
+            FFolders.Data.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
         QDir().mkpath(QFileInfo(RegFile).path());
         {
             QFile F(RegFile);

@@ -1,5 +1,6 @@
 // The main window and the new-entry dialog, driven headless against real files in temporary
 // data folders. Message and input boxes are answered by a test prompter.
+#include "kiv_test_folders.h"
 #include "kiv_test_prompter.h"
 #include "fm_addgruppe.h"
 #include "fm_main.h"
@@ -70,12 +71,13 @@ TXMLTreeNode* Child(TXMLTreeNode* Parent, const QString& Caption) {
 
 class TestAppWindow : public QObject {
     Q_OBJECT
-    QTemporaryDir FData, FConfig, FRuntime, FWork;
+    QTemporaryDir FWork;
+    TTestFolders FFolders;
     TTestPrompter FPrompter;
     QString FStartDir;
 
     QString RegistryPath() const {
-        return FData.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
+        return FFolders.Data.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
     }
     void WriteRegistry(const QString& Body) {
         QDir().mkpath(QFileInfo(RegistryPath()).path());
@@ -125,11 +127,7 @@ class TestAppWindow : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(FData.isValid() && FConfig.isValid() && FRuntime.isValid() && FWork.isValid());
-        qputenv("XDG_DATA_HOME", FData.path().toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", FConfig.path().toLocal8Bit());
-        qputenv("XDG_RUNTIME_DIR", FRuntime.path().toLocal8Bit());
-        QCoreApplication::setApplicationName(QStringLiteral("kivSubversion"));
+        QVERIFY(FWork.isValid() && FFolders.Apply());
         SetPrompter(&FPrompter);
         FStartDir = QDir::currentPath();
     }
