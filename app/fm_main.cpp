@@ -56,14 +56,18 @@ QString UpperAZ(const QString& S) {
     return R;
 }
 
-TElementKind GetElementKind(TXMLTreeNode* Node) {
-    if (!Node || !Node->XMLElement())
-        return ekProject;
-    const QString Name = LowerAZ(Node->XMLElement()->Name());
+TElementKind ElementKindOf(const QString& ElementName) {
+    const QString Name = LowerAZ(ElementName);
     for (int i = 0; i < 3; ++i)
         if (Name == LowerAZ(ElementNames[i]))
             return static_cast<TElementKind>(i);
     return ekProject;
+}
+
+TElementKind GetElementKind(TXMLTreeNode* Node) {
+    if (!Node || !Node->XMLElement())
+        return ekProject;
+    return ElementKindOf(Node->XMLElement()->Name());
 }
 
 namespace {

@@ -36,6 +36,9 @@ QString LowerAZ(const QString& S);
 // Upper-cases the letters a to z only.
 QString UpperAZ(const QString& S);
 
+// The kind for an element name: lower-cased in A to Z, the first equal entry of ElementNames;
+// any other name counts as a project.
+TElementKind ElementKindOf(const QString& ElementName);
 TElementKind GetElementKind(TXMLTreeNode* Node);
 
 class TfmMain : public TKivForm {

@@ -127,9 +127,7 @@ void CollectProjects(TkivXmlElement* Element, const QString& TreePath,
     while (!Pending.empty()) {
         Item It = std::move(Pending.back());
         Pending.pop_back();
-        const QString Name = LowerAZ(It.E->Name());
-        const bool Container = Name == LowerAZ(ElementNames[0]) || Name == LowerAZ(ElementNames[1]);
-        if (!Container) {
+        if (ElementKindOf(It.E->Name()) == ekProject) {
             Projects.push_back({It.E->GetAttribute(QStringLiteral("Name")),
                                 It.E->GetAttribute(QStringLiteral("Verzeichnis")), It.Path, 0});
             continue;
