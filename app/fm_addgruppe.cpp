@@ -3,6 +3,8 @@
 #include "fm_main.h"
 
 #include "kivButtonEdit.h"
+#include "kiv_errors.h"
+#include "kiv_folders.h"
 #include "kiv_XMLTreeView.h"
 #include "kiv_tools.h"
 
@@ -80,34 +82,23 @@ void TfmNeueGruppe::KivFormCloseQuery(QObject* Sender, bool& CanClose) {
     CheckEntryField(edName);
     CheckEntryField(edDir);
     auto* Tree = static_cast<TkivXMLTreeView*>(ParentNode->treeWidget());
-    TXMLTreeNode* Node = Tree->AddChild(ParentNode, edName->text());
+    const QString Name = EnteredText(edName->text());
+    TXMLTreeNode* Node = Tree->AddChild(ParentNode, Name);
     Node->XMLElement()->SetName(ElementNames[ekProject]);
-    Node->XMLElement()->SetAttribute(QStringLiteral("Name"), edName->text());
-    Node->XMLElement()->SetAttribute(QStringLiteral("Verzeichnis"), edDir->text());
+    Node->XMLElement()->SetAttribute(QStringLiteral("Name"), Name);
+    Node->XMLElement()->SetAttribute(QStringLiteral("Verzeichnis"), EnteredText(edDir->text()));
     CanClose = true;
-}
-
-bool PathsOverlap(const QString& A, const QString& B) {
-    if (A.isEmpty() || B.isEmpty())
-        return false;
-    // cleanPath drops trailing delimiters and doubled ones, and resolves "." and "..".
-    const QString PA = QDir::cleanPath(A), PB = QDir::cleanPath(B);
-    if (PA == PB)
-        return true;
-    auto Inside = [](const QString& Outer, const QString& Inner) {
-        const QString Prefix = Outer.endsWith(PathDelim) ? Outer : Outer + PathDelim;
-        return Inner.startsWith(Prefix);
-    };
-    return Inside(PA, PB) || Inside(PB, PA);
 }
 
 void TfmNeueGruppe::CheckEntryField(QWidget* Field) {
     const QString Text = Field == edDir ? edDir->text() : edName->text();
+    // The folder the text names, by the rule every run and the search use.
+    const QString Folder = ProjectFolder(Text);
     QString Message = QStringLiteral("Das Feld darf nicht leer sein");
     bool Passed = !Text.trimmed().isEmpty();
     if (Passed && Field == edDir) {
         Message = QStringLiteral("Das Verzeichnis existiert nicht");
-        Passed = DirExists(Text);
+        Passed = DirExists(Folder);
     }
     if (Passed && ParentNode) {
         for (int i = 0; Passed && i < ParentNode->childCount(); ++i) {
@@ -115,16 +106,17 @@ void TfmNeueGruppe::CheckEntryField(QWidget* Field) {
             if (Field == edDir) {
                 Message = QStringLiteral("Dieses Verzeichnis existiert schon");
                 Passed = !PathsOverlap(
-                    Child->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis")), Text);
+                    ProjectFolder(Child->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis"))),
+                    Folder);
             } else {
                 Message = QStringLiteral("Diese Gruppe existiert schon");
-                Passed = UpperAZ(Child->Text()) != UpperAZ(Text);
+                Passed = !SameEntryName(Child->Text(), Text);
             }
         }
     }
     if (!Passed) {
         Field->setFocus();
-        throw EkivError(Message);
+        throw EInputError(Message);
     }
 }
 

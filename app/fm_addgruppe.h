@@ -39,9 +39,5 @@ private:
     int FClosingResult = QDialog::Rejected;
 };
 
-// The same folder, or one folder inside the other; trailing delimiters do not count, letter
-// case does (as on this platform's file systems).
-bool PathsOverlap(const QString& A, const QString& B);
-
 // Opens the dialog for Parent with Directory filled in; the dialog adds the project itself.
 void ShowNewEntryDialog(TXMLTreeNode* Parent, const QString& Directory);

@@ -5,6 +5,9 @@
 #include "kiv_busy.h"
 
 #include "kiv_ContextMenu.h"
+#include "kiv_errors.h"
+#include "kiv_folders.h"
+#include "kiv_registry.h"
 #include "kiv_prompts.h"
 #include "kiv_single.h"
 #include "kiv_tools.h"
@@ -36,33 +39,6 @@
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
-
-const QString ElementNames[3] = {QStringLiteral("SubVersion"), QStringLiteral("ProjektGruppe"),
-                                 QStringLiteral("Projekt")};
-
-QString LowerAZ(const QString& S) {
-    QString R = S;
-    for (QChar& C : R)
-        if (C >= u'A' && C <= u'Z')
-            C = QChar(C.unicode() + 32);
-    return R;
-}
-
-QString UpperAZ(const QString& S) {
-    QString R = S;
-    for (QChar& C : R)
-        if (C >= u'a' && C <= u'z')
-            C = QChar(C.unicode() - 32);
-    return R;
-}
-
-TElementKind ElementKindOf(const QString& ElementName) {
-    const QString Name = LowerAZ(ElementName);
-    for (int i = 0; i < 3; ++i)
-        if (Name == LowerAZ(ElementNames[i]))
-            return static_cast<TElementKind>(i);
-    return ekProject;
-}
 
 TElementKind GetElementKind(TXMLTreeNode* Node) {
     if (!Node || !Node->XMLElement())
@@ -395,8 +371,7 @@ void TfmMain::KivFormCreate() {
 }
 
 QString TfmMain::RegistryFileName() const {
-    return GetUserDataFolder(QStringLiteral("Subversion"), QStringLiteral("KelvaroSoft")) +
-           QStringLiteral("SubVersionVerzeichnisse.xml");
+    return RegistryFilePath();
 }
 
 void TfmMain::KivFormAfterCreate() {
@@ -412,7 +387,7 @@ void TfmMain::KivFormAfterCreate() {
             // What the reader left is not the registry: show nothing of it, and never write
             // it over the file.
             lvDir->DeleteAllNodes();
-            throw EkivError(QStringLiteral("Die Projektliste \"%1\" konnte nicht gelesen werden:\n"
+            throw ERegistryError(QStringLiteral("Die Projektliste \"%1\" konnte nicht gelesen werden:\n"
                                            "%2\n\nDie Datei bleibt unverändert; Änderungen in "
                                            "diesem Lauf werden nicht gespeichert.")
                                 .arg(FileName, QString::fromUtf8(E.what())));
@@ -511,6 +486,7 @@ void TfmMain::ToolButton11Click() {
     QString Name;
     if (!InputQuery(QStringLiteral("Neue Gruppe"), QStringLiteral("Name"), Name))
         return;
+    Name = EnteredText(Name);
     TXMLTreeNode* Parent = ContainerNode();
     if (!Parent)
         return;
@@ -544,6 +520,7 @@ void TfmMain::ToolButton13Click() {
     }
     if (Next)
         lvDir->SetSelected(Next);
+    ForgetNodes(Node);
     lvDir->DeleteNode(Node);
 }
 
@@ -560,10 +537,11 @@ void TfmMain::lvDirChange(TkivXMLTreeView* Sender, TXMLTreeNode* Node) {
     Q_UNUSED(Sender);
     if (!Node || !Node->XMLElement())
         return;
-    const QString Dir = Node->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis"));
-    edVerzeichnis->setText(Dir);
-    if (Dir.isEmpty())
+    const QString Stored = Node->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis"));
+    edVerzeichnis->setText(Stored);
+    if (Stored.isEmpty())
         return;
+    const QString Dir = ProjectFolder(Stored);
     if (!DirExists(Dir)) {
         // A missing folder lists nothing (rather than the last folder or the file system).
         lvShell->setModel(nullptr);
@@ -590,6 +568,7 @@ void TfmMain::lvDirEdited(TkivXMLTreeView* Sender, TXMLTreeNode* Node, QString& 
     Q_UNUSED(Sender);
     if (!Node || !Node->XMLElement())
         return;
+    S = EnteredText(S);
     if (!S.trimmed().isEmpty())
         Node->XMLElement()->SetAttribute(QStringLiteral("Name"), S);
     else
@@ -614,7 +593,7 @@ void TfmMain::lvDirGetImageIndex(TkivXMLTreeView* Sender, TXMLTreeNode* Node, in
 void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
     Handled = !edVerzeichnis->text().isEmpty();
     if (Handled)
-        ShowExplorerContextMenu(lvDir->viewport(), edVerzeichnis->text(), MousePos);
+        ShowExplorerContextMenu(lvDir->viewport(), ProjectFolder(edVerzeichnis->text()), MousePos);
 }
 
 void TfmMain::cbKurzClick() {
@@ -623,12 +602,12 @@ void TfmMain::cbKurzClick() {
 }
 
 void TfmMain::edVerzeichnisChange() {
-    const QString Dir = edVerzeichnis->text();
+    const QString Dir = ProjectFolder(edVerzeichnis->text());
     btnOpenVerzeichnis->setEnabled(!Dir.isEmpty() && DirExists(Dir));
 }
 
 void TfmMain::btnOpenVerzeichnisClick() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(edVerzeichnis->text()));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(ProjectFolder(edVerzeichnis->text())));
 }
 
 void TfmMain::StartBusy() {

@@ -3,6 +3,7 @@
 
 #include "KivForm.h"
 #include "kiv_XMLTreeView.h"
+#include "kiv_kinds.h"
 
 #include <QIcon>
 #include <QList>
@@ -27,18 +28,7 @@ class TSingleInstance;
 class TBusyIndicator;
 class TTaskState;
 
-// The kind of a registry node, decided by its element name.
-enum TElementKind { ekRoot = 0, ekGroup = 1, ekProject = 2 };
-extern const QString ElementNames[3];
-
-// Lower-cases the letters A to Z only; every other character stays as it is.
-QString LowerAZ(const QString& S);
-// Upper-cases the letters a to z only.
-QString UpperAZ(const QString& S);
-
-// The kind for an element name: lower-cased in A to Z, the first equal entry of ElementNames;
-// any other name counts as a project.
-TElementKind ElementKindOf(const QString& ElementName);
+// The kind of a registry node, from its element name.
 TElementKind GetElementKind(TXMLTreeNode* Node);
 
 class TfmMain : public TKivForm {
@@ -128,6 +118,7 @@ public:
     void InitTasks();          // called at the end of the constructor
     void StopBackgroundWork(); // called before the registry is written at close: ends running jobs
     TTaskState* FTasks = nullptr; // owned as a QObject child; created by InitTasks
+    void ForgetNodes(TXMLTreeNode* Node); // before Node and its subtree are deleted
 
     // HTML export (fm_main_export.cpp).
     void ToolButton15Click();

@@ -1,11 +1,14 @@
 // The Subversion tasks of the "Aufgaben" page and the automatic search.
 #include "fm_addgruppe.h"
 #include "fm_main.h"
+#include "kiv_folders.h"
 #include "kiv_prompts.h"
+#include "kiv_registry.h"
 #include "kiv_tools.h"
 #include "svn_engine.h"
 #include "svn_search.h"
 
+#include <QDir>
 #include <QAction>
 #include <QCheckBox>
 #include <QHash>
@@ -13,7 +16,6 @@
 #include <QPointer>
 #include <QQueue>
 #include <QShortcut>
-#include <QStorageInfo>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QToolBar>
@@ -67,7 +69,7 @@ QColor StatusColour(QChar C) {
     }
 }
 
-void AppendLine(QPlainTextEdit* Memo, const QString& Line, bool StatusLine) {
+void AppendLine(QPlainTextEdit* Memo, const QString& Line, bool StatusLine, bool Note) {
     QTextCursor C(Memo->document());
     C.movePosition(QTextCursor::End);
     if (!Memo->document()->isEmpty() || Memo->document()->blockCount() > 1 ||
@@ -86,7 +88,7 @@ void AppendLine(QPlainTextEdit* Memo, const QString& Line, bool StatusLine) {
             C.insertText(Line.mid(i, 1), F);
         }
         C.insertText(Line.mid(7), Plain);
-    } else if (Line == MissingFolderLine || Line == NoClientLine) {
+    } else if (Note) {
         QTextCharFormat F;
         F.setForeground(QColor(0xc0, 0x00, 0x00));
         C.insertText(Line, F);
@@ -118,57 +120,69 @@ public:
         CancelAction->setVisible(Running || Search);
         Escape->setEnabled(Running || Search);
     }
-    void Append(const QString& Line, bool StatusLine = false) {
-        AppendLine(Main->mmExec, Line, StatusLine);
+    void Append(const QString& Line, bool StatusLine = false, bool Note = false) {
+        AppendLine(Main->mmExec, Line, StatusLine, Note);
+    }
+    // The nodes a run's results go to, by their keys; a deleted node leaves first.
+    QHash<quint64, TXMLTreeNode*> NodesById;
+    quint64 KeyOf(TXMLTreeNode* Node) {
+        const quint64 Id = NodeId(Node);
+        NodesById.insert(Id, Node);
+        return Id;
+    }
+    void Forget(TXMLTreeNode* Node) {
+        QList<QTreeWidgetItem*> Pending{Node};
+        while (!Pending.isEmpty()) {
+            QTreeWidgetItem* I = Pending.takeLast();
+            const QVariant V = I->data(0, NodeIdRole);
+            if (V.isValid())
+                NodesById.remove(V.toULongLong());
+            for (int c = 0; c < I->childCount(); ++c)
+                Pending.append(I->child(c));
+        }
     }
     void MarkNode(quint64 Id, TSvnState State);
     void OfferNext();
 };
 
 void TTaskState::MarkNode(quint64 Id, TSvnState State) {
-    // Find the node by its key; it may have been deleted or moved meanwhile.
-    QList<QTreeWidgetItem*> Pending;
-    for (int i = 0; i < Main->lvDir->topLevelItemCount(); ++i)
-        Pending.append(Main->lvDir->topLevelItem(i));
-    while (!Pending.isEmpty()) {
-        QTreeWidgetItem* I = Pending.takeLast();
-        if (I->data(0, NodeIdRole).toULongLong() == Id) {
-            QString Tip;
-            QBrush Brush;
-            QFont Font = Main->lvDir->font();
-            switch (State) {
-            case TSvnState::Clean:
-                Tip = QStringLiteral("Letzter Lauf: keine Änderungen");
-                Brush = QColor(0x1a, 0x7f, 0x37);
-                break;
-            case TSvnState::Changes:
-                Tip = QStringLiteral("Letzter Lauf: Änderungen");
-                Brush = QColor(0x1f, 0x4e, 0xb4);
-                Font.setBold(true);
-                break;
-            case TSvnState::Error:
-            case TSvnState::NoClient:
-                Tip = QStringLiteral("Letzter Lauf: Fehler");
-                Brush = QColor(0xc0, 0x00, 0x00);
-                Font.setBold(true);
-                break;
-            case TSvnState::Missing:
-                Tip = MissingFolderLine;
-                Brush = QColor(0x80, 0x80, 0x80);
-                Font.setItalic(true);
-                break;
-            case TSvnState::Cancelled:
-                return;
-            }
-            I->setData(0, NodeStateRole, int(State));
-            I->setForeground(0, Brush);
-            I->setFont(0, Font);
-            I->setToolTip(0, Tip);
-            return;
-        }
-        for (int c = 0; c < I->childCount(); ++c)
-            Pending.append(I->child(c));
+    TXMLTreeNode* I = NodesById.value(Id);
+    if (!I)
+        return; // deleted meanwhile
+    QString Tip;
+    QBrush Brush;
+    QFont Font = Main->lvDir->font();
+    switch (State) {
+    case TSvnState::Clean:
+    case TSvnState::Current:
+    case TSvnState::Info:
+        Tip = QStringLiteral("Letzter Lauf: keine Änderungen");
+        Brush = QColor(0x1a, 0x7f, 0x37);
+        break;
+    case TSvnState::Changes:
+    case TSvnState::OutOfDate:
+    case TSvnState::Updated:
+        Tip = QStringLiteral("Letzter Lauf: Änderungen");
+        Brush = QColor(0x1f, 0x4e, 0xb4);
+        Font.setBold(true);
+        break;
+    case TSvnState::Missing:
+        Tip = QStringLiteral("Verzeichnis nicht gefunden");
+        Brush = QColor(0x80, 0x80, 0x80);
+        Font.setItalic(true);
+        break;
+    case TSvnState::Cancelled:
+        return;
+    default:
+        Tip = QStringLiteral("Letzter Lauf: Fehler");
+        Brush = QColor(0xc0, 0x00, 0x00);
+        Font.setBold(true);
+        break;
     }
+    I->setData(0, NodeStateRole, int(State));
+    I->setForeground(0, Brush);
+    I->setFont(0, Font);
+    I->setToolTip(0, Tip);
 }
 
 void TTaskState::OfferNext() {
@@ -181,7 +195,7 @@ void TTaskState::OfferNext() {
         if (!Root)
             break;
         // The registry may have changed since the walk started.
-        if (!IsRegistered(Root->XMLElement(), Folder))
+        if (!IsRegistered(Root->XMLElement(), Folder, QDir::currentPath()))
             Guarded([&] { ShowNewEntryDialog(Root, Folder); });
     }
     Offering = false;
@@ -211,8 +225,12 @@ void TfmMain::InitTasks() {
     FTasks->Escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     FTasks->Escape->setEnabled(false);
     auto CancelAll = [this] {
-        if (FTasks->Run)
+        if (FTasks->Run) {
             FTasks->Run->Cancel();
+            if (FTasks->Run->WaitingForUpdates())
+                FTasks->Append(QStringLiteral("*** Abbruch: die laufenden Aktualisierungen werden "
+                                              "noch beendet (erneut Abbrechen beendet sie sofort)"));
+        }
         if (FTasks->Search)
             FTasks->Search->Cancel();
     };
@@ -241,11 +259,18 @@ void TfmMain::inDOSBoxausfhren1Click() {
     RunSvnTask(QStringLiteral("update"), ToolButton7->text(), true);
 }
 
+void TfmMain::ForgetNodes(TXMLTreeNode* Node) {
+    if (FTasks && Node)
+        FTasks->Forget(Node);
+}
+
 void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool Console) {
     TXMLTreeNode* Selected = lvDir->Selected();
     if (!Selected || FTasks->Run)
         return;
-    // The snapshot: what the run works on, whatever happens to the tree meanwhile.
+    // The snapshot: what the run works on, whatever happens to the tree meanwhile. Every
+    // folder is resolved here, once, against the current directory of this moment.
+    const QString Base = QDir::currentPath();
     std::vector<TSvnProject> Projects;
     QList<TXMLTreeNode*> Pending{Selected};
     while (!Pending.isEmpty()) {
@@ -257,15 +282,20 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
             Pending = Children + Pending;
             continue;
         }
-        Projects.push_back({N->XMLElement()->GetAttribute(QStringLiteral("Name")),
-                            N->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis")),
-                            TreePathOf(N), NodeId(N)});
+        const QString Dir = N->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis"));
+        Projects.push_back({N->XMLElement()->GetAttribute(QStringLiteral("Name")), Dir,
+                            ProjectFolder(Dir, Base), TreePathOf(N), FTasks->KeyOf(N)});
     }
     mmExec->clear();
     StartBusy();
     FTasks->Append(QStringLiteral("*** ") + Title);
-    auto* Run = new TSvnRun(std::move(Projects), SubCommand, Console,
-                            JobCount(lvDir->XMLItems()->RootElement()), FTasks);
+    TkivXmlElement* Root = lvDir->XMLItems()->RootElement();
+    TSvnRunOptions Options;
+    Options.Console = Console;
+    Options.Jobs = JobCount(Root);
+    Options.TimeoutSeconds = TimeoutSeconds(Root);
+    const TSvnTask Task = SubCommand == u"update" ? TSvnTask::Update : TSvnTask::Status;
+    auto* Run = new TSvnRun(std::move(Projects), Task, Options, FTasks);
     FTasks->Run = Run;
     FTasks->SubCommand = SubCommand;
     FTasks->SetRunning(true);
@@ -274,8 +304,9 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
         // "kurze Anzeige" counts as it is when the block arrives.
         const QStringList Block = ProjectBlock(P, O, cbKurz->isChecked());
         const bool Status = FTasks->SubCommand == u"status";
+        const int FirstNote = Block.size() - O.Notes.size();
         for (int i = 0; i < Block.size(); ++i)
-            FTasks->Append(Block.at(i), Status && i > 0);
+            FTasks->Append(Block.at(i), Status && i > 0 && i < FirstNote, i >= FirstNote);
         FTasks->MarkNode(P.Id, O.State);
     });
     connect(Run, &TSvnRun::Finished, this, [this, Run](bool Cancelled) {
@@ -295,16 +326,9 @@ void TfmMain::btnAutoSuchenClick() {
     TXMLTreeNode* Root = lvDir->XMLItems()->TopNode(0);
     if (!Root)
         return;
-    // The root of the filesystem that holds the documents; KIV_SEARCH_ROOT lets tests walk a
-    // folder of their own.
-    QString Start = qEnvironmentVariable("KIV_SEARCH_ROOT");
-    if (Start.isEmpty()) {
-        QString Documents;
-        GetDocumentsFolder(Documents);
-        Start = QStorageInfo(Documents.isEmpty() ? QDir::homePath() : Documents).rootPath();
-    }
     StartBusy();
-    auto* Search = new TSvnSearch(Start, RegisteredKeys(Root->XMLElement()), FTasks);
+    auto* Search = new TSvnSearch(SearchStartFolder(),
+                                  RegisteredKeys(Root->XMLElement(), QDir::currentPath()), FTasks);
     FTasks->Search = Search;
     FTasks->SetRunning(bool(FTasks->Run));
     connect(Search, &TSvnSearch::Found, this, [this](const QString& Folder) {

@@ -1,5 +1,7 @@
 #include "kivButtonEdit.h"
 
+#include "kiv_errors.h"
+
 #include "kiv_tools.h"
 
 #include <QAbstractItemView>
@@ -90,8 +92,7 @@ TImageList TkivCustomButtonedEdit::LoadButtonImages(const QString& NormalName,
             Name.startsWith(u':') || Name.startsWith(u'/') ? Name : QStringLiteral(":/") + Name;
         QImage Image(Path);
         if (Image.isNull())
-            throw std::runtime_error(
-                QStringLiteral("Das Bild \"%1\" fehlt.").arg(Name).toStdString());
+            throw EProgramError(QStringLiteral("Das Bild \"%1\" fehlt.").arg(Name));
         Image = Image.convertToFormat(QImage::Format_ARGB32);
         // Magenta is the transparent colour.
         for (int Y = 0; Y < Image.height(); ++Y) {

@@ -1,6 +1,7 @@
 #include "kiv_ContextMenu.h"
 
 #include "kiv_process.h"
+#include "kiv_terminal.h"
 #include "kiv_tools.h"
 
 #include <QClipboard>
@@ -13,7 +14,6 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMimeDatabase>
-#include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -123,34 +123,11 @@ bool Launch(const TFolderApplication& App, const QString& Path) {
     QStringList Command = ExpandDesktopExec(App, Path);
     if (Command.isEmpty())
         return false;
-    if (App.Terminal) {
-        // The first terminal that is installed runs it.
-        QStringList Terminal;
-        for (const QString& T : TerminalCommand()) {
-            const QStringList Words = SplitCommandLine(T);
-            if (!Words.isEmpty() && !QStandardPaths::findExecutable(Words.first()).isEmpty()) {
-                Terminal = Words;
-                break;
-            }
-        }
-        if (Terminal.isEmpty())
-            return false;
-        Command = Terminal + QStringList{QStringLiteral("-e")} + Command;
-    }
+    // An application for the terminal gets one, as the desktop would give it.
+    if (App.Terminal)
+        return StartInTerminal(Command, Path, false);
     const QString Program = Command.takeFirst();
-    return QProcess::startDetached(Program, Command, Path);
-}
-
-bool OpenTerminalIn(const QString& Path) {
-    for (const QString& T : TerminalCommand()) {
-        QStringList Words = SplitCommandLine(T);
-        if (Words.isEmpty())
-            continue;
-        const QString Program = Words.takeFirst();
-        if (QProcess::startDetached(Program, Words, Path))
-            return true;
-    }
-    return false;
+    return StartDetached(Program, Command, Path);
 }
 
 // Closes the menu when the window it belongs to is hidden or closed (for instance when the
@@ -302,7 +279,7 @@ bool ShowExplorerContextMenu(QWidget* Owner, const QString& Path, const QPoint& 
     if (Chosen == Open)
         return QDesktopServices::openUrl(QUrl::fromLocalFile(Target));
     if (Chosen == Terminal)
-        return OpenTerminalIn(Target);
+        return StartInTerminal({}, Target);
     if (Chosen == Copy) {
         QClipboard* Clipboard = QGuiApplication::clipboard();
         if (!Clipboard)

@@ -1,5 +1,6 @@
 #include "kiv_single.h"
 
+#include "kiv_errors.h"
 #include "kiv_tools.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <stdexcept>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -44,10 +44,11 @@ QString TSingleInstance::LockFilePath() const {
 
 void TSingleInstance::Loaded() {
     if (!qobject_cast<QWidget*>(parent()))
-        throw std::runtime_error("Owner of TSingleInstance should be Application's main form");
+        throw EProgramError(QStringLiteral(
+            "Der Besitzer von TSingleInstance muss das Hauptfenster des Programms sein."));
     if (QCoreApplication::applicationName().isEmpty())
-        throw std::runtime_error("Application must have a name. Set it in project before calling "
-                                 "Application.CreateForm");
+        throw EProgramError(QStringLiteral("Das Programm braucht einen Namen, bevor sein "
+                                           "Hauptfenster entsteht."));
     if (FFd >= 0)
         return;
     const QByteArray Path = QFile::encodeName(LockFilePath());

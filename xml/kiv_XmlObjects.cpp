@@ -1,8 +1,9 @@
 #include "kiv_XmlObjects.h"
 
+#include "kiv_FileText.h"
+
 #include <QFile>
 #include <QHash>
-#include <QSaveFile>
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -880,28 +881,6 @@ QStringList TCustomXmlWriter::DocumentLines(const QString& StyleSheet, const QSt
 
 void TCustomXmlWriter::SaveToFile(const QString& FileName, const QString& StyleSheet,
                                   const QString& Comment) {
-    const QStringList Lines = DocumentLines(StyleSheet, Comment);
-    qsizetype Size = 0;
-    for (const QString& L : Lines)
-        Size += L.size() + 2;
-    QByteArray Data(Size, Qt::Uninitialized);
-    char* O = Data.data();
-    for (const QString& L : Lines) {
-        const QChar* D = L.constData();
-        for (qsizetype I = 0, N = L.size(); I < N; ++I) {
-            const int B = Cp1252Byte(D[I].unicode());
-            *O++ = B >= 0 ? char(B) : '?';
-        }
-        *O++ = '\r';
-        *O++ = '\n';
-    }
-
-    // A temporary file beside the target, renamed over it only when written whole.
-    QSaveFile F(FileName);
-    if (!F.open(QIODevice::WriteOnly))
-        throw EFileError(QStringLiteral("Datei kann nicht erstellt werden: %1 (%2)")
-                             .arg(FileName, F.errorString()));
-    if (F.write(Data) != Data.size() || !F.commit())
-        throw EFileError(QStringLiteral("Datei kann nicht geschrieben werden: %1 (%2)")
-                             .arg(FileName, F.errorString()));
+    // Every character outside Windows-1252 is a reference by now, so the text converts whole.
+    WriteWindows1252File(FileName, DocumentLines(StyleSheet, Comment));
 }

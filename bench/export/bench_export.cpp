@@ -5,6 +5,7 @@
 
 #include "kiv_XmlObjects.h"
 #include "kiv_process.h"
+#include "svn_output.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -73,12 +74,10 @@ int main(int argc, char** argv) {
     T.restart();
     const QString Page = Tmp.filePath(QStringLiteral("page.html"));
     auto* Job = new THtmlExportJob(&Root, Page, nullptr, {}, {});
-    int Processes = 0;
     bool Ok = false;
     QEventLoop Loop2;
     QObject::connect(Job, &THtmlExportJob::Finished, [&](bool R, const QString&) {
         Ok = R;
-        Processes = Job->ProcessCount();
         Loop2.quit();
     });
     Loop2.exec();
@@ -89,9 +88,9 @@ int main(int argc, char** argv) {
 
     std::printf("projects: %d\n", N);
     std::printf("svn info per folder, one after another: %.3f s (%d URLs)\n", Loop, WithUrl);
-    std::printf("export (batched, worker threads): %.3f s, %d client processes, %d URLs on the "
+    std::printf("export (batched svn info through the task engine): %.3f s, %d URLs on the "
                 "page, ok=%d\n",
-                Batched, Processes, Blue, int(Ok));
+                Batched, Blue, int(Ok));
     std::printf("speed-up: %.1fx\n", Loop / Batched);
     return Ok && Blue == N ? 0 : 1;
 }

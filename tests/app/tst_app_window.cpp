@@ -154,18 +154,6 @@ private slots:
         QCOMPARE(UpperAZ(QStringLiteral("älpha")), QStringLiteral("äLPHA"));
     }
 
-    void pathsOverlap() {
-        QVERIFY(PathsOverlap("/home/anna/proj", "/home/anna/proj/"));
-        QVERIFY(PathsOverlap("/home/anna/proj//", "/home/anna/proj"));
-        QVERIFY(PathsOverlap("/home/anna/proj", "/home/anna/proj/sub"));
-        QVERIFY(PathsOverlap("/home/anna/proj/sub/", "/home/anna/proj"));
-        QVERIFY(PathsOverlap("/", "/home"));
-        QVERIFY(!PathsOverlap("/home/anna/proj", "/home/anna/project"));
-        QVERIFY(!PathsOverlap("/home/anna/project", "/home/anna/proj"));
-        QVERIFY(!PathsOverlap("/home/anna/Proj", "/home/anna/proj"));
-        QVERIFY(!PathsOverlap("", "/home/anna/proj"));
-    }
-
     void firstStartWithoutFile() {
         const QString Before = QDir::currentPath();
         {

@@ -116,10 +116,8 @@ private slots:
     void initTestCase();
     void cleanup() { FPrompter.Errors.clear(); }
 
-    void svnInfoBlocksAndUrls();
     void htmlTextEscapesAndReferences();
     void pageLinesForTreeShapes();
-    void urlsFromRealWorkingCopies();
     void exportWritesPageThroughDialog();
     void failedWriteKeepsEarlierFile();
     void destroyedJobEndsQuietly();
@@ -152,53 +150,6 @@ void TestExport::initTestCase() {
     QVERIFY(QDir().mkpath(Wc(QStringLiteral("plain")))); // a folder that is no working copy
 }
 
-void TestExport::svnInfoBlocksAndUrls() {
-    // Recorded from `svn info` over three folders, one of them not a working copy.
-    const QStringList Out{
-        QStringLiteral("Path: tmp/a"),
-        QStringLiteral("Working Copy Root Path: /tmp/a"),
-        QStringLiteral("URL:   file:///r/a \t"),
-        QStringLiteral("Relative URL: ^/a"),
-        QStringLiteral("URL: file:///second"),
-        QString(),
-        QStringLiteral("svn: warning: W155007: '/tmp/plain' is not a working copy"),
-        QStringLiteral("Path: tmp/b c"),
-        QStringLiteral("Relative URL: ^/b"),
-        QStringLiteral(" URL: file:///not-at-start"),
-        QStringLiteral("url: file:///lower"),
-        QStringLiteral("Some URL: file:///inside"),
-        QString(),
-        QStringLiteral("Path: tmp/d"),
-        QStringLiteral("URL: file:///r/d"),
-        QStringLiteral("svn: E200009: Could not display info for all targets"),
-    };
-    QStringList Errors;
-    const QList<TSvnInfoBlock> B = SplitSvnInfoBlocks(Out, &Errors);
-    QCOMPARE(B.size(), 3);
-    QCOMPARE(B[0].Path, QStringLiteral("tmp/a"));
-    QCOMPARE(B[1].Path, QStringLiteral("tmp/b c"));
-    QCOMPARE(B[2].Path, QStringLiteral("tmp/d"));
-    QCOMPARE(Errors.size(), 2);
-    // The first "URL:" line of the block, trimmed; nothing from another block or another line.
-    QCOMPARE(ExtractSvnUrl(B[0].Lines), QStringLiteral("file:///r/a"));
-    QCOMPARE(ExtractSvnUrl(B[1].Lines), QString());
-    QCOMPARE(ExtractSvnUrl(B[2].Lines), QStringLiteral("file:///r/d"));
-    // A translated label still gives the path.
-    QCOMPARE(SplitSvnInfoBlocks({QStringLiteral("Pfad: x/y")})[0].Path, QStringLiteral("x/y"));
-
-    QCOMPARE(SvnInfoPathKey(QStringLiteral("/tmp/a"), QStringLiteral("/")),
-             QStringLiteral("tmp/a"));
-    QCOMPARE(SvnInfoPathKey(QStringLiteral("/"), QStringLiteral("/")), QStringLiteral("."));
-    QCOMPARE(SvnInfoPathKey(QStringLiteral("/w/a"), QStringLiteral("/w")), QStringLiteral("a"));
-    QCOMPARE(SvnInfoPathKey(QStringLiteral("/wx/a"), QStringLiteral("/w")),
-             QStringLiteral("/wx/a"));
-
-    QCOMPARE(QuotedTexts(Errors[0]), QStringList{QStringLiteral("/tmp/plain")});
-    QCOMPARE(
-        QuotedTexts(QStringLiteral("svn: E155007: \u00bb/x/it's\u00ab ist keine Arbeitskopie")),
-        QStringList{QStringLiteral("/x/it's")});
-}
-
 void TestExport::htmlTextEscapesAndReferences() {
     QCOMPARE(HtmlText(QStringLiteral("<script>alert(\"x\")</script> & co")),
              QStringLiteral("&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt; &amp; co"));
@@ -223,7 +174,7 @@ void TestExport::pageLinesForTreeShapes() {
     AddProject(&Root, QStringLiteral("NoDir"), QString()); // written as a group
     AddProject(&Root, QStringLiteral("P2"), QStringLiteral("/w/p2"));
     const THtmlItem Tree = SnapshotHtmlTree(&Root);
-    QCOMPARE(Tree.Children[0].Children[0].Children[0].AbsDirectory, QStringLiteral("/w/p1"));
+    QCOMPARE(Tree.Children[0].Children[0].Children[0].Folder, QStringLiteral("/w/p1"));
     const QHash<QString, QString> Urls{{QStringLiteral("/w/p1"), QStringLiteral("file:///r?a&b")}};
     Expected << "<ul>"
              << "<li><big>[G&lt;1&gt;]</big><br><br>"
@@ -247,29 +198,6 @@ void TestExport::pageLinesForTreeShapes() {
              << "</span></body>"
              << "</html>";
     QCOMPARE(HtmlPageLines(Tree, Urls, QStringLiteral("O&B")), Expected);
-}
-
-void TestExport::urlsFromRealWorkingCopies() {
-    const QString Odd = Wc(OddName());
-    const QStringList Folders{Wc("alpha"), Wc("plain"), Wc("beta"), Wc("missing"),
-                              Odd,         Wc("gamma"), Wc("alpha")};
-    int Runs = 0;
-    const QHash<QString, QString> Urls = QuerySvnUrls(Folders, nullptr, &Runs);
-    QCOMPARE(Urls.size(), 4);
-    QCOMPARE(Urls.value(Wc("alpha")), FRepoUrl + "/alpha");
-    QCOMPARE(Urls.value(Wc("beta")), FRepoUrl + "/beta");
-    QCOMPARE(Urls.value(Wc("gamma")), FRepoUrl + "/gamma");
-    QCOMPARE(Urls.value(Odd), FRepoUrl + "/odd");
-    QVERIFY(!Urls.contains(Wc("plain")));
-    QVERIFY(!Urls.contains(Wc("missing")));
-    // The rejected folder costs one more run for the folders after it, never one per folder.
-    QVERIFY2(Runs <= 2, qPrintable(QString::number(Runs)));
-
-    // A folder inside a working copy that is itself unversioned, and nothing good at all.
-    QVERIFY(QDir().mkpath(Wc("alpha/unversioned")));
-    QCOMPARE(QuerySvnUrls({Wc("alpha/unversioned"), Wc("plain")}).size(), 0);
-    QCOMPARE(QuerySvnUrls({Wc("alpha/unversioned"), Wc("beta")}).value(Wc("beta")),
-             FRepoUrl + "/beta");
 }
 
 void TestExport::exportWritesPageThroughDialog() {
@@ -373,8 +301,9 @@ void TestExport::failedWriteKeepsEarlierFile() {
         SaveHtmlPage(Long, Page);
         QFAIL("no error raised");
     } catch (const EkivError& E) {
-        QVERIFY2(E.Message().startsWith(QStringLiteral("Die HTML-Datei kann nicht ")) &&
-                     E.Message().contains(Long),
+        QVERIFY2(E.Message().startsWith(QStringLiteral("Die Datei ")) &&
+                     E.Message().contains(Long) &&
+                     E.Message().contains(QStringLiteral("kann nicht gespeichert werden")),
                  qPrintable(E.Message()));
     }
     QFile Old(Long);

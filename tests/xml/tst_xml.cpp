@@ -459,7 +459,7 @@ void TestXml::saveToFileIsAtomic() {
         TElementXmlWriter(Root.get()).SaveToFile(Blocked);
         QFAIL("no error");
     } catch (const EFileError& Err) {
-        QVERIFY2(Err.Message().startsWith(QStringLiteral("Datei kann nicht ")),
+        QVERIFY2(Err.Message().startsWith(QStringLiteral("Die Datei ")),
                  qPrintable(Err.Message()));
         QVERIFY(Err.Message().contains(Blocked));
     }

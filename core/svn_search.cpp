@@ -1,11 +1,13 @@
 #include "svn_search.h"
 
-#include "fm_main.h"
+#include "kiv_folders.h"
 #include "kiv_tools.h"
 #include "kiv_XmlObjects.h"
 
+#include <QDir>
 #include <QFile>
-#include <QMetaObject>
+#include <QFileInfo>
+#include <QStorageInfo>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,9 +16,7 @@
 
 #include <vector>
 
-QString RegisteredKey(const QString& Directory) { return IncludeDirDelimiter(Directory); }
-
-QSet<QString> RegisteredKeys(const TkivXmlElement* Root) {
+QSet<QString> RegisteredKeys(const TkivXmlElement* Root, const QString& Base) {
     QSet<QString> Keys;
     if (!Root)
         return Keys;
@@ -27,7 +27,7 @@ QSet<QString> RegisteredKeys(const TkivXmlElement* Root) {
         if (E != Root) {
             const QString Dir = E->GetAttribute(QStringLiteral("Verzeichnis"));
             if (!Dir.isEmpty())
-                Keys.insert(RegisteredKey(Dir));
+                Keys.insert(RegisteredKey(Dir, Base));
         }
         for (int i = E->ChildCount() - 1; i >= 0; --i)
             Pending.push_back(E->GetChild(i));
@@ -35,8 +35,22 @@ QSet<QString> RegisteredKeys(const TkivXmlElement* Root) {
     return Keys;
 }
 
-bool IsRegistered(const TkivXmlElement* Root, const QString& Folder) {
-    return RegisteredKeys(Root).contains(RegisteredKey(Folder));
+bool IsRegistered(const TkivXmlElement* Root, const QString& Folder, const QString& Base) {
+    return RegisteredKeys(Root, Base).contains(RegisteredKey(Folder, Base));
+}
+
+QString SearchStartFolder() {
+    const QString Override = qEnvironmentVariable("KIV_SEARCH_ROOT");
+    if (!Override.isEmpty())
+        return Override;
+    QString Documents;
+    GetDocumentsFolder(Documents);
+    // A documents folder that does not exist has no file system; the home folder's is the one
+    // meant then (on a separately mounted /home the root of "/" would never reach it).
+    if (Documents.isEmpty() || !QFileInfo(Documents).isDir())
+        Documents = QDir::homePath();
+    const QString Root = QStorageInfo(Documents).rootPath();
+    return Root.isEmpty() ? QDir::homePath() : Root;
 }
 
 TSvnSearch::TSvnSearch(QString StartFolder, QSet<QString> Registered, QObject* Parent)
@@ -45,22 +59,11 @@ TSvnSearch::TSvnSearch(QString StartFolder, QSet<QString> Registered, QObject* P
 
 TSvnSearch::~TSvnSearch() {
     FCancel = true;
-    if (FThread.joinable())
-        FThread.join();
+    FWorker.Join();
 }
 
 void TSvnSearch::Start() {
-    FThread = std::thread([this] {
-        Walk();
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (FThread.joinable())
-                    FThread.join();
-                emit Finished(FCancel.load());
-            },
-            Qt::QueuedConnection);
-    });
+    FWorker.Start(1, [this] { Walk(); }, this, [this] { emit Finished(FCancel.load()); });
 }
 
 void TSvnSearch::Walk() {
@@ -78,14 +81,16 @@ void TSvnSearch::Walk() {
         const int Fd = open(Folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (Fd < 0)
             continue; // no access: passed over
+        ++FFolders;
         struct stat Marker;
         if (fstatat(Fd, ".svn", &Marker, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(Marker.st_mode)) {
             close(Fd);
             const QString Path = QFile::decodeName(Folder);
-            if (!FRegistered.contains(RegisteredKey(Path))) {
-                QMetaObject::invokeMethod(
-                    this, [this, Path] { if (!FCancel) emit Found(Path); }, Qt::QueuedConnection);
-            }
+            if (!FRegistered.contains(RegisteredKey(Path, QStringLiteral("/"))))
+                PostTo(this, [this, Path] {
+                    if (!FCancel)
+                        emit Found(Path);
+                });
             continue; // nothing inside a working copy is searched
         }
         DIR* D = fdopendir(Fd);

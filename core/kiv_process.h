@@ -1,4 +1,5 @@
-// Running external command lines (the Subversion client): captured, or in a terminal window.
+// Running external command lines: captured through a pipe, started and waited for, or started
+// detached. Works on any thread; the process's own current directory is never changed.
 #pragma once
 
 #include <QByteArray>
@@ -8,6 +9,14 @@
 #include <atomic>
 #include <functional>
 
+// How a captured run ended, for callers that need more than the exit code.
+struct TRunStatus {
+    bool Started = false;
+    int StartError = 0;     // errno of the failed start (ENOENT: no such program)
+    bool TimedOut = false;  // ended after IdleTimeoutMs without output
+    bool Cancelled = false; // ended because Cancel became true
+};
+
 struct TRunOptions {
     // Folder the child runs in; empty: the process's current directory.
     QString WorkingDirectory;
@@ -16,6 +25,14 @@ struct TRunOptions {
     std::function<void(const QString& Line)> OnLine;
     // When it becomes true the child is ended (SIGTERM, then SIGKILL) and the call returns -1.
     const std::atomic<bool>* Cancel = nullptr;
+    // Ends the child when it has written nothing for this long (0: no limit); the call
+    // returns -1 and Status->TimedOut is set.
+    int IdleTimeoutMs = 0;
+    // The child's environment, "NAME=value" each; empty: ours.
+    QStringList Environment;
+    // Standard input from /dev/null rather than ours, so a child can never wait for typing.
+    bool NullInput = false;
+    TRunStatus* Status = nullptr;
 };
 
 // Splits a command line into words as a POSIX shell would (quotes, backslashes); no shell
@@ -25,23 +42,26 @@ QStringList SplitCommandLine(const QString& CommandLine);
 // Runs the command hidden with standard output and standard error joined in one pipe, appends
 // its lines to Lines (CR LF, lone CR and lone LF end a line; a last line without a line end is
 // kept; each line decoded in the locale's encoding) and returns the exit code, or -1 when it
-// cannot be started (nothing appended) or was cancelled. Works on any thread. On the GUI
-// thread without OnLine, pending events are processed after each line.
+// cannot be started (nothing appended), was cancelled or timed out. The child runs in a
+// session of its own, without a controlling terminal, and is ended with everything it started.
+// On the GUI thread without OnLine, pending events are processed after each line.
 int RunCaptured(QStringList& Lines, const QString& CommandLine);
 int RunCaptured(QStringList& Lines, const QString& CommandLine, const TRunOptions& Options);
 // The same with the program and its arguments given apart (paths with blanks need no quoting).
 int RunCapturedArgs(QStringList& Lines, const QString& Program, const QStringList& Arguments,
                     const TRunOptions& Options = TRunOptions());
 
-// Runs the command in a terminal window ($TERMINAL, else x-terminal-emulator, else xterm, run
-// as TERMINAL -e PROGRAM ARGS...) and returns when it has ended: the terminal's exit code, or
-// -1 when no terminal could be started. ShowCode is kept for the callers (1 = SW_SHOWNORMAL).
-int RunAndWait(const QString& CommandLine, quint16 ShowCode,
-               const QString& WorkingDirectory = QString());
+// Starts Program (searched on PATH) in Dir (empty: ours) in a session of its own; 0 when it
+// cannot be started, with Error set to the reason. The caller waits for it with WaitChild.
+qint64 StartChild(const QString& Program, const QStringList& Arguments, const QString& Dir,
+                  int* Error = nullptr);
+// Waits for a child of StartChild: its exit code, or -1 when it did not exit normally. When
+// Cancel becomes true the child and everything it started are ended first.
+int WaitChild(qint64 Pid, const std::atomic<bool>* Cancel = nullptr);
 
-// The terminals RunAndWait tries, in order: $TERMINAL (it may carry options), then
-// x-terminal-emulator, then xterm.
-QStringList TerminalCommand();
+// Starts a program that outlives the call and is nobody's to wait for (a file manager, a
+// terminal); true when it started.
+bool StartDetached(const QString& Program, const QStringList& Arguments, const QString& Dir);
 
 // Cuts bytes as they arrive from a pipe into lines: CR LF, a lone CR and a lone LF each end a
 // line, also when the CR ends one piece and the LF begins the next. Each line is decoded

@@ -1,21 +1,24 @@
 // The automatic search for working copies not registered yet: a walk on a worker thread.
 #pragma once
 
+#include "kiv_workers.h"
+
 #include <QObject>
 #include <QSet>
 #include <QString>
 
 #include <atomic>
-#include <thread>
 
 class TkivXmlElement;
 
-// The key a directory is compared by: surrounding blanks trimmed, a trailing "/" added;
-// letter case counts, as paths do here.
-QString RegisteredKey(const QString& Directory);
-// The keys of every project below Root with a non-empty "Verzeichnis".
-QSet<QString> RegisteredKeys(const TkivXmlElement* Root);
-bool IsRegistered(const TkivXmlElement* Root, const QString& Folder);
+// The keys (RegisteredKey) of every project below Root with a non-empty "Verzeichnis",
+// relative folders taken from Base.
+QSet<QString> RegisteredKeys(const TkivXmlElement* Root, const QString& Base);
+bool IsRegistered(const TkivXmlElement* Root, const QString& Folder, const QString& Base);
+
+// Where the search starts: the root of the file system that holds the documents folder, or
+// the home folder when there is no documents folder. $KIV_SEARCH_ROOT replaces it (tests).
+QString SearchStartFolder();
 
 class TSvnSearch : public QObject {
     Q_OBJECT
@@ -26,6 +29,8 @@ public:
     void Start();
     void Cancel() { FCancel = true; }
     bool Cancelled() const { return FCancel; }
+    // Folders entered so far (any thread).
+    int FoldersSearched() const { return FFolders.load(); }
 
 signals:
     // A working copy not registered, in walk order; the folder ends with "/".
@@ -37,5 +42,6 @@ private:
     QString FStart;
     QSet<QString> FRegistered;
     std::atomic<bool> FCancel{false};
-    std::thread FThread;
+    std::atomic<int> FFolders{0};
+    TkivWorkers FWorker;
 };

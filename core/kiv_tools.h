@@ -1,16 +1,9 @@
 // Paths, program version and identity.
 #pragma once
 
+#include "kiv_errors.h"
+
 #include <QString>
-
-#include <stdexcept>
-
-// An operating-system call failed: "Systemfehler.  Code: %d.\n" + the system's text.
-class EkivOSError : public std::runtime_error {
-public:
-    explicit EkivOSError(int Code);
-    int Code;
-};
 
 // The path delimiter of this platform; folder paths the system builds end with it.
 inline constexpr QChar PathDelim = u'/';

@@ -19,16 +19,6 @@
 
 namespace {
 
-std::string OSErrorMessage(int Code) {
-    char Buffer[256];
-    // The GNU strerror_r returns the text, which may or may not live in Buffer.
-    const char* Text = strerror_r(Code, Buffer, sizeof Buffer);
-    return QStringLiteral("Systemfehler.  Code: %1.\n%2")
-        .arg(Code)
-        .arg(QString::fromLocal8Bit(Text))
-        .toStdString();
-}
-
 // The account entry of the effective user; nullptr with Error set when there is none.
 passwd* OwnAccount(std::vector<char>& Buffer, passwd& Entry, int& Error) {
     long Size = sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -46,8 +36,6 @@ passwd* OwnAccount(std::vector<char>& Buffer, passwd& Entry, int& Error) {
 }
 
 } // namespace
-
-EkivOSError::EkivOSError(int Code) : std::runtime_error(OSErrorMessage(Code)), Code(Code) {}
 
 bool RoamingMarkerFound = false;
 

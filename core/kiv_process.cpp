@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QThread>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -12,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
 #include <vector>
 
 extern char** environ;
@@ -90,16 +93,41 @@ private:
     std::vector<char*> FPtrs;
 };
 
+// Builds a NULL-terminated "NAME=value" array; the byte arrays stay alive as long as this.
+class TEnvp {
+public:
+    explicit TEnvp(const QStringList& Vars) {
+        for (const QString& V : Vars)
+            FBytes.push_back(V.toLocal8Bit());
+        for (QByteArray& B : FBytes)
+            FPtrs.push_back(B.data());
+        FPtrs.push_back(nullptr);
+    }
+    char* const* Data() { return FPtrs.data(); }
+
+private:
+    std::vector<QByteArray> FBytes;
+    std::vector<char*> FPtrs;
+};
+
 // Starts Program (searched on PATH) with the given standard output and error (-1: inherited)
-// in WorkingDirectory (empty: ours). The process's own current directory is never changed,
-// so several threads may start children in different folders at once. 0 when none started.
+// in WorkingDirectory (empty: ours), in a session of its own so that it has no terminal to
+// ask on and can be ended with everything it starts. The process's own current directory is
+// never changed, so several threads may start children in different folders at once. 0 when
+// none started, with *Error set.
 pid_t Spawn(const QString& Program, const QStringList& Arguments, int OutFd,
-            const QString& WorkingDirectory) {
-    if (Program.isEmpty())
+            const QString& WorkingDirectory, const QStringList& Environment = QStringList(),
+            bool NullInput = false, int* Error = nullptr) {
+    if (Program.isEmpty()) {
+        if (Error)
+            *Error = ENOENT;
         return 0;
+    }
     TArgv Argv(Program, Arguments);
     posix_spawn_file_actions_t Actions;
     posix_spawn_file_actions_init(&Actions);
+    if (NullInput)
+        posix_spawn_file_actions_addopen(&Actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (OutFd >= 0) {
         posix_spawn_file_actions_adddup2(&Actions, OutFd, STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&Actions, OutFd, STDERR_FILENO);
@@ -121,11 +149,18 @@ pid_t Spawn(const QString& Program, const QStringList& Arguments, int OutFd,
     sigaddset(&Defaults, SIGTERM);
     sigaddset(&Defaults, SIGHUP);
     posix_spawnattr_setsigdefault(&Attr, &Defaults);
-    posix_spawnattr_setflags(&Attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&Attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                        POSIX_SPAWN_SETSID);
+    std::optional<TEnvp> Envp;
+    if (!Environment.isEmpty())
+        Envp.emplace(Environment);
     pid_t Pid = 0;
-    const int Rc = posix_spawnp(&Pid, Argv.Data()[0], &Actions, &Attr, Argv.Data(), environ);
+    const int Rc = posix_spawnp(&Pid, Argv.Data()[0], &Actions, &Attr, Argv.Data(),
+                                Envp ? Envp->Data() : environ);
     posix_spawnattr_destroy(&Attr);
     posix_spawn_file_actions_destroy(&Actions);
+    if (Rc != 0 && Error)
+        *Error = Rc;
     return Rc == 0 ? Pid : 0;
 }
 
@@ -141,16 +176,18 @@ int WaitExitCode(pid_t Pid) {
     return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
 }
 
-// Ends a cancelled child: SIGTERM, and SIGKILL when it has not gone within two seconds.
+// Ends a child and its session's process group: SIGTERM, and SIGKILL when it has not gone
+// within two seconds. The group is signalled only while the child is not yet reaped, so its
+// number cannot have been given to another process.
 void EndChild(pid_t Pid) {
-    kill(Pid, SIGTERM);
+    kill(-Pid, SIGTERM);
     for (int I = 0; I < 40; ++I) {
-        int Status;
-        if (waitpid(Pid, &Status, WNOHANG) == Pid)
-            return;
+        siginfo_t Info{};
+        if (waitid(P_PID, id_t(Pid), &Info, WEXITED | WNOHANG | WNOWAIT) == 0 && Info.si_pid == Pid)
+            break;
         usleep(50 * 1000);
     }
-    kill(Pid, SIGKILL);
+    kill(-Pid, SIGKILL);
     WaitExitCode(Pid);
 }
 
@@ -219,17 +256,24 @@ int RunCapturedArgs(QStringList& Lines, const QString& Program, const QStringLis
 
     // O_CLOEXEC on both ends: a child that another thread starts meanwhile must not inherit
     // our write end, or our read would not see the end until that child is gone too.
+    TRunStatus Ignored;
+    TRunStatus& Status = Options.Status ? *Options.Status : Ignored;
+    Status = TRunStatus();
     int Pipe[2];
-    if (pipe2(Pipe, O_CLOEXEC) != 0)
+    if (pipe2(Pipe, O_CLOEXEC) != 0) {
+        Status.StartError = errno;
         return -1;
-    const pid_t Pid = Spawn(Program, Arguments, Pipe[1], Options.WorkingDirectory);
+    }
+    const pid_t Pid = Spawn(Program, Arguments, Pipe[1], Options.WorkingDirectory,
+                            Options.Environment, Options.NullInput, &Status.StartError);
     close(Pipe[1]);
     if (Pid == 0) {
         close(Pipe[0]);
         return -1;
     }
+    Status.Started = true;
 
-    bool Cancelled = false;
+    bool Cancelled = false, TimedOut = false;
     TLineSplitter Splitter;
     Splitter.OnLine = [&](const QString& Line) {
         Lines.append(Line);
@@ -238,6 +282,8 @@ int RunCapturedArgs(QStringList& Lines, const QString& Program, const QStringLis
         if (PumpEvents)
             QCoreApplication::processEvents();
     };
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point LastOutput = Clock::now();
     try {
         char Buffer[4096];
         for (;;) {
@@ -245,11 +291,16 @@ int RunCapturedArgs(QStringList& Lines, const QString& Program, const QStringLis
                 Cancelled = true;
                 break;
             }
+            if (Options.IdleTimeoutMs > 0 &&
+                Clock::now() - LastOutput >= std::chrono::milliseconds(Options.IdleTimeoutMs)) {
+                TimedOut = true;
+                break;
+            }
             pollfd P{Pipe[0], POLLIN, 0};
-            // Wake up now and then to look at the cancel flag and, on the GUI thread, to keep
-            // the window painting between two pieces of output.
-            const int Timeout = (Options.Cancel || PumpEvents) ? 50 : -1;
-            const int Ready = poll(&P, 1, Timeout);
+            // Wake up now and then to look at the cancel flag and the time limit and, on the
+            // GUI thread, to keep the window painting between two pieces of output.
+            const bool Watch = Options.Cancel || PumpEvents || Options.IdleTimeoutMs > 0;
+            const int Ready = poll(&P, 1, Watch ? 50 : -1);
             if (Ready < 0) {
                 if (errno == EINTR)
                     continue;
@@ -265,9 +316,10 @@ int RunCapturedArgs(QStringList& Lines, const QString& Program, const QStringLis
                 continue;
             if (Got <= 0)
                 break;
+            LastOutput = Clock::now();
             Splitter.Feed(Buffer, Got);
         }
-        if (!Cancelled)
+        if (!Cancelled && !TimedOut)
             Splitter.Finish();
     } catch (...) {
         close(Pipe[0]);
@@ -275,36 +327,40 @@ int RunCapturedArgs(QStringList& Lines, const QString& Program, const QStringLis
         throw;
     }
     close(Pipe[0]);
-    if (Cancelled) {
+    if (Cancelled || TimedOut) {
         EndChild(Pid);
+        Status.Cancelled = Cancelled;
+        Status.TimedOut = TimedOut;
         return -1;
     }
     return WaitExitCode(Pid);
 }
 
-QStringList TerminalCommand() {
-    QStringList Candidates;
-    const QString Env = qEnvironmentVariable("TERMINAL").trimmed();
-    if (!Env.isEmpty())
-        Candidates << Env;
-    Candidates << QStringLiteral("x-terminal-emulator") << QStringLiteral("xterm");
-    return Candidates;
+qint64 StartChild(const QString& Program, const QStringList& Arguments, const QString& Dir,
+                  int* Error) {
+    return Spawn(Program, Arguments, -1, Dir, QStringList(), false, Error);
 }
 
-int RunAndWait(const QString& CommandLine, quint16 ShowCode, const QString& WorkingDirectory) {
-    Q_UNUSED(ShowCode);
-    const QStringList Words = SplitCommandLine(CommandLine);
-    if (Words.isEmpty())
+int WaitChild(qint64 Pid, const std::atomic<bool>* Cancel) {
+    if (Pid <= 0)
         return -1;
-    for (const QString& Terminal : TerminalCommand()) {
-        QStringList Args = SplitCommandLine(Terminal);
-        if (Args.isEmpty())
-            continue;
-        const QString Program = Args.takeFirst();
-        Args << QStringLiteral("-e") << Words;
-        const pid_t Pid = Spawn(Program, Args, -1, WorkingDirectory);
-        if (Pid != 0)
-            return WaitExitCode(Pid);
+    for (;;) {
+        int Status = 0;
+        const pid_t R = waitpid(pid_t(Pid), &Status, Cancel ? WNOHANG : 0);
+        if (R == pid_t(Pid))
+            return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+        if (R < 0 && errno != EINTR)
+            return -1;
+        if (Cancel && Cancel->load()) {
+            EndChild(pid_t(Pid));
+            return -1;
+        }
+        if (R == 0)
+            usleep(50 * 1000);
     }
-    return -1;
+}
+
+bool StartDetached(const QString& Program, const QStringList& Arguments, const QString& Dir) {
+    // QProcess detaches with a double fork, so nobody has to wait for the program.
+    return QProcess::startDetached(Program, Arguments, Dir);
 }

@@ -1,0 +1,96 @@
+#include "kiv_folders.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString TrimBlanksAndControls(const QString& S) {
+    qsizetype Start = 0, End = S.size();
+    while (Start < End && S[Start].unicode() <= 32)
+        ++Start;
+    while (End > Start && S[End - 1].unicode() <= 32)
+        --End;
+    return S.mid(Start, End - Start);
+}
+
+} // namespace
+
+QString ProjectFolder(const QString& Directory, const QString& Base) {
+    QString D = TrimBlanksAndControls(Directory);
+    if (D.isEmpty())
+        return QString();
+    if (!QDir::isAbsolutePath(D))
+        D = Base + u'/' + D;
+    return QDir::cleanPath(D);
+}
+
+QString ProjectFolder(const QString& Directory) {
+    return ProjectFolder(Directory, QDir::currentPath());
+}
+
+QString RegisteredKey(const QString& Directory, const QString& Base) {
+    const QString F = ProjectFolder(Directory, Base);
+    if (F.isEmpty() || F.endsWith(u'/'))
+        return F;
+    return F + u'/';
+}
+
+bool PathsOverlap(const QString& A, const QString& B) {
+    if (A.isEmpty() || B.isEmpty())
+        return false;
+    if (A == B)
+        return true;
+    auto Inside = [](const QString& Outer, const QString& Inner) {
+        return Inner.startsWith(Outer.endsWith(u'/') ? Outer : Outer + u'/');
+    };
+    return Inside(A, B) || Inside(B, A);
+}
+
+TFolderState CheckFolder(const QString& Folder) {
+    if (Folder.isEmpty())
+        return TFolderState::Missing;
+    const QByteArray Path = QFile::encodeName(Folder);
+    if (Path.size() >= PATH_MAX)
+        return TFolderState::TooLong;
+    struct stat S;
+    if (stat(Path.constData(), &S) != 0) {
+        switch (errno) {
+        case EACCES:
+            return TFolderState::NoAccess;
+        case ENAMETOOLONG:
+            return TFolderState::TooLong;
+        default:
+            return TFolderState::Missing;
+        }
+    }
+    if (!S_ISDIR(S.st_mode))
+        return TFolderState::NotAFolder;
+    // The client starts in the folder and reads it.
+    if (access(Path.constData(), R_OK | X_OK) != 0)
+        return TFolderState::NoAccess;
+    return TFolderState::Ready;
+}
+
+QString FolderProblemText(TFolderState State, const QString& Folder) {
+    switch (State) {
+    case TFolderState::Ready:
+        return QString();
+    case TFolderState::Missing:
+        return QStringLiteral("Verzeichnis nicht gefunden");
+    case TFolderState::NotAFolder:
+        return QStringLiteral("Kein Verzeichnis: der Pfad nennt eine Datei");
+    case TFolderState::NoAccess:
+        return QStringLiteral("Kein Zugriff auf das Verzeichnis (fehlende Leserechte)");
+    case TFolderState::TooLong:
+        return QStringLiteral("Der Pfad ist zu lang für das System (%1 Zeichen, erlaubt sind %2)")
+            .arg(QFile::encodeName(Folder).size())
+            .arg(PATH_MAX - 1);
+    }
+    return QString();
+}

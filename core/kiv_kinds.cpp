@@ -1,0 +1,40 @@
+#include "kiv_kinds.h"
+
+const QString ElementNames[3] = {QStringLiteral("SubVersion"), QStringLiteral("ProjektGruppe"),
+                                 QStringLiteral("Projekt")};
+
+QString LowerAZ(const QString& S) {
+    QString R = S;
+    for (QChar& C : R)
+        if (C >= u'A' && C <= u'Z')
+            C = QChar(C.unicode() + 32);
+    return R;
+}
+
+QString UpperAZ(const QString& S) {
+    QString R = S;
+    for (QChar& C : R)
+        if (C >= u'a' && C <= u'z')
+            C = QChar(C.unicode() - 32);
+    return R;
+}
+
+TElementKind ElementKindOf(const QString& ElementName) {
+    const QString Name = LowerAZ(ElementName);
+    for (int i = 0; i < 3; ++i)
+        if (Name == LowerAZ(ElementNames[i]))
+            return static_cast<TElementKind>(i);
+    return ekProject;
+}
+
+bool SameEntryName(const QString& A, const QString& B) {
+    return UpperAZ(A) == UpperAZ(B);
+}
+
+QString EnteredText(const QString& Text) {
+    if (!Text.contains(QChar(0)))
+        return Text;
+    QString R = Text;
+    R.remove(QChar(0));
+    return R;
+}

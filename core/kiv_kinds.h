@@ -1,0 +1,24 @@
+// The kinds of registry elements and the rules names follow.
+#pragma once
+
+#include <QString>
+
+// The kind of a registry node, decided by its element name.
+enum TElementKind { ekRoot = 0, ekGroup = 1, ekProject = 2 };
+extern const QString ElementNames[3];
+
+// Lower-cases the letters A to Z only; every other character stays as it is.
+QString LowerAZ(const QString& S);
+// Upper-cases the letters a to z only.
+QString UpperAZ(const QString& S);
+
+// The kind for an element name: lower-cased in A to Z, the first equal entry of ElementNames;
+// any other name counts as a project.
+TElementKind ElementKindOf(const QString& ElementName);
+
+// Two captions name the same entry: equal once both are upper-cased in a to z.
+bool SameEntryName(const QString& A, const QString& B);
+
+// Text as it may enter the registry from a dialog, an edit or a file: NUL characters removed
+// (a NUL would end the file's text for every reader).
+QString EnteredText(const QString& Text);

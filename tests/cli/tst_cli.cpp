@@ -1,0 +1,230 @@
+// kivsvn as a user or a script runs it: over a small real registry with real working copies,
+// its text and JSON output, its options, exit codes and messages.
+#include "kiv_test_svn.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kivtest;
+
+namespace {
+const QString Head = QStringLiteral("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n");
+
+struct TKivsvn {
+    QStringList Out;
+    QString Err;
+    int Code = -1;
+};
+
+TKivsvn Kivsvn(const QStringList& Args) {
+    QProcess P;
+    P.start(QStringLiteral(KIV_KIVSVN_PATH), Args);
+    P.waitForFinished(60000);
+    TKivsvn R;
+    R.Code = P.exitStatus() == QProcess::NormalExit ? P.exitCode() : -1;
+    QString Out = QString::fromUtf8(P.readAllStandardOutput());
+    if (Out.endsWith(u'\n'))
+        Out.chop(1);
+    R.Out = Out.isEmpty() ? QStringList() : Out.split(u'\n');
+    R.Err = QString::fromUtf8(P.readAllStandardError());
+    return R;
+}
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+    QTemporaryDir FTmp;
+    QString FUrl, FWc, FReg;
+
+    QString Wc(const QString& Name) const { return FWc + u'/' + Name; }
+    QString Project(const QString& Name, const QString& Dir) const {
+        return "<Projekt Name=\"" + Name + "\" Verzeichnis=\"" + Dir + "\"/>\r\n";
+    }
+    void ResetDelta() { Svn({"update", "-q", "-r", "1"}, Wc("delta")); }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(FTmp.isValid());
+        qputenv("LC_ALL", "C");
+        const QString T = FTmp.path();
+        Svn({"create", T + "/repo"}, QString(), QStringLiteral("svnadmin"));
+        FUrl = "file://" + T + "/repo";
+        for (const char* P : {"alpha", "beta", "gamma", "delta"})
+            WriteFile(T + "/imp/" + P + "/datei.txt", "eins\n");
+        Svn({"import", "-q", "-m", "init", T + "/imp", FUrl});
+        FWc = T + "/wc";
+        for (const char* P : {"alpha", "beta", "gamma", "delta"})
+            Svn({"checkout", "-q", FUrl + "/" + P, Wc(P)});
+        Svn({"checkout", "-q", FUrl + "/delta", T + "/other"});
+        WriteFile(T + "/other/datei.txt", "eins\nzwei\n");
+        Svn({"commit", "-q", "-m", "zwei", T + "/other"});
+        Svn({"update", "-q"}, Wc("alpha"));
+        Svn({"update", "-q"}, Wc("beta"));
+        Svn({"update", "-q"}, Wc("gamma"));
+        WriteFile(Wc("beta") + "/datei.txt", "geändert\n");
+        WriteFile(Wc("gamma") + "/neu.txt", "neu\n");
+        QDir().mkpath(Wc("plain"));
+        // Groups and projects out of caption order; a folder with blanks around it.
+        FReg = T + "/reg.xml";
+        WriteFile(FReg, (Head + "<SubVersion Beschreibung=\"x\">\r\n<ProjektGruppe Name=\"Zwei\">\r\n" +
+                         Project("gamma", Wc("gamma")) + Project("delta", Wc("delta") + "/") +
+                         "</ProjektGruppe>\r\n<ProjektGruppe Name=\"Eins\">\r\n" +
+                         Project("beta", Wc("beta")) + Project("fehlt", Wc("fehlt")) +
+                         Project("alpha", " " + Wc("alpha") + "/ ") +
+                         "</ProjektGruppe>\r\n<ProjektGruppe Name=\"Leer\"/>\r\n</SubVersion>\r\n")
+                            .toUtf8());
+    }
+
+    // The memo's lines, in the tree's order, and the exit code that says whether all went well.
+    void textOutputAndExitCodes() {
+        TKivsvn R = Kivsvn({"status", "Eins/beta", "--registry", FReg});
+        QCOMPARE(R.Out, QStringList({"*** Testen auf Änderungen", "--> " + Wc("beta"),
+                                     "M       datei.txt", "*** Ende"}));
+        QCOMPARE(R.Code, 0);
+        R = Kivsvn({"status", "Zwei", "--short", "--jobs", "1", "--registry", FReg});
+        QCOMPARE(R.Out, QStringList({"*** Testen auf Änderungen", "--> " + Wc("gamma"),
+                                     "?       neu.txt", "*** Ende"}));
+        QCOMPARE(R.Code, 0);
+        R = Kivsvn({"--short", "status", "--registry=" + FReg});
+        QCOMPARE(R.Out, QStringList({"*** Testen auf Änderungen", "--> " + Wc("beta"),
+                                     "M       datei.txt", "--> " + Wc("fehlt"),
+                                     "Verzeichnis nicht gefunden", "--> " + Wc("gamma"),
+                                     "?       neu.txt", "*** Ende"}));
+        QCOMPARE(R.Code, 1); // a missing folder is a failure
+        ResetDelta();
+        R = Kivsvn({"update", "Zwei/delta", "--registry", FReg});
+        QCOMPARE(R.Out, QStringList({"*** Aktualisieren", "--> " + Wc("delta"), "U    datei.txt",
+                                     "Updated to revision 2.", "*** Ende"}));
+        QCOMPARE(R.Code, 0);
+        R = Kivsvn({"info", "Eins/beta", "--registry", FReg});
+        QCOMPARE(R.Code, 0);
+        QCOMPARE(R.Out.value(0), QStringLiteral("*** Info"));
+        QCOMPARE(R.Out.value(1), "--> " + Wc("beta"));
+        QVERIFY(R.Out.contains("URL: " + FUrl + "/beta"));
+        QVERIFY(R.Out.contains("Path: ."));
+        QCOMPARE(R.Out.last(), QStringLiteral("*** Ende"));
+
+        // A folder that is no working copy fails, with svn's own warning.
+        const QString Plain = FTmp.path() + "/plain.xml";
+        WriteFile(Plain, (Head + "<SubVersion>" + Project("p", Wc("plain")) + "</SubVersion>")
+                             .toUtf8());
+        R = Kivsvn({"status", "--registry", Plain});
+        QCOMPARE(R.Code, 1);
+        QVERIFY(R.Out.join(u'\n').contains("W155007"));
+
+        // Wrong usage and unreadable registries: a message on standard error, nothing on
+        // standard output, exit code 2, and the registry only read.
+        const QByteArray Before = ReadFile(FReg);
+        const QString Broken = FTmp.path() + "/broken.xml";
+        WriteFile(Broken, "<?xml version=\"1.0\"?>\r\n<SubVersion>\r\n");
+        const QString TwoRoots = FTmp.path() + "/two.xml";
+        WriteFile(TwoRoots, (Head + "<SubVersion/>\r\n<Projekt Name=\"Alt\" Verzeichnis=\"/tmp\"/>")
+                                .toUtf8());
+        for (const QStringList& Bad :
+             {QStringList{"status", "Nix", "--registry", FReg},
+              QStringList{"commit", "--registry", FReg},
+              QStringList{"status", "--jobs", "0", "--registry", FReg},
+              QStringList{"status", "--timeout", "x", "--registry", FReg},
+              QStringList{"status", "--format", "xml", "--registry", FReg},
+              QStringList{"update", "-u", "--registry", FReg},
+              QStringList{"status", "--bogus", "--registry", FReg},
+              QStringList{"status", "--registry", FReg + ".nix"},
+              QStringList{"status", "--registry", Broken},
+              QStringList{"status", "--registry", TwoRoots}, QStringList{}}) {
+            R = Kivsvn(Bad);
+            QVERIFY2(R.Out.isEmpty(), qPrintable(Bad.join(' ')));
+            QCOMPARE(R.Code, 2);
+            QVERIFY2(R.Err.startsWith("kivsvn: "), qPrintable(R.Err));
+        }
+        QCOMPARE(ReadFile(FReg), Before);
+    }
+
+    // One JSON object per project and line, in tree order, read with a real JSON reader.
+    void jsonOutput() {
+        ResetDelta();
+        const TKivsvn R = Kivsvn({"--format", "json", "update", "--registry", FReg});
+        QCOMPARE(R.Code, 1); // "fehlt" is missing
+        QStringList Paths;
+        QHash<QString, QJsonObject> ByPath;
+        for (const QString& Line : R.Out) {
+            QJsonParseError E;
+            const QJsonDocument D = QJsonDocument::fromJson(Line.toUtf8(), &E);
+            QVERIFY2(E.error == QJsonParseError::NoError && D.isObject(), qPrintable(Line));
+            const QJsonObject O = D.object();
+            Paths << O.value("path").toString();
+            ByPath.insert(O.value("path").toString(), O);
+            QCOMPARE(O.value("task").toString(), QStringLiteral("update"));
+            QVERIFY(O.value("lines").isArray());
+        }
+        QCOMPARE(Paths, QStringList({"Eins/alpha", "Eins/beta", "Eins/fehlt", "Zwei/delta",
+                                     "Zwei/gamma"}));
+        QCOMPARE(ByPath["Zwei/delta"].value("state").toString(), QStringLiteral("updated"));
+        QCOMPARE(ByPath["Zwei/delta"].value("files").toInt(), 1);
+        QCOMPARE(ByPath["Zwei/delta"].value("folder").toString(), Wc("delta"));
+        QCOMPARE(ByPath["Zwei/delta"].value("lines").toArray().first().toString(),
+                 QStringLiteral("Updating '.':"));
+        QCOMPARE(ByPath["Eins/alpha"].value("state").toString(), QStringLiteral("current"));
+        QCOMPARE(ByPath["Eins/alpha"].value("folder").toString(), Wc("alpha"));
+        QCOMPARE(ByPath["Eins/fehlt"].value("state").toString(), QStringLiteral("missing"));
+        QCOMPARE(ByPath["Eins/alpha"].value("exitCode").toInt(), 0);
+
+        const TKivsvn S = Kivsvn({"status", "Eins", "--format=json", "--registry", FReg});
+        QCOMPARE(S.Out.size(), 3);
+        const QJsonObject Beta = QJsonDocument::fromJson(S.Out[1].toUtf8()).object();
+        QCOMPARE(Beta.value("state").toString(), QStringLiteral("changes"));
+        QCOMPARE(Beta.value("lines").toArray().first().toString(),
+                 QStringLiteral("M       datei.txt"));
+    }
+
+    void helpAndVersion() {
+        TKivsvn R = Kivsvn({"--help"});
+        QCOMPARE(R.Code, 0);
+        const QString Help = R.Out.join(u'\n');
+        for (const char* Word : {"status", "update", "info", "search", "--short", "--jobs",
+                                 "--timeout", "--format", "--registry", "--show-updates",
+                                 "--help", "--version", "Rückgabewert"})
+            QVERIFY2(Help.contains(QString::fromUtf8(Word)), Word);
+        R = Kivsvn({"-V"});
+        QCOMPARE(R.Code, 0);
+        QCOMPARE(R.Out, QStringList{QStringLiteral("kivsvn 1.3.0.0")});
+    }
+
+    // The command-line tool needs no window system: it links no Widgets and no Gui.
+    void linksNoWindowLibraries() {
+        if (QStandardPaths::findExecutable("ldd").isEmpty())
+            QSKIP("ldd is not installed");
+        QProcess P;
+        P.start("ldd", {QStringLiteral(KIV_KIVSVN_PATH)});
+        QVERIFY(P.waitForFinished());
+        const QString Libs = QString::fromLocal8Bit(P.readAll());
+        QVERIFY(Libs.contains("Qt6Core"));
+        QVERIFY2(!Libs.contains("Qt6Widgets") && !Libs.contains("Qt6Gui") &&
+                     !Libs.contains("Qt6DBus"),
+                 qPrintable(Libs));
+    }
+
+    // The search walk alone prints the copies the registry does not list.
+    void search() {
+        const QString Tree = FTmp.path() + "/baum";
+        Svn({"checkout", "-q", FUrl + "/alpha", Tree + "/a/eins"});
+        Svn({"checkout", "-q", FUrl + "/beta", Tree + "/b/zwei"});
+        const QString Reg = FTmp.path() + "/search.xml";
+        WriteFile(Reg, (Head + "<SubVersion>" + Project("x", " " + Tree + "/a/eins/ ") +
+                        "</SubVersion>")
+                           .toUtf8());
+        TKivsvn R = Kivsvn({"search", Tree, "--registry", Reg});
+        QCOMPARE(R.Code, 0);
+        QCOMPARE(R.Out, QStringList{Tree + "/b/zwei/"});
+        R = Kivsvn({"search", Tree, "--format", "json", "--registry", Reg});
+        QCOMPARE(QJsonDocument::fromJson(R.Out.value(0).toUtf8()).object().value("folder"),
+                 QJsonValue(Tree + "/b/zwei/"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

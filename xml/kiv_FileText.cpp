@@ -1,0 +1,157 @@
+#include "kiv_FileText.h"
+
+#include "kiv_XmlObjects.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+QByteArray Windows1252FileText(const QStringList& Lines) {
+    qsizetype Size = 0;
+    for (const QString& L : Lines)
+        Size += L.size() + 2;
+    QByteArray Data;
+    Data.reserve(Size);
+    for (const QString& L : Lines) {
+        Data += EncodeWindows1252(L);
+        Data += "\r\n";
+    }
+    return Data;
+}
+
+QString SystemErrorText(int Code) {
+    switch (Code) {
+    case ENOSPC:
+        return QStringLiteral("Auf dem Datenträger ist kein Platz mehr frei");
+    case EDQUOT:
+        return QStringLiteral("Das Speicherkontingent ist erschöpft");
+    case EFBIG:
+        return QStringLiteral("Die Datei ist zu groß");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("Zugriff verweigert");
+    case EROFS:
+        return QStringLiteral("Das Dateisystem ist schreibgeschützt");
+    case ENOENT:
+        return QStringLiteral("Datei oder Verzeichnis nicht gefunden");
+    case ENOTDIR:
+        return QStringLiteral("Ein Teil des Pfades ist kein Verzeichnis");
+    case EISDIR:
+        return QStringLiteral("Der Pfad ist ein Verzeichnis");
+    case ENAMETOOLONG:
+        return QStringLiteral("Der Pfad ist zu lang");
+    case EIO:
+        return QStringLiteral("Ein-/Ausgabefehler des Datenträgers");
+    case ELOOP:
+        return QStringLiteral("Zu viele symbolische Verknüpfungen");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("Zu viele offene Dateien");
+    case ENOMEM:
+        return QStringLiteral("Nicht genügend Speicher");
+    case ETXTBSY:
+    case EBUSY:
+        return QStringLiteral("Die Datei ist in Benutzung");
+    default:
+        break;
+    }
+    char Buffer[256];
+    const char* Text = strerror_r(Code, Buffer, sizeof Buffer);
+    return QStringLiteral("%1 (Fehler %2)").arg(QString::fromLocal8Bit(Text)).arg(Code);
+}
+
+namespace {
+
+[[noreturn]] void Fail(const QString& FileName, int Code) {
+    throw EFileError(QStringLiteral("Die Datei %1 kann nicht gespeichert werden: %2. Die "
+                                    "bisherige Datei bleibt unverändert.")
+                         .arg(FileName, SystemErrorText(Code)));
+}
+
+} // namespace
+
+void WriteFileAtomically(const QString& FileName, const QByteArray& Bytes) {
+    // A link stays a link: the file it points to is the one replaced.
+    QString Target = FileName;
+    const QFileInfo Info(FileName);
+    if (Info.isSymLink()) {
+        const QString Resolved = Info.symLinkTarget();
+        if (!Resolved.isEmpty())
+            Target = Resolved;
+    }
+    const QByteArray TargetBytes = QFile::encodeName(Target);
+    struct stat Old;
+    const bool Existed = stat(TargetBytes.constData(), &Old) == 0;
+    if (Existed && S_ISDIR(Old.st_mode))
+        Fail(FileName, EISDIR);
+
+    const QFileInfo TargetInfo(Target);
+    const QString Dir = TargetInfo.absolutePath();
+    int Fd = -1;
+    QByteArray Temp;
+    for (int Try = 0; Try < 100 && Fd < 0; ++Try) {
+        Temp = QFile::encodeName(QStringLiteral("%1/.%2.%3~")
+                                     .arg(Dir, TargetInfo.fileName())
+                                     .arg(QRandomGenerator::global()->generate(), 8, 16,
+                                          QLatin1Char('0')));
+        // The umask applies as to any new file; an existing file's mode is copied below.
+        Fd = open(Temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (Fd < 0 && errno != EEXIST)
+            Fail(FileName, errno);
+    }
+    if (Fd < 0)
+        Fail(FileName, EEXIST);
+
+    auto Abandon = [&](int Code) {
+        if (Fd >= 0)
+            close(Fd);
+        unlink(Temp.constData());
+        Fail(FileName, Code);
+    };
+    if (Existed) {
+        if (fchmod(Fd, Old.st_mode & 07777) != 0)
+            Abandon(errno);
+        // Keeping the owner works only for root; a failure changes nothing for the user.
+        [[maybe_unused]] const int Ignored = fchown(Fd, Old.st_uid, Old.st_gid);
+    }
+    const char* P = Bytes.constData();
+    qsizetype Left = Bytes.size();
+    while (Left > 0) {
+        const ssize_t N = write(Fd, P, size_t(Left));
+        if (N < 0) {
+            if (errno == EINTR)
+                continue;
+            Abandon(errno);
+        }
+        if (N == 0)
+            Abandon(EIO);
+        P += N;
+        Left -= N;
+    }
+    // A file system may report a full disk only when the data reaches it.
+    if (fsync(Fd) != 0)
+        Abandon(errno);
+    const int Closed = close(Fd);
+    Fd = -1;
+    if (Closed != 0)
+        Abandon(errno);
+    if (rename(Temp.constData(), TargetBytes.constData()) != 0)
+        Abandon(errno);
+    // The rename itself reaches the disk with the folder.
+    const QByteArray DirBytes = QFile::encodeName(Dir);
+    const int DirFd = open(DirBytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (DirFd >= 0) {
+        fsync(DirFd);
+        close(DirFd);
+    }
+}
+
+void WriteWindows1252File(const QString& FileName, const QStringList& Lines) {
+    WriteFileAtomically(FileName, Windows1252FileText(Lines));
+}
