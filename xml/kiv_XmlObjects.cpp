@@ -39,6 +39,15 @@ QStringView NamePart(const QString& Entry) {
     return Eq < 0 ? QStringView(Entry) : QStringView(Entry).left(Eq);
 }
 
+// A NUL written to the file would make it unreadable; no element ever holds one.
+QString WithoutNul(const QString& Text) {
+    if (!Text.contains(QChar(0)))
+        return Text;
+    QString Out = Text;
+    Out.remove(QChar(0));
+    return Out;
+}
+
 } // namespace
 
 struct TkivXmlElement::AttributeIndex {
@@ -73,9 +82,10 @@ void TkivXmlElement::DeleteChild(int) {
 }
 
 void TkivXmlElement::SetName(const QString& Value) {
-    if (Value == FName)
+    const QString Clean = WithoutNul(Value);
+    if (Clean == FName)
         return;
-    FName = Value;
+    FName = Clean;
     NotifyChange();
 }
 
@@ -111,7 +121,9 @@ bool TkivXmlElement::HasAttribute(const QString& Name) const {
     return !GetAttribute(Name).isEmpty();
 }
 
-void TkivXmlElement::SetAttribute(const QString& Name, const QString& Value) {
+void TkivXmlElement::SetAttribute(const QString& RawName, const QString& RawValue) {
+    const QString Name = WithoutNul(RawName);
+    const QString Value = WithoutNul(RawValue);
     int I = FindAttribute(Name);
     const QStringView Current =
         I < 0 ? QStringView()
@@ -383,8 +395,10 @@ QString DecodeXmlText(const QString& Text) {
                 }
                 ++J;
             }
-            if (J > DigitsStart && J < N && D[J] == QLatin1Char(';') && !TooBig && Code != 0) {
-                if (Code >= 0x10000) {
+            if (J > DigitsStart && J < N && D[J] == QLatin1Char(';') && !TooBig) {
+                if (Code == 0) {
+                    // A NUL, as a raw one in the file is: dropped.
+                } else if (Code >= 0x10000) {
                     Out += QChar(QChar::highSurrogate(Code));
                     Out += QChar(QChar::lowSurrogate(Code));
                 } else {
@@ -406,7 +420,7 @@ QString EncodeXmlText(const QString& Text) {
     qsizetype I = 0;
     for (; I < N; ++I) {
         const char16_t C = D[I].unicode();
-        if (C == '"' || C == '&' || C == '\'' || C == '<' || C == '>' || C == '\r')
+        if (C == '"' || C == '&' || C == '\'' || C == '<' || C == '>' || C < 0x20)
             break;
     }
     if (I == N)
@@ -432,10 +446,17 @@ QString EncodeXmlText(const QString& Text) {
         case '>':
             Out += QLatin1String("&gt;");
             break;
+        // The reader turns raw TAB, CR and LF into spaces; as references they come back.
+        case '\t':
+            Out += QLatin1String("&#9;");
+            break;
+        case '\n':
+            Out += QLatin1String("&#10;");
+            break;
         case '\r':
-            Out += QLatin1Char('\r');
-            if (I + 1 < N && D[I + 1] == QLatin1Char('\n'))
-                ++I; // CR LF becomes a single CR
+            Out += QLatin1String("&#13;");
+            break;
+        case 0:
             break;
         default:
             Out += QChar(C);
@@ -482,22 +503,25 @@ namespace {
 
 // The decoded file text as LoadFromStrings would see it after joining the lines with CR LF
 // and blanking TAB, CR and LF: every line break (CR LF, CR, LF) becomes two spaces, a TAB
-// one, and a NUL ends the text. Two passes: the exact size first, then the characters.
+// one, and a NUL is dropped (one pasted into a name must not make the file unreadable for
+// good). Two passes: the exact size first, then the characters.
 template <typename Unit, typename ToChar>
 QString PrepareFileText(const Unit* D, qsizetype N, ToChar Convert) {
-    qsizetype Size = 0, End = 0;
-    for (; End < N; ++End) {
-        const auto U = D[End];
+    qsizetype Size = 0;
+    for (qsizetype I = 0; I < N; ++I) {
+        const auto U = D[I];
         if (U == 0)
-            break;
-        if (U == '\n' && End > 0 && D[End - 1] == '\r')
+            continue;
+        if (U == '\n' && I > 0 && D[I - 1] == '\r')
             continue; // the LF of CR LF: counted with its CR
         Size += (U == '\r' || U == '\n') ? 2 : 1;
     }
     QString Out(Size, Qt::Uninitialized);
     QChar* O = Out.data();
-    for (qsizetype I = 0; I < End; ++I) {
+    for (qsizetype I = 0; I < N; ++I) {
         const auto U = D[I];
+        if (U == 0)
+            continue;
         if (U == '\r' || U == '\n') {
             if (U == '\n' && I > 0 && D[I - 1] == '\r')
                 continue;
@@ -595,11 +619,14 @@ void TCustomXmlReader::LoadFromStrings(const QStringList& Lines) {
         Text += QLatin1String("\r\n");
     }
     QChar* D = Text.data();
+    qsizetype W = 0;
     for (qsizetype I = 0, N = Text.size(); I < N; ++I) {
         const char16_t U = D[I].unicode();
-        if (U == '\t' || U == '\n' || U == '\r')
-            D[I] = QLatin1Char(' ');
+        if (U == 0)
+            continue;
+        D[W++] = (U == '\t' || U == '\n' || U == '\r') ? QChar(QLatin1Char(' ')) : D[I];
     }
+    Text.truncate(W);
     Parse(Text);
 }
 

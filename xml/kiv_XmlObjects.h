@@ -63,10 +63,11 @@ public:
     virtual void DeleteChild(int Index);                   // base: EAbstractError
 
     const QString& Name() const { return FName; }
-    void SetName(const QString& Value);
+    void SetName(const QString& Value); // NUL characters are dropped
 
     QString GetAttribute(const QString& Name) const;
     bool HasAttribute(const QString& Name) const;
+    // NUL characters are dropped from name and value before anything is compared.
     void SetAttribute(const QString& Name, const QString& Value);
     bool GetBoolAttribute(const QString& Name) const;
     void SetBoolAttribute(const QString& Name, bool Value);
@@ -110,7 +111,8 @@ private:
     std::vector<std::unique_ptr<TkivPlainXmlElement>> FChildren;
 };
 
-// Builds elements from XML text through CreateElement.
+// Builds elements from XML text through CreateElement. NUL characters in the text are
+// dropped wherever they stand.
 class TCustomXmlReader {
 public:
     virtual ~TCustomXmlReader() = default;
@@ -119,7 +121,7 @@ public:
     void LoadFromFile(const QString& FileName);     // EFileError, EkivXmlException
     void LoadFromStrings(const QStringList& Lines); // EkivXmlException
     // The bytes of a file, decoded as LoadFromFile decodes them (byte-order mark, else
-    // Windows-1252; a NUL ends the text). EkivXmlException.
+    // Windows-1252). EkivXmlException.
     void LoadFromBytes(const QByteArray& Data);
 
 protected:
@@ -152,6 +154,7 @@ private:
     int FRootLoad = 0; // the parse that made FRoot
 };
 
+// The five entity references and numeric references; "&#0;" is dropped like a NUL.
 QString DecodeXmlText(const QString& Text);
 
 // Formats an element tree as XML text, written in Windows-1252 with CR LF line ends.
@@ -179,6 +182,8 @@ private:
     TkivXmlElement* FRoot;
 };
 
+// Markup characters as entity references, TAB, LF and CR as "&#9;", "&#10;", "&#13;" so that
+// a value reads back as it was; NUL is dropped.
 QString EncodeXmlText(const QString& Text);
 QString MakeXmlName(const QString& Name);
 

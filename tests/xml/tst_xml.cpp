@@ -92,6 +92,11 @@ bool Fails(const QString& Text) {
     return false;
 }
 
+// The bytes of a literal, NULs included.
+template <size_t N> QByteArray Raw(const char (&Text)[N]) {
+    return QByteArray(Text, qsizetype(N - 1));
+}
+
 QByteArray ReadFile(const QString& Path) {
     QFile F(Path);
     if (!F.open(QIODevice::ReadOnly))
@@ -144,6 +149,7 @@ private slots:
     void baseElementIsALeafWithAbstractChildren();
     void manyAttributesKeepTheRules();
     void plainElementChildren();
+    void nulNeverReachesAnElement();
 
     // --- writer
     void writerLines();
@@ -161,6 +167,8 @@ private slots:
     void fileDecoding();
     void selfClosedLastChildOfSameName();
     void roundTrip();
+    void valuesRoundTrip_data();
+    void valuesRoundTrip();
 
     // --- hostile input
     void deepNesting();
@@ -314,6 +322,29 @@ void TestXml::plainElementChildren() {
     QCOMPARE(Root.AttributeCount(), 0);
 }
 
+void TestXml::nulNeverReachesAnElement() {
+    const QChar Nul(0);
+    CountingElement E;
+    E.SetName(QStringLiteral("Pro") + Nul + QStringLiteral("jekt"));
+    QCOMPARE(E.Name(), QStringLiteral("Projekt"));
+    E.SetName(QStringLiteral("Projekt") + Nul); // the same name once stripped
+    QCOMPARE(E.Changes, 1);
+
+    E.SetAttribute(QStringLiteral("Name"), QStringLiteral("a") + Nul + QStringLiteral("b"));
+    QCOMPARE(E.GetAttribute(QStringLiteral("Name")), QStringLiteral("ab"));
+    QCOMPARE(E.Changes, 2);
+    E.SetAttribute(QStringLiteral("Na") + Nul + QStringLiteral("me"),
+                   QString(Nul) + QStringLiteral("ab") + Nul);
+    QCOMPARE(E.Changes, 2); // equal after stripping: nothing changes
+    QCOMPARE(E.AttributeCount(), 1);
+    E.SetAttribute(QStringLiteral("Leer"), QString(2, Nul)); // empty once stripped, absent
+    QCOMPARE(E.Changes, 2);
+    QCOMPARE(E.AttributeCount(), 1);
+    E.SetAttribute(QStringLiteral("Name"), QString(Nul)); // present: removed
+    QCOMPARE(E.Changes, 3);
+    QCOMPARE(E.AttributeCount(), 0);
+}
+
 void TestXml::writerLines() {
     auto Root = SampleRegistry(false);
     Root->SetBoolAttribute(QStringLiteral("Kurz"), false);
@@ -360,8 +391,14 @@ void TestXml::writerLines() {
 
 void TestXml::writerTextOperations() {
     QCOMPARE(EncodeXmlText(QStringLiteral("\"&'<>")), QStringLiteral("&quot;&amp;&apos;&lt;&gt;"));
+    // TAB, LF and CR as references, CR LF as both: raw ones would read back as spaces.
     QCOMPARE(EncodeXmlText(QStringLiteral("a\r\nb\nc\rd\te\r\n\r\n")),
-             QStringLiteral("a\rb\nc\rd\te\r\r"));
+             QStringLiteral("a&#13;&#10;b&#10;c&#13;d&#9;e&#13;&#10;&#13;&#10;"));
+    QCOMPARE(EncodeXmlText(QStringLiteral("x") + QChar(0) + QStringLiteral("y\x01")),
+             QStringLiteral("xy\x01"));
+    TElementXmlWriter NoRoot(nullptr);
+    QCOMPARE(NoRoot.DocumentLines(QString(), QStringLiteral("zwei\nZeilen")).at(0),
+             QStringLiteral("<!--zwei&#10;Zeilen-->"));
     QCOMPARE(MakeXmlName(QStringLiteral(" ,./:;\\ÄÖÜäöüßx€")), QStringLiteral("_____________ßx€"));
     QCOMPARE(MakeXmlName(QString()), QStringLiteral("Item"));
     QCOMPARE(DecodeXmlText(QStringLiteral("&QUOT;&Amp;&apos;&lt;&GT;")), QStringLiteral("\"&'<>"));
@@ -371,8 +408,11 @@ void TestXml::writerTextOperations() {
     // pass through.
     QCOMPARE(DecodeXmlText(QStringLiteral("&#8364;&#x20AC;&#X20ac;&#128512;&#65;")),
              QStringLiteral("€€€") + QString::fromUcs4(U"\U0001F600") + QStringLiteral("A"));
-    QCOMPARE(DecodeXmlText(QStringLiteral("&#; &#x; &#12 &#0; &#1114112; &#99999999999999; &#xG;")),
-             QStringLiteral("&#; &#x; &#12 &#0; &#1114112; &#99999999999999; &#xG;"));
+    QCOMPARE(DecodeXmlText(QStringLiteral("&#; &#x; &#12 &#1114112; &#99999999999999; &#xG;")),
+             QStringLiteral("&#; &#x; &#12 &#1114112; &#99999999999999; &#xG;"));
+    // A reference to NUL is dropped, as a raw NUL is.
+    QCOMPARE(DecodeXmlText(QStringLiteral("a&#0;b&#x0;c&#000;d&#9;&#10;&#13;")),
+             QStringLiteral("abcd\t\n\r"));
     QCOMPARE(ReferenceNonWindows1252(QStringLiteral("aä€Ω") + QString::fromUcs4(U"\U0001F600") +
                                      QChar(0x81)),
              QStringLiteral("aä€&#937;&#128512;&#129;"));
@@ -567,7 +607,6 @@ void TestXml::readerErrors() {
         QStringLiteral("<a/></a>"),
         QStringLiteral("<!-- x --><a/>"),
         QStringLiteral("<a/><?x?>"),
-        QString(QChar(0)) + QStringLiteral("<a/>"),
     };
     for (const QString& B : Bad)
         QVERIFY2(Fails(Decl + B), qPrintable(B));
@@ -617,11 +656,9 @@ void TestXml::fileDecoding() {
     Check(QByteArray("<?xml?><a n=\"\xE4\x80\"/>"), QStringLiteral("a[n=ä€]"));
     // Each line break is two blanks, whatever its form; TAB one.
     Check(QByteArray("<?xml?>\r<a n=\"1\r\n2\r3\n4\t5\"/>\n"), QStringLiteral("a[n=1  2  3  4 5]"));
-    // A NUL ends the text.
-    Check(QByteArray("<?xml?><a n=\"1\"/>\0<b", 20), QStringLiteral("a[n=1]"));
-    WriteFile(Path, QByteArray("<?xml?><a>\0</a>", 15));
-    TPlainXmlReader R;
-    QVERIFY_THROWS_EXCEPTION(EkivXmlException, R.LoadFromFile(Path));
+    // NUL is dropped in every encoding, also where the text goes on behind it.
+    Check(Raw("\xEF\xBB\xBF<?xml?><a\0 n=\"\xC3\xA4\0\"/>"), QStringLiteral("a[n=ä]"));
+    Check(Raw("\xFF\xFE<\0?\0x\0m\0l\0?\0>\0<\0a\0 \0\0\0/\0>\0"), QStringLiteral("a[]"));
 }
 
 void TestXml::selfClosedLastChildOfSameName() {
@@ -644,8 +681,7 @@ void TestXml::selfClosedLastChildOfSameName() {
 void TestXml::roundTrip() {
     QTemporaryDir Dir;
     const QString Path = Dir.filePath(QStringLiteral("r.xml"));
-    auto Root = SampleRegistry(true);
-    Root->GetChild(0)->GetChild(1)->SetAttribute(QStringLiteral("Notiz"), QString());
+    auto Root = SampleRegistry(true); // its line breaks and TABs come back too
     TElementXmlWriter(Root.get()).SaveToFile(Path);
     TPlainXmlReader R;
     R.LoadFromFile(Path);
@@ -654,6 +690,60 @@ void TestXml::roundTrip() {
     const QByteArray First = ReadFile(Path);
     TElementXmlWriter(R.Root()).SaveToFile(Path);
     QCOMPARE(ReadFile(Path), First);
+}
+
+void TestXml::valuesRoundTrip_data() {
+    QTest::addColumn<QString>("Value");
+    QTest::addColumn<QString>("Expected"); // read back; differs only where a NUL was dropped
+    const QChar Nul(0);
+    auto Row = [](const char* Tag, const QString& V) { QTest::newRow(Tag) << V << V; };
+    Row("tab", QStringLiteral("a\tb\t"));
+    Row("lf", QStringLiteral("/home/x/nl\nline"));
+    Row("cr", QStringLiteral("a\rb"));
+    Row("cr lf", QStringLiteral("zwei\r\nZeilen"));
+    Row("line breaks mixed", QStringLiteral("\r\n\r\n\n\r\r\n\t \n"));
+    Row("spaces kept", QStringLiteral("  a  b  "));
+    Row("quotes", QStringLiteral("sagt \"hallo\" und 'tschüss' \"'"));
+    Row("markup", QStringLiteral("a & b < c > d = e"));
+    Row("references as text", QStringLiteral("&amp; &#10; &lt; &#0; &#x41; &"));
+    Row("outside Windows-1252", QStringLiteral("Ω 中文 ") + QString::fromUcs4(U"\U0001F600") +
+                                    QChar(0x81) + QStringLiteral(" €äß"));
+    QTest::newRow("nul") << (QStringLiteral("a") + Nul + QStringLiteral("\tb") + Nul)
+                         << QStringLiteral("a\tb");
+    QTest::newRow("nul only") << QString(Nul) << QString();
+}
+
+void TestXml::valuesRoundTrip() {
+    // Save and load give back every value as it was: nothing folded, nothing lost.
+    QFETCH(QString, Value);
+    QFETCH(QString, Expected);
+    QTemporaryDir Dir;
+    const QString Path = Dir.filePath(QStringLiteral("v.xml"));
+    TkivPlainXmlElement Root;
+    Root.SetName(QStringLiteral("SubVersion"));
+    Root.SetAttribute(QStringLiteral("Beschreibung"), Value);
+    auto* P = Root.AddChild(QStringLiteral("Projekt"));
+    P->SetAttribute(QStringLiteral("Name"), Value);
+    P->SetAttribute(QStringLiteral("Verzeichnis"), QStringLiteral("/w/") + Value);
+    TElementXmlWriter(&Root).SaveToFile(Path);
+
+    const QByteArray Bytes = ReadFile(Path);
+    QVERIFY(!Bytes.contains('\0'));
+    QVERIFY(!Bytes.contains('\t'));
+    // One line per element: no line break of a value reached the file.
+    QCOMPARE(Bytes.count('\r'), 4);
+    QCOMPARE(Bytes.count('\n'), 4);
+
+    TPlainXmlReader R;
+    R.LoadFromFile(Path);
+    QVERIFY(R.Root());
+    QCOMPARE(R.Root()->GetAttribute(QStringLiteral("Beschreibung")), Expected);
+    QCOMPARE(R.Root()->ChildCount(), 1);
+    const TkivXmlElement* Q = R.Root()->GetChild(0);
+    QCOMPARE(Q->GetAttribute(QStringLiteral("Name")), Expected);
+    QCOMPARE(Q->GetAttribute(QStringLiteral("Verzeichnis")), QStringLiteral("/w/") + Expected);
+    TElementXmlWriter(R.Root()).SaveToFile(Path);
+    QCOMPARE(ReadFile(Path), Bytes);
 }
 
 void TestXml::deepNesting() {
@@ -797,19 +887,15 @@ QString DumpLibxml(xmlNode* N) {
     return S;
 }
 
-// The tree as an XML parser must see it: names as written, and each line break of a value
-// (CR LF written as CR, lone CR, lone LF) and each TAB as one blank (attribute normalisation).
+// The tree as an XML parser must see it: names as written, values exactly (TAB, CR and LF
+// are written as references, which attribute normalisation leaves alone).
 QString DumpAsWritten(const TkivXmlElement* E) {
     QString S = MakeXmlName(E->Name()) + QLatin1Char('[');
     for (int I = 0; I < E->AttributeCount(); ++I) {
         if (I)
             S += QLatin1Char(',');
-        QString V = E->GetAttribute(E->AttributeName(I));
-        V.replace(QLatin1String("\r\n"), QLatin1String("\r"));
-        for (QChar& C : V)
-            if (C == QLatin1Char('\r') || C == QLatin1Char('\n') || C == QLatin1Char('\t'))
-                C = QLatin1Char(' ');
-        S += MakeXmlName(E->AttributeName(I)) + QLatin1Char('=') + V;
+        S += MakeXmlName(E->AttributeName(I)) + QLatin1Char('=') +
+             E->GetAttribute(E->AttributeName(I));
     }
     S += QLatin1Char(']');
     if (E->ChildCount() > 0) {
