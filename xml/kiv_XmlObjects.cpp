@@ -15,6 +15,15 @@ EkivError::EkivError(const QString& Message) : std::runtime_error(Message.toUtf8
 EkivXmlException::EkivXmlException()
     : EkivError(QStringLiteral("Das XML-Dokument ist fehlerhaft")) {}
 
+EkivXmlException::EkivXmlException(const QString& Message) : EkivError(Message) {}
+
+EXmlDepthError::EXmlDepthError(int MaxDepth)
+    : EkivXmlException(QStringLiteral("Die Datei ist zu tief verschachtelt (mehr als %1 Ebenen).")
+                           .arg(MaxDepth)) {}
+
+EXmlRootError::EXmlRootError()
+    : EkivXmlException(QStringLiteral("Die Datei hat mehr als ein oberstes Element.")) {}
+
 EListError::EListError(int Index)
     : EkivError(QStringLiteral("Listenindex überschreitet das Maximum (%1)").arg(Index)) {}
 
@@ -756,6 +765,10 @@ void TCustomXmlReader::Parse(QString& Text) {
                     }
                 }
 
+                if (Stack.empty() && Root && FSingleRoot)
+                    throw EXmlRootError();
+                if (FMaxDepth > 0 && Stack.size() >= size_t(FMaxDepth))
+                    throw EXmlDepthError(FMaxDepth);
                 TkivXmlElement* Parent = Stack.empty() ? nullptr : Stack.back();
                 TkivXmlElement* E = CreateElement(Parent, Name);
                 if (!Root)

@@ -17,10 +17,28 @@ public:
     QString Message() const { return QString::fromUtf8(what()); }
 };
 
-// The reader's one format error: "Das XML-Dokument ist fehlerhaft".
+// The reader's format error: "Das XML-Dokument ist fehlerhaft". The subclasses below name
+// what is wrong; whoever catches this catches them too.
 class EkivXmlException : public EkivError {
 public:
     EkivXmlException();
+
+protected:
+    explicit EkivXmlException(const QString& Message);
+};
+
+// Nesting deeper than the reader's limit:
+// "Die Datei ist zu tief verschachtelt (mehr als %d Ebenen)."
+class EXmlDepthError : public EkivXmlException {
+public:
+    explicit EXmlDepthError(int MaxDepth);
+};
+
+// A second top-level element where only one is allowed:
+// "Die Datei hat mehr als ein oberstes Element."
+class EXmlRootError : public EkivXmlException {
+public:
+    EXmlRootError();
 };
 
 // A list index out of range: "Listenindex überschreitet das Maximum (%d)".
@@ -111,6 +129,10 @@ private:
     std::vector<std::unique_ptr<TkivPlainXmlElement>> FChildren;
 };
 
+// The nesting depth that readers of the registry accept. Deeper files are refused: nothing
+// that shows or walks the tree has to cope with more.
+constexpr int RegistryMaxDepth = 1000;
+
 // Builds elements from XML text through CreateElement. NUL characters in the text are
 // dropped wherever they stand.
 class TCustomXmlReader {
@@ -124,6 +146,14 @@ public:
     // Windows-1252). EkivXmlException.
     void LoadFromBytes(const QByteArray& Data);
 
+    // The deepest nesting read, the document element being level 1; 0 or less: no limit.
+    // A deeper element raises EXmlDepthError before it is created.
+    int MaxDepth() const { return FMaxDepth; }
+    void SetMaxDepth(int Value) { FMaxDepth = Value; }
+    // With this on, a second top-level element raises EXmlRootError instead of being read.
+    bool SingleRoot() const { return FSingleRoot; }
+    void SetSingleRoot(bool Value) { FSingleRoot = Value; }
+
 protected:
     // Counts the parses begun, so a derived reader can tell a new document from a further
     // top-level element of the same one.
@@ -132,6 +162,8 @@ protected:
 private:
     void Parse(QString& Text);
     int FLoadNumber = 0;
+    int FMaxDepth = 0;
+    bool FSingleRoot = false;
 };
 
 // Reads a document into a plain element tree; Root() holds the document element.

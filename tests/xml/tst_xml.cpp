@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <typeinfo>
+
 #ifdef KIV_HAVE_LIBXML2
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -171,6 +173,8 @@ private slots:
     void valuesRoundTrip();
 
     // --- hostile input
+    void hostileDocuments_data();
+    void hostileDocuments();
     void deepNesting();
     void bigFile();
     void garbageNeverCrashes();
@@ -744,6 +748,112 @@ void TestXml::valuesRoundTrip() {
     QCOMPARE(Q->GetAttribute(QStringLiteral("Verzeichnis")), QStringLiteral("/w/") + Expected);
     TElementXmlWriter(R.Root()).SaveToFile(Path);
     QCOMPARE(ReadFile(Path), Bytes);
+}
+
+namespace {
+
+// The class of a reader error as the caller sees it.
+QString ErrorClass(const EkivXmlException& E) {
+    if (typeid(E) == typeid(EXmlDepthError))
+        return QStringLiteral("EXmlDepthError");
+    if (typeid(E) == typeid(EXmlRootError))
+        return QStringLiteral("EXmlRootError");
+    if (typeid(E) == typeid(EkivXmlException))
+        return QStringLiteral("EkivXmlException");
+    return QString::fromLatin1(typeid(E).name());
+}
+
+// Levels nested elements, each named "a" and holding x="1".
+QByteArray Nested(int Levels) {
+    QByteArray B = "<?xml version=\"1.0\"?>\r\n";
+    for (int I = 0; I < Levels; ++I)
+        B += "<a x=\"1\">";
+    for (int I = 0; I < Levels; ++I)
+        B += "</a>";
+    return B;
+}
+
+QString NestedDump(int Levels) {
+    QString S;
+    for (int I = 0; I < Levels; ++I)
+        S += I + 1 < Levels ? QStringLiteral("a[x=1](") : QStringLiteral("a[x=1]");
+    return S + QString(Levels - 1, QLatin1Char(')'));
+}
+
+} // namespace
+
+void TestXml::hostileDocuments_data() {
+    QTest::addColumn<QByteArray>("Bytes");
+    QTest::addColumn<int>("MaxDepth");
+    QTest::addColumn<bool>("SingleRoot");
+    QTest::addColumn<QString>("Error");    // exception class; empty: the document reads
+    QTest::addColumn<QString>("Expected"); // the message, or the tree read
+    const QByteArray D = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n";
+    const QString Bad = QStringLiteral("Das XML-Dokument ist fehlerhaft");
+    const QString Xml = QStringLiteral("EkivXmlException");
+    auto Reads = [](const char* Tag, const QByteArray& B, const QString& Tree, int Max = 0,
+                    bool Single = false) {
+        QTest::newRow(Tag) << B << Max << Single << QString() << Tree;
+    };
+    auto Fails = [](const char* Tag, const QByteArray& B, const QString& Class,
+                    const QString& Message, int Max = 0, bool Single = false) {
+        QTest::newRow(Tag) << B << Max << Single << Class << Message;
+    };
+
+    // NUL: dropped wherever it stands, raw or as a reference.
+    Reads("nul bytes", Raw("\0<?xml?>\0<Pro\0jekt Na\0me=\"a\0b\"/\0>\0\0"),
+          QStringLiteral("Projekt[Name=ab]"));
+    Reads("nul in a text element", Raw("<?xml?><a><t>x\0y</t></a>"), QStringLiteral("a[t=xy]"));
+    Reads("nul references", D + "<a n=\"x&#0;y&#x0;z\" m=\"&#0;\"/>", QStringLiteral("a[n=xyz]"));
+
+    // One document element, when asked for.
+    Reads("two roots allowed", D + "<a/><b/>", QStringLiteral("a[]"));
+    Fails("two roots", D + "<a/><b/>", QStringLiteral("EXmlRootError"),
+          QStringLiteral("Die Datei hat mehr als ein oberstes Element."), 0, true);
+    Fails("element after the registry",
+          D + "<SubVersion>\r\n  <Projekt Name=\"p\"/>\r\n"
+              "</SubVersion>\r\n<Projekt Name=\"Alt\"/>\r\n",
+          QStringLiteral("EXmlRootError"),
+          QStringLiteral("Die Datei hat mehr als ein oberstes Element."), 0, true);
+    Reads("one root", D + "<a><b/><c/></a>", QStringLiteral("a[](b[],c[])"), 0, true);
+
+    // Depth.
+    Reads("1000 levels", Nested(1000), NestedDump(1000), RegistryMaxDepth);
+    Fails("1001 levels", Nested(1001), QStringLiteral("EXmlDepthError"),
+          QStringLiteral("Die Datei ist zu tief verschachtelt (mehr als 1000 Ebenen)."),
+          RegistryMaxDepth);
+    Fails("limit 3", Nested(4), QStringLiteral("EXmlDepthError"),
+          QStringLiteral("Die Datei ist zu tief verschachtelt (mehr als 3 Ebenen)."), 3);
+    Reads("text elements are no level", D + "<a><b><t>x</t></b></a>", QStringLiteral("a[](b[t=x])"),
+          2);
+    Fails("the limit before an open end", Nested(5).left(Nested(5).indexOf("</a>")),
+          QStringLiteral("EXmlDepthError"),
+          QStringLiteral("Die Datei ist zu tief verschachtelt (mehr als 4 Ebenen)."), 4);
+}
+
+void TestXml::hostileDocuments() {
+    QFETCH(QByteArray, Bytes);
+    QFETCH(int, MaxDepth);
+    QFETCH(bool, SingleRoot);
+    QFETCH(QString, Error);
+    QFETCH(QString, Expected);
+    TPlainXmlReader R;
+    R.SetMaxDepth(MaxDepth);
+    R.SetSingleRoot(SingleRoot);
+    try {
+        R.LoadFromBytes(Bytes);
+    } catch (const EkivXmlException& E) {
+        QCOMPARE(ErrorClass(E), Error);
+        QCOMPARE(E.Message(), Expected);
+        // What was read is cleared, nothing half-read remains.
+        if (R.Root()) {
+            QCOMPARE(R.Root()->ChildCount(), 0);
+            QCOMPARE(R.Root()->AttributeCount(), 0);
+        }
+        return;
+    }
+    QVERIFY2(Error.isEmpty(), "the document was read");
+    QCOMPARE(Dump(R.Root()), Expected);
 }
 
 void TestXml::deepNesting() {
