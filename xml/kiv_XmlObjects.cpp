@@ -776,35 +776,61 @@ void TCustomXmlReader::Parse(QString& Text) {
                 E->SetName(Name);
                 Stack.push_back(E);
 
-                // Attributes, up to the '>' that the main loop then handles.
+                // Attributes, up to the '>' that the main loop then handles. A value is quoted
+                // with " or ' as in XML; anything that would drop a value silently (no
+                // quotes, no value, no name, no closing quote) makes the document unreadable.
+                // A name without '=' (such as the '/' of "/>") carries nothing and is dropped.
                 const QStringView Attrs = ReadUpTo(IsGt);
                 AttrName.clear();
                 AttrValue.clear();
-                bool AfterEquals = false, InQuotes = false;
+                enum { InName, AfterName, AfterEquals, InValue } State = InName;
+                char16_t Quote = 0;
                 for (const QChar Ch : Attrs) {
                     const char16_t U = Ch.unicode();
-                    if (U == '"') {
-                        InQuotes = !InQuotes;
-                        if (!InQuotes) {
+                    switch (State) {
+                    case InValue:
+                        if (U == Quote) {
                             E->SetAttribute(
                                 QString(AttrName.constData(), AttrName.size()),
                                 DecodeXmlText(QString(AttrValue.constData(), AttrValue.size())));
                             AttrName.clear();
                             AttrValue.clear();
-                            AfterEquals = false;
-                        }
-                    } else if (U == '=') {
-                        if (!AfterEquals)
-                            AfterEquals = true;
-                        else if (InQuotes)
+                            State = InName;
+                        } else {
                             AttrValue.append(Ch);
-                    } else if (!AfterEquals) {
-                        if (U != ' ')
+                        }
+                        break;
+                    case AfterEquals:
+                        if (U == '"' || U == '\'') {
+                            Quote = U;
+                            State = InValue;
+                        } else if (U != ' ') {
+                            RaiseXmlError(); // a value without quotes
+                        }
+                        break;
+                    case InName:
+                    case AfterName:
+                        if (U == '=') {
+                            if (AttrName.isEmpty())
+                                RaiseXmlError(); // a value without a name
+                            State = AfterEquals;
+                        } else if (U == '"' || U == '\'') {
+                            RaiseXmlError(); // a value without "Name="
+                        } else if (U == ' ') {
+                            if (!AttrName.isEmpty())
+                                State = AfterName;
+                        } else {
+                            if (State == AfterName) { // the name before had no value
+                                AttrName.clear();
+                                State = InName;
+                            }
                             AttrName.append(Ch);
-                    } else if (InQuotes) {
-                        AttrValue.append(Ch);
+                        }
+                        break;
                     }
                 }
+                if (State == AfterEquals || State == InValue)
+                    RaiseXmlError(); // "Name=" without a value, or no closing quote
             } else {
                 RaiseXmlError();
             }
