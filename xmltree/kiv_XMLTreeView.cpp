@@ -167,9 +167,7 @@ TXMLTreeNodes::~TXMLTreeNodes() = default;
 TkivXmlElement* TXMLTreeNodes::RootElement() const {
     if (FDetachedRoot)
         return FDetachedRoot.get();
-    if (TXMLTreeNode* First = TopNode(0))
-        return First->XMLElement();
-    return nullptr;
+    return FRootNode ? FRootNode->XMLElement() : nullptr;
 }
 
 int TXMLTreeNodes::TopCount() const { return FTree->topLevelItemCount(); }
@@ -200,10 +198,27 @@ TkivXMLTreeView::TkivXMLTreeView(QWidget* Parent)
             [](QTreeWidgetItem* Item) { AsNode(Item)->Repaint(); });
     connect(this, &QTreeWidget::itemCollapsed, this,
             [](QTreeWidgetItem* Item) { AsNode(Item)->Repaint(); });
+    // The root node follows the top level however nodes come and go; sorting moves rows
+    // without removing them and so leaves it alone.
+    QAbstractItemModel* Model = model();
+    connect(Model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex& Parent, int First, int) {
+                if (!Parent.isValid())
+                    TopLevelInserted(First);
+            });
+    connect(Model, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex& Parent) {
+        if (!Parent.isValid())
+            TopLevelRemoved();
+    });
+    connect(Model, &QAbstractItemModel::modelAboutToBeReset, this,
+            [this] { FNodes->FRootNode = nullptr; });
+    connect(Model, &QAbstractItemModel::modelReset, this, [this] { TopLevelRemoved(); });
 }
 
 TkivXMLTreeView::~TkivXMLTreeView() {
     disconnect(this, nullptr, nullptr, nullptr);
+    disconnect(model(), nullptr, this, nullptr);
+    FNodes->FRootNode = nullptr;
     OnChangeXML = nullptr;
     OnGetImageIndex = nullptr;
     // The nodes go first, while the collection they belong to still exists.
@@ -276,6 +291,18 @@ void TkivXMLTreeView::DeleteNode(TXMLTreeNode* Node) {
     delete Node;
 }
 
+void TkivXMLTreeView::TopLevelInserted(int First) {
+    if (!FNodes->FRootNode)
+        FNodes->FRootNode = AsNode(topLevelItem(First));
+}
+
+void TkivXMLTreeView::TopLevelRemoved() {
+    // Only pointers are compared: the old root may be gone.
+    if (FNodes->FRootNode && indexOfTopLevelItem(FNodes->FRootNode) >= 0)
+        return;
+    FNodes->FRootNode = FNodes->TopNode(0);
+}
+
 void TkivXMLTreeView::DeleteAllNodes() {
     FDirtyParents.clear();
     clear();
@@ -335,8 +362,12 @@ void TkivXMLTreeView::LoadFromFile(const QString& FileName) {
     try {
         DeleteAllNodes();
         TTreeVievReader Reader(this);
+        Reader.SetMaxDepth(FMaxDepth);
+        Reader.SetSingleRoot(FSingleRoot);
         Reader.LoadFromFile(FileName);
     } catch (...) {
+        // The reader clears only the document root; further top-level nodes would stay.
+        DeleteAllNodes();
         EndUpdate();
         throw;
     }
