@@ -29,6 +29,22 @@ bool IsInSubtree(const QTreeWidgetItem* Item, const QTreeWidgetItem* Top) {
     return false;
 }
 
+// Deletes a subtree that belongs to no view from the bottom up: every item deleted is a leaf,
+// so no destructor recurses. Always the first child, which a list drops in constant time.
+void DeleteDetachedSubtree(QTreeWidgetItem* Top) {
+    QTreeWidgetItem* I = Top;
+    for (;;) {
+        while (I->childCount() > 0)
+            I = I->child(0);
+        if (I == Top)
+            break;
+        QTreeWidgetItem* Parent = I->parent();
+        delete I;
+        I = Parent;
+    }
+    delete Top;
+}
+
 } // namespace
 
 // Commits an in-place edit through the tree's OnEdited, so the handler decides the caption.
@@ -119,7 +135,16 @@ TXMLTreeNode::TXMLTreeNode(TXMLTreeNodes* Owner)
              Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled);
 }
 
-TXMLTreeNode::~TXMLTreeNode() = default;
+TXMLTreeNode::~TXMLTreeNode() {
+    // QTreeWidgetItem's own destructor deletes the children recursively, a stack frame per
+    // level. Taking them out first also detaches their subtrees from the view, so nothing
+    // below reports to the model; a node still in a view reports one removal.
+    if (childCount() == 0)
+        return;
+    const QList<QTreeWidgetItem*> Children = takeChildren();
+    for (QTreeWidgetItem* Child : Children)
+        DeleteDetachedSubtree(Child);
+}
 
 TXMLTreeNode* TXMLTreeNode::ParentNode() const { return AsNode(parent()); }
 
@@ -288,6 +313,11 @@ void TkivXMLTreeView::DeleteNode(TXMLTreeNode* Node) {
         FDirtyParents.clear();
         FSortEverything = true;
     }
+    // Out of the tree first, as one removal, so that taking the subtree apart reports nothing.
+    if (QTreeWidgetItem* Parent = Node->parent())
+        Parent->removeChild(Node);
+    else if (Node->treeWidget() == this)
+        takeTopLevelItem(indexOfTopLevelItem(Node));
     delete Node;
 }
 

@@ -46,7 +46,7 @@ private:
 class TXMLTreeNode : public QTreeWidgetItem {
 public:
     explicit TXMLTreeNode(TXMLTreeNodes* Owner);
-    ~TXMLTreeNode() override;
+    ~TXMLTreeNode() override; // deletes the subtree without recursion, whatever its depth
     TNodeXMLElement* XMLElement() const { return FElement.get(); }
     TXMLTreeNode* ParentNode() const;      // nullptr at top level
     TXMLTreeNode* ChildNode(int i) const;  // nullptr outside

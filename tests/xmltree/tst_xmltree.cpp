@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <typeinfo>
@@ -77,6 +78,13 @@ QByteArray NestedRegistry(int Levels) {
     for (const QString& L : TElementXmlWriter(&Root).DocumentLines())
         B += L.toLatin1() + "\r\n";
     return B;
+}
+
+int Depth(const QTreeWidgetItem* Top) {
+    int Levels = 0;
+    for (const QTreeWidgetItem* I = Top; I; I = I->childCount() ? I->child(0) : nullptr)
+        ++Levels;
+    return Levels;
 }
 
 } // namespace
@@ -445,6 +453,54 @@ private slots:
         QCOMPARE(F.Tree.XMLItems()->RootNode(), Other);
     }
 
+    void deepTrees() {
+        // As deep as the registry may be: it loads, opens, saves and goes away.
+        QTemporaryDir Dir;
+        const QByteArray Text = NestedRegistry(RegistryMaxDepth);
+        const QString In = WriteFile(Dir, "deep.xml", Text);
+        {
+            TkivXMLTreeView Tree;
+            Tree.SetSortByText(true);
+            Tree.SetMaxDepth(RegistryMaxDepth);
+            Tree.SetSingleRoot(true);
+            Tree.LoadFromFile(In);
+            QCOMPARE(Depth(Tree.topLevelItem(0)), RegistryMaxDepth);
+            Tree.resize(200, 200);
+            Tree.show();
+            Tree.expandAll();
+            QCoreApplication::processEvents();
+            const QString Out = Dir.filePath("out.xml");
+            Tree.SaveToFile(Out);
+            QCOMPARE(ReadFile(Out), Text);
+            Tree.DeleteNode(Tree.XMLItems()->TopNode(0)->ChildNode(0));
+            QCOMPARE(Depth(Tree.topLevelItem(0)), 1);
+            Tree.LoadFromFile(In);
+            Tree.expandAll();
+            Tree.DeleteAllNodes();
+            QCOMPARE(Tree.topLevelItemCount(), 0);
+            Tree.LoadFromFile(In);
+        } // destroyed holding the deep tree
+
+        // Deleting never recurses: a subtree far deeper than any file, taken apart on a
+        // thread whose stack holds only a few hundred frames.
+        TkivXMLTreeView Tree;
+        TXMLTreeNode* Top = Tree.CreateNode();
+        TXMLTreeNode* Leaf = Top;
+        for (int I = 0; I < 20000; ++I) {
+            TXMLTreeNode* Child = Tree.CreateNode();
+            Leaf->addChild(Child);
+            Leaf = Child;
+        }
+        bool Done = false;
+        std::unique_ptr<QThread> Worker(QThread::create([&] {
+            delete Top;
+            Done = true;
+        }));
+        Worker->setStackSize(128 * 1024);
+        Worker->start();
+        QVERIFY(Worker->wait(60000));
+        QVERIFY(Done);
+    }
 };
 
 QTEST_MAIN(TestXmlTree)
