@@ -16,6 +16,15 @@ EkivError::EkivError(const QString& Message) : std::runtime_error(Message.toUtf8
 EkivXmlException::EkivXmlException()
     : EkivError(QStringLiteral("Das XML-Dokument ist fehlerhaft")) {}
 
+EkivXmlException::EkivXmlException(const QString& Message) : EkivError(Message) {}
+
+EXmlDepthError::EXmlDepthError(int MaxDepth)
+    : EkivXmlException(QStringLiteral("Die Datei ist zu tief verschachtelt (mehr als %1 Ebenen).")
+                           .arg(MaxDepth)) {}
+
+EXmlRootError::EXmlRootError()
+    : EkivXmlException(QStringLiteral("Die Datei hat mehr als ein oberstes Element.")) {}
+
 EListError::EListError(int Index)
     : EkivError(QStringLiteral("Listenindex überschreitet das Maximum (%1)").arg(Index)) {}
 
@@ -38,6 +47,15 @@ constexpr int IndexThreshold = 16;
 QStringView NamePart(const QString& Entry) {
     const qsizetype Eq = Entry.indexOf(QLatin1Char('='));
     return Eq < 0 ? QStringView(Entry) : QStringView(Entry).left(Eq);
+}
+
+// A NUL written to the file would make it unreadable; no element ever holds one.
+QString WithoutNul(const QString& Text) {
+    if (!Text.contains(QChar(0)))
+        return Text;
+    QString Out = Text;
+    Out.remove(QChar(0));
+    return Out;
 }
 
 } // namespace
@@ -74,9 +92,10 @@ void TkivXmlElement::DeleteChild(int) {
 }
 
 void TkivXmlElement::SetName(const QString& Value) {
-    if (Value == FName)
+    const QString Clean = WithoutNul(Value);
+    if (Clean == FName)
         return;
-    FName = Value;
+    FName = Clean;
     NotifyChange();
 }
 
@@ -112,7 +131,9 @@ bool TkivXmlElement::HasAttribute(const QString& Name) const {
     return !GetAttribute(Name).isEmpty();
 }
 
-void TkivXmlElement::SetAttribute(const QString& Name, const QString& Value) {
+void TkivXmlElement::SetAttribute(const QString& RawName, const QString& RawValue) {
+    const QString Name = WithoutNul(RawName);
+    const QString Value = WithoutNul(RawValue);
     int I = FindAttribute(Name);
     const QStringView Current =
         I < 0 ? QStringView()
@@ -384,8 +405,10 @@ QString DecodeXmlText(const QString& Text) {
                 }
                 ++J;
             }
-            if (J > DigitsStart && J < N && D[J] == QLatin1Char(';') && !TooBig && Code != 0) {
-                if (Code >= 0x10000) {
+            if (J > DigitsStart && J < N && D[J] == QLatin1Char(';') && !TooBig) {
+                if (Code == 0) {
+                    // A NUL, as a raw one in the file is: dropped.
+                } else if (Code >= 0x10000) {
                     Out += QChar(QChar::highSurrogate(Code));
                     Out += QChar(QChar::lowSurrogate(Code));
                 } else {
@@ -407,7 +430,7 @@ QString EncodeXmlText(const QString& Text) {
     qsizetype I = 0;
     for (; I < N; ++I) {
         const char16_t C = D[I].unicode();
-        if (C == '"' || C == '&' || C == '\'' || C == '<' || C == '>' || C == '\r')
+        if (C == '"' || C == '&' || C == '\'' || C == '<' || C == '>' || C < 0x20)
             break;
     }
     if (I == N)
@@ -433,10 +456,17 @@ QString EncodeXmlText(const QString& Text) {
         case '>':
             Out += QLatin1String("&gt;");
             break;
+        // The reader turns raw TAB, CR and LF into spaces; as references they come back.
+        case '\t':
+            Out += QLatin1String("&#9;");
+            break;
+        case '\n':
+            Out += QLatin1String("&#10;");
+            break;
         case '\r':
-            Out += QLatin1Char('\r');
-            if (I + 1 < N && D[I + 1] == QLatin1Char('\n'))
-                ++I; // CR LF becomes a single CR
+            Out += QLatin1String("&#13;");
+            break;
+        case 0:
             break;
         default:
             Out += QChar(C);
@@ -483,22 +513,25 @@ namespace {
 
 // The decoded file text as LoadFromStrings would see it after joining the lines with CR LF
 // and blanking TAB, CR and LF: every line break (CR LF, CR, LF) becomes two spaces, a TAB
-// one, and a NUL ends the text. Two passes: the exact size first, then the characters.
+// one, and a NUL is dropped (one pasted into a name must not make the file unreadable for
+// good). Two passes: the exact size first, then the characters.
 template <typename Unit, typename ToChar>
 QString PrepareFileText(const Unit* D, qsizetype N, ToChar Convert) {
-    qsizetype Size = 0, End = 0;
-    for (; End < N; ++End) {
-        const auto U = D[End];
+    qsizetype Size = 0;
+    for (qsizetype I = 0; I < N; ++I) {
+        const auto U = D[I];
         if (U == 0)
-            break;
-        if (U == '\n' && End > 0 && D[End - 1] == '\r')
+            continue;
+        if (U == '\n' && I > 0 && D[I - 1] == '\r')
             continue; // the LF of CR LF: counted with its CR
         Size += (U == '\r' || U == '\n') ? 2 : 1;
     }
     QString Out(Size, Qt::Uninitialized);
     QChar* O = Out.data();
-    for (qsizetype I = 0; I < End; ++I) {
+    for (qsizetype I = 0; I < N; ++I) {
         const auto U = D[I];
+        if (U == 0)
+            continue;
         if (U == '\r' || U == '\n') {
             if (U == '\n' && I > 0 && D[I - 1] == '\r')
                 continue;
@@ -596,11 +629,14 @@ void TCustomXmlReader::LoadFromStrings(const QStringList& Lines) {
         Text += QLatin1String("\r\n");
     }
     QChar* D = Text.data();
+    qsizetype W = 0;
     for (qsizetype I = 0, N = Text.size(); I < N; ++I) {
         const char16_t U = D[I].unicode();
-        if (U == '\t' || U == '\n' || U == '\r')
-            D[I] = QLatin1Char(' ');
+        if (U == 0)
+            continue;
+        D[W++] = (U == '\t' || U == '\n' || U == '\r') ? QChar(QLatin1Char(' ')) : D[I];
     }
+    Text.truncate(W);
     Parse(Text);
 }
 
@@ -730,6 +766,10 @@ void TCustomXmlReader::Parse(QString& Text) {
                     }
                 }
 
+                if (Stack.empty() && Root && FSingleRoot)
+                    throw EXmlRootError();
+                if (FMaxDepth > 0 && Stack.size() >= size_t(FMaxDepth))
+                    throw EXmlDepthError(FMaxDepth);
                 TkivXmlElement* Parent = Stack.empty() ? nullptr : Stack.back();
                 TkivXmlElement* E = CreateElement(Parent, Name);
                 if (!Root)
@@ -737,35 +777,61 @@ void TCustomXmlReader::Parse(QString& Text) {
                 E->SetName(Name);
                 Stack.push_back(E);
 
-                // Attributes, up to the '>' that the main loop then handles.
+                // Attributes, up to the '>' that the main loop then handles. A value is quoted
+                // with " or ' as in XML; anything that would drop a value silently (no
+                // quotes, no value, no name, no closing quote) makes the document unreadable.
+                // A name without '=' (such as the '/' of "/>") carries nothing and is dropped.
                 const QStringView Attrs = ReadUpTo(IsGt);
                 AttrName.clear();
                 AttrValue.clear();
-                bool AfterEquals = false, InQuotes = false;
+                enum { InName, AfterName, AfterEquals, InValue } State = InName;
+                char16_t Quote = 0;
                 for (const QChar Ch : Attrs) {
                     const char16_t U = Ch.unicode();
-                    if (U == '"') {
-                        InQuotes = !InQuotes;
-                        if (!InQuotes) {
+                    switch (State) {
+                    case InValue:
+                        if (U == Quote) {
                             E->SetAttribute(
                                 QString(AttrName.constData(), AttrName.size()),
                                 DecodeXmlText(QString(AttrValue.constData(), AttrValue.size())));
                             AttrName.clear();
                             AttrValue.clear();
-                            AfterEquals = false;
-                        }
-                    } else if (U == '=') {
-                        if (!AfterEquals)
-                            AfterEquals = true;
-                        else if (InQuotes)
+                            State = InName;
+                        } else {
                             AttrValue.append(Ch);
-                    } else if (!AfterEquals) {
-                        if (U != ' ')
+                        }
+                        break;
+                    case AfterEquals:
+                        if (U == '"' || U == '\'') {
+                            Quote = U;
+                            State = InValue;
+                        } else if (U != ' ') {
+                            RaiseXmlError(); // a value without quotes
+                        }
+                        break;
+                    case InName:
+                    case AfterName:
+                        if (U == '=') {
+                            if (AttrName.isEmpty())
+                                RaiseXmlError(); // a value without a name
+                            State = AfterEquals;
+                        } else if (U == '"' || U == '\'') {
+                            RaiseXmlError(); // a value without "Name="
+                        } else if (U == ' ') {
+                            if (!AttrName.isEmpty())
+                                State = AfterName;
+                        } else {
+                            if (State == AfterName) { // the name before had no value
+                                AttrName.clear();
+                                State = InName;
+                            }
                             AttrName.append(Ch);
-                    } else if (InQuotes) {
-                        AttrValue.append(Ch);
+                        }
+                        break;
                     }
                 }
+                if (State == AfterEquals || State == InValue)
+                    RaiseXmlError(); // "Name=" without a value, or no closing quote
             } else {
                 RaiseXmlError();
             }

@@ -17,10 +17,28 @@ public:
     QString Message() const { return QString::fromUtf8(what()); }
 };
 
-// The reader's one format error: "Das XML-Dokument ist fehlerhaft".
+// The reader's format error: "Das XML-Dokument ist fehlerhaft". The subclasses below name
+// what is wrong; whoever catches this catches them too.
 class EkivXmlException : public EkivError {
 public:
     EkivXmlException();
+
+protected:
+    explicit EkivXmlException(const QString& Message);
+};
+
+// Nesting deeper than the reader's limit:
+// "Die Datei ist zu tief verschachtelt (mehr als %d Ebenen)."
+class EXmlDepthError : public EkivXmlException {
+public:
+    explicit EXmlDepthError(int MaxDepth);
+};
+
+// A second top-level element where only one is allowed:
+// "Die Datei hat mehr als ein oberstes Element."
+class EXmlRootError : public EkivXmlException {
+public:
+    EXmlRootError();
 };
 
 // A list index out of range: "Listenindex überschreitet das Maximum (%d)".
@@ -63,10 +81,11 @@ public:
     virtual void DeleteChild(int Index);                   // base: EAbstractError
 
     const QString& Name() const { return FName; }
-    void SetName(const QString& Value);
+    void SetName(const QString& Value); // NUL characters are dropped
 
     QString GetAttribute(const QString& Name) const;
     bool HasAttribute(const QString& Name) const;
+    // NUL characters are dropped from name and value before anything is compared.
     void SetAttribute(const QString& Name, const QString& Value);
     bool GetBoolAttribute(const QString& Name) const;
     void SetBoolAttribute(const QString& Name, bool Value);
@@ -110,7 +129,12 @@ private:
     std::vector<std::unique_ptr<TkivPlainXmlElement>> FChildren;
 };
 
-// Builds elements from XML text through CreateElement.
+// The nesting depth that readers of the registry accept. Deeper files are refused: nothing
+// that shows or walks the tree has to cope with more.
+constexpr int RegistryMaxDepth = 1000;
+
+// Builds elements from XML text through CreateElement. NUL characters in the text are
+// dropped wherever they stand.
 class TCustomXmlReader {
 public:
     virtual ~TCustomXmlReader() = default;
@@ -119,8 +143,16 @@ public:
     void LoadFromFile(const QString& FileName);     // EFileError, EkivXmlException
     void LoadFromStrings(const QStringList& Lines); // EkivXmlException
     // The bytes of a file, decoded as LoadFromFile decodes them (byte-order mark, else
-    // Windows-1252; a NUL ends the text). EkivXmlException.
+    // Windows-1252). EkivXmlException.
     void LoadFromBytes(const QByteArray& Data);
+
+    // The deepest nesting read, the document element being level 1; 0 or less: no limit.
+    // A deeper element raises EXmlDepthError before it is created.
+    int MaxDepth() const { return FMaxDepth; }
+    void SetMaxDepth(int Value) { FMaxDepth = Value; }
+    // With this on, a second top-level element raises EXmlRootError instead of being read.
+    bool SingleRoot() const { return FSingleRoot; }
+    void SetSingleRoot(bool Value) { FSingleRoot = Value; }
 
 protected:
     // Counts the parses begun, so a derived reader can tell a new document from a further
@@ -130,6 +162,8 @@ protected:
 private:
     void Parse(QString& Text);
     int FLoadNumber = 0;
+    int FMaxDepth = 0;
+    bool FSingleRoot = false;
 };
 
 // Reads a document into a plain element tree; Root() holds the document element.
@@ -152,6 +186,7 @@ private:
     int FRootLoad = 0; // the parse that made FRoot
 };
 
+// The five entity references and numeric references; "&#0;" is dropped like a NUL.
 QString DecodeXmlText(const QString& Text);
 
 // Formats an element tree as XML text, written in Windows-1252 with CR LF line ends.
@@ -179,6 +214,8 @@ private:
     TkivXmlElement* FRoot;
 };
 
+// Markup characters as entity references, TAB, LF and CR as "&#9;", "&#10;", "&#13;" so that
+// a value reads back as it was; NUL is dropped.
 QString EncodeXmlText(const QString& Text);
 QString MakeXmlName(const QString& Name);
 

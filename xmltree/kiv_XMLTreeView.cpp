@@ -29,6 +29,22 @@ bool IsInSubtree(const QTreeWidgetItem* Item, const QTreeWidgetItem* Top) {
     return false;
 }
 
+// Deletes a subtree that belongs to no view from the bottom up: every item deleted is a leaf,
+// so no destructor recurses. Always the first child, which a list drops in constant time.
+void DeleteDetachedSubtree(QTreeWidgetItem* Top) {
+    QTreeWidgetItem* I = Top;
+    for (;;) {
+        while (I->childCount() > 0)
+            I = I->child(0);
+        if (I == Top)
+            break;
+        QTreeWidgetItem* Parent = I->parent();
+        delete I;
+        I = Parent;
+    }
+    delete Top;
+}
+
 } // namespace
 
 // Commits an in-place edit through the tree's OnEdited, so the handler decides the caption.
@@ -119,7 +135,16 @@ TXMLTreeNode::TXMLTreeNode(TXMLTreeNodes* Owner)
              Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled);
 }
 
-TXMLTreeNode::~TXMLTreeNode() = default;
+TXMLTreeNode::~TXMLTreeNode() {
+    // QTreeWidgetItem's own destructor deletes the children recursively, a stack frame per
+    // level. Taking them out first also detaches their subtrees from the view, so nothing
+    // below reports to the model; a node still in a view reports one removal.
+    if (childCount() == 0)
+        return;
+    const QList<QTreeWidgetItem*> Children = takeChildren();
+    for (QTreeWidgetItem* Child : Children)
+        DeleteDetachedSubtree(Child);
+}
 
 TXMLTreeNode* TXMLTreeNode::ParentNode() const { return AsNode(parent()); }
 
@@ -167,9 +192,7 @@ TXMLTreeNodes::~TXMLTreeNodes() = default;
 TkivXmlElement* TXMLTreeNodes::RootElement() const {
     if (FDetachedRoot)
         return FDetachedRoot.get();
-    if (TXMLTreeNode* First = TopNode(0))
-        return First->XMLElement();
-    return nullptr;
+    return FRootNode ? FRootNode->XMLElement() : nullptr;
 }
 
 int TXMLTreeNodes::TopCount() const { return FTree->topLevelItemCount(); }
@@ -200,10 +223,27 @@ TkivXMLTreeView::TkivXMLTreeView(QWidget* Parent)
             [](QTreeWidgetItem* Item) { AsNode(Item)->Repaint(); });
     connect(this, &QTreeWidget::itemCollapsed, this,
             [](QTreeWidgetItem* Item) { AsNode(Item)->Repaint(); });
+    // The root node follows the top level however nodes come and go; sorting moves rows
+    // without removing them and so leaves it alone.
+    QAbstractItemModel* Model = model();
+    connect(Model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex& Parent, int First, int) {
+                if (!Parent.isValid())
+                    TopLevelInserted(First);
+            });
+    connect(Model, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex& Parent) {
+        if (!Parent.isValid())
+            TopLevelRemoved();
+    });
+    connect(Model, &QAbstractItemModel::modelAboutToBeReset, this,
+            [this] { FNodes->FRootNode = nullptr; });
+    connect(Model, &QAbstractItemModel::modelReset, this, [this] { TopLevelRemoved(); });
 }
 
 TkivXMLTreeView::~TkivXMLTreeView() {
     disconnect(this, nullptr, nullptr, nullptr);
+    disconnect(model(), nullptr, this, nullptr);
+    FNodes->FRootNode = nullptr;
     OnChangeXML = nullptr;
     OnGetImageIndex = nullptr;
     // The nodes go first, while the collection they belong to still exists.
@@ -273,7 +313,24 @@ void TkivXMLTreeView::DeleteNode(TXMLTreeNode* Node) {
         FDirtyParents.clear();
         FSortEverything = true;
     }
+    // Out of the tree first, as one removal, so that taking the subtree apart reports nothing.
+    if (QTreeWidgetItem* Parent = Node->parent())
+        Parent->removeChild(Node);
+    else if (Node->treeWidget() == this)
+        takeTopLevelItem(indexOfTopLevelItem(Node));
     delete Node;
+}
+
+void TkivXMLTreeView::TopLevelInserted(int First) {
+    if (!FNodes->FRootNode)
+        FNodes->FRootNode = AsNode(topLevelItem(First));
+}
+
+void TkivXMLTreeView::TopLevelRemoved() {
+    // Only pointers are compared: the old root may be gone.
+    if (FNodes->FRootNode && indexOfTopLevelItem(FNodes->FRootNode) >= 0)
+        return;
+    FNodes->FRootNode = FNodes->TopNode(0);
 }
 
 void TkivXMLTreeView::DeleteAllNodes() {
@@ -335,8 +392,12 @@ void TkivXMLTreeView::LoadFromFile(const QString& FileName) {
     try {
         DeleteAllNodes();
         TTreeVievReader Reader(this);
+        Reader.SetMaxDepth(FMaxDepth);
+        Reader.SetSingleRoot(FSingleRoot);
         Reader.LoadFromFile(FileName);
     } catch (...) {
+        // The reader clears only the document root; further top-level nodes would stay.
+        DeleteAllNodes();
         EndUpdate();
         throw;
     }

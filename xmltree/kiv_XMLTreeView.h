@@ -46,7 +46,7 @@ private:
 class TXMLTreeNode : public QTreeWidgetItem {
 public:
     explicit TXMLTreeNode(TXMLTreeNodes* Owner);
-    ~TXMLTreeNode() override;
+    ~TXMLTreeNode() override; // deletes the subtree without recursion, whatever its depth
     TNodeXMLElement* XMLElement() const { return FElement.get(); }
     TXMLTreeNode* ParentNode() const;      // nullptr at top level
     TXMLTreeNode* ChildNode(int i) const;  // nullptr outside
@@ -75,8 +75,12 @@ public:
     ~TXMLTreeNodes();
     TkivXMLTreeView* TreeView() const { return FTree; }
     TNodeXMLElement* DetachedRoot() const { return FDetachedRoot.get(); }
-    // The detached root if any, else the first top-level node's element, else nullptr.
+    // The detached root if any, else the element of the root node, else nullptr.
     TkivXmlElement* RootElement() const;
+    // The top-level node that is the document: the first one added to the empty tree. It
+    // stays the root when the top level is sorted; when it goes, the first top-level node
+    // left takes its place.
+    TXMLTreeNode* RootNode() const { return FRootNode; }
     int TopCount() const;
     TXMLTreeNode* TopNode(int i) const; // nullptr outside
 
@@ -84,6 +88,7 @@ private:
     friend class TkivXMLTreeView;
     TkivXMLTreeView* FTree;
     std::unique_ptr<TNodeXMLElement> FDetachedRoot;
+    TXMLTreeNode* FRootNode = nullptr; // always a top-level node of the tree, or nullptr
 };
 
 class TkivXMLTreeView : public QTreeWidget {
@@ -138,8 +143,16 @@ public:
     void SetSelected(TXMLTreeNode* Node);
     TXMLTreeNode* NodeAt(const QPoint& ViewportPos) const;
 
+    // After a failed load the tree has no nodes (a detached root stays, emptied if the file's
+    // root element was reached).
     void LoadFromFile(const QString& FileName); // EFileError, EkivXmlException
     void SaveToFile(const QString& FileName);   // EFileError
+    // Passed to the reader on LoadFromFile (see TCustomXmlReader); by default no depth limit
+    // and any number of top-level elements.
+    int MaxDepth() const { return FMaxDepth; }
+    void SetMaxDepth(int Value) { FMaxDepth = Value; }
+    bool SingleRoot() const { return FSingleRoot; }
+    void SetSingleRoot(bool Value) { FSingleRoot = Value; }
 
     // Suspends sorting and image updates while many nodes are added (loading).
     void BeginUpdate();
@@ -163,6 +176,8 @@ private:
     void CommitEdit(TXMLTreeNode* Node, QString S);
     bool IsOwnDrag(const QDropEvent* Event) const;
     void SortAllSiblings(QTreeWidgetItem* Parent);
+    void TopLevelInserted(int First);
+    void TopLevelRemoved();
     std::unique_ptr<TXMLTreeNodes> FNodes;
     std::unique_ptr<class QCollator> FCollator;
     QList<QIcon> FImages;
@@ -170,6 +185,8 @@ private:
     int FUpdateDepth = 0;
     QList<QTreeWidgetItem*> FDirtyParents; // sorted at EndUpdate
     bool FSortEverything = false;          // a node went away while updating
+    int FMaxDepth = 0;
+    bool FSingleRoot = false;
 };
 
 // Loads a file into the tree: every element read becomes a node.

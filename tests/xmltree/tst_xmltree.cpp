@@ -5,7 +5,10 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+
+#include <typeinfo>
 
 namespace {
 
@@ -57,6 +60,31 @@ QByteArray ReadFile(const QString& Path) {
     QFile F(Path);
     F.open(QIODevice::ReadOnly);
     return F.readAll();
+}
+
+const QByteArray Decl = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n";
+
+// A registry nested Levels deep (the root and Levels - 1 groups below it), as the writer
+// writes it.
+QByteArray NestedRegistry(int Levels) {
+    TkivPlainXmlElement Root;
+    Root.SetName(QStringLiteral("SubVersion"));
+    TkivXmlElement* E = &Root;
+    for (int I = 1; I < Levels; ++I) {
+        E = E->AddChild(QStringLiteral("ProjektGruppe"));
+        E->SetAttribute(QStringLiteral("Name"), QStringLiteral("G%1").arg(I));
+    }
+    QByteArray B;
+    for (const QString& L : TElementXmlWriter(&Root).DocumentLines())
+        B += L.toLatin1() + "\r\n";
+    return B;
+}
+
+int Depth(const QTreeWidgetItem* Top) {
+    int Levels = 0;
+    for (const QTreeWidgetItem* I = Top; I; I = I->childCount() ? I->child(0) : nullptr)
+        ++Levels;
+    return Levels;
 }
 
 } // namespace
@@ -297,10 +325,14 @@ private slots:
                             "  </ProjektGruppe>\r\n"
                             "</SubVersion>\r\n"));
 
-        // Only the first top-level node is the document.
-        F.Tree.AddChild(nullptr, "Extra");
+        // Only the root node is the document, also when another one sorts before it.
+        const QByteArray Saved = ReadFile(Out);
+        TXMLTreeNode* Extra = F.Tree.AddChild(nullptr, "Extra");
+        Extra->XMLElement()->SetName("Projekt");
+        Extra->XMLElement()->SetAttribute("Name", "Alt");
+        QCOMPARE(F.Tree.XMLItems()->TopNode(0), Extra);
         F.Tree.SaveToFile(Out);
-        QVERIFY(!ReadFile(Out).contains("Extra"));
+        QCOMPARE(ReadFile(Out), Saved);
 
         // Malformed XML leaves no nodes, and the tree paints again.
         QVERIFY_THROWS_EXCEPTION(EkivXmlException,
@@ -314,6 +346,160 @@ private slots:
         F.Tree.SaveToFile(Out);
         QCOMPARE(ReadFile(Out), QByteArray("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"));
         QVERIFY_THROWS_EXCEPTION(EFileError, F.Tree.LoadFromFile(Dir.filePath("none.xml")));
+    }
+
+    void failedLoadLeavesNoNodes_data() {
+        QTest::addColumn<QByteArray>("Text"); // empty: no such file
+        QTest::addColumn<bool>("ShowRoot");
+        QTest::addColumn<bool>("SingleRoot");
+        QTest::addColumn<QString>("Error");
+        const QByteArray Second = Decl + "<A/>\r\n<B><C/>\r\n";
+        const QByteArray TwoRoots = Decl +
+                                    "<SubVersion>\r\n  <Projekt Name=\"p\"/>\r\n</SubVersion>\r\n"
+                                    "<Projekt Name=\"Alt\" Verzeichnis=\"/tmp\"/>\r\n";
+        const QByteArray Quote = Decl + "<SubVersion>\r\n  <Projekt Name=\"p\" V=\"x/>\r\n"
+                                        "</SubVersion>\r\n";
+        for (bool Show : {true, false}) {
+            const char* Mode = Show ? "shown root: " : "detached root: ";
+            auto Row = [&](const char* Tag, const QByteArray& Text, const char* Error,
+                           bool Single = true) {
+                QTest::newRow(qPrintable(QString::fromLatin1(Mode) + QLatin1String(Tag)))
+                    << Text << Show << Single << QString::fromLatin1(Error);
+            };
+            Row("unclosed second top-level element", Second, typeid(EkivXmlException).name(),
+                false);
+            Row("second top-level element refused", Second, typeid(EXmlRootError).name());
+            Row("two roots", TwoRoots, typeid(EXmlRootError).name());
+            Row("unterminated quote", Quote, typeid(EkivXmlException).name());
+            Row("1001 levels", NestedRegistry(1001), typeid(EXmlDepthError).name());
+            Row("no file", QByteArray(), typeid(EFileError).name());
+        }
+    }
+
+    void failedLoadLeavesNoNodes() {
+        QFETCH(QByteArray, Text);
+        QFETCH(bool, ShowRoot);
+        QFETCH(bool, SingleRoot);
+        QFETCH(QString, Error);
+        Fixture F;
+        F.Tree.SetShowXMLRoot(ShowRoot);
+        F.Tree.SetMaxDepth(RegistryMaxDepth);
+        F.Tree.SetSingleRoot(SingleRoot);
+        QTemporaryDir Dir;
+        const QString Good =
+            WriteFile(Dir, "good.xml",
+                      Decl + "<SubVersion Kurz=\"True\">\r\n  <Projekt Name=\"p\"/>"
+                             "\r\n</SubVersion>\r\n");
+        F.Tree.LoadFromFile(Good);
+        QVERIFY(F.Tree.topLevelItemCount() > 0);
+        const QString Path =
+            Text.isEmpty() ? Dir.filePath("none.xml") : WriteFile(Dir, "bad.xml", Text);
+        try {
+            F.Tree.LoadFromFile(Path);
+            QFAIL("the file was read");
+        } catch (const EkivError& E) {
+            QCOMPARE(QString::fromLatin1(typeid(E).name()), Error);
+        }
+        QCOMPARE(F.Tree.topLevelItemCount(), 0);
+        QVERIFY(F.Tree.updatesEnabled());
+        if (ShowRoot)
+            QCOMPARE(F.Tree.XMLItems()->RootElement(), nullptr);
+        // The tree works as before.
+        F.Tree.LoadFromFile(Good);
+        QCOMPARE(F.Tree.XMLItems()->RootElement()->GetBoolAttribute("Kurz"), true);
+    }
+
+    void rootStaysTheRoot() {
+        Fixture F;
+        QTemporaryDir Dir;
+        // A second top-level element whose caption sorts first.
+        const QByteArray Registry = Decl + "<SubVersion Kurz=\"True\">\r\n"
+                                           "  <Projekt Name=\"p\" Verzeichnis=\"/w/p\"/>\r\n"
+                                           "</SubVersion>\r\n";
+        F.Tree.LoadFromFile(WriteFile(
+            Dir, "two.xml", Registry + "<Projekt Name=\"Alt\" Verzeichnis=\"/tmp\"/>\r\n"));
+        QCOMPARE(F.Tree.topLevelItemCount(), 2);
+        TXMLTreeNode* Alt = F.Tree.XMLItems()->TopNode(0);
+        QCOMPARE(Alt->text(0), QStringLiteral("Alt"));
+        TkivXmlElement* Root = F.Tree.XMLItems()->RootElement();
+        QCOMPARE(Root->Name(), QStringLiteral("SubVersion"));
+        QCOMPARE(F.Tree.XMLItems()->RootNode(), F.Tree.XMLItems()->TopNode(1));
+        QCOMPARE(Alt->XMLElement()->GetParent(), Root);
+        const QString Out = Dir.filePath("out.xml");
+        F.Tree.SaveToFile(Out);
+        QCOMPARE(ReadFile(Out), Registry);
+
+        // Captions that change and sort again leave it alone.
+        Alt->XMLElement()->SetAttribute("Name", "Zzz");
+        QCOMPARE(F.Tree.XMLItems()->TopNode(1), Alt);
+        Alt->XMLElement()->SetAttribute("Name", "Aaa");
+        QCOMPARE(F.Tree.XMLItems()->RootElement(), Root);
+
+        // When the root goes, the first top-level node left is the root.
+        F.Tree.DeleteNode(F.Tree.XMLItems()->RootNode());
+        QCOMPARE(F.Tree.XMLItems()->RootElement(), Alt->XMLElement());
+        QCOMPARE(Alt->XMLElement()->GetParent(), nullptr);
+
+        // On an emptied tree the first node the program adds is the root.
+        F.Tree.DeleteAllNodes();
+        QCOMPARE(F.Tree.XMLItems()->RootElement(), nullptr);
+        TXMLTreeNode* New = F.Add(nullptr, "SubVersion", {});
+        TXMLTreeNode* Other = F.Tree.AddChild(nullptr, "Other");
+        Other->XMLElement()->SetAttribute("Name", "0");
+        QCOMPARE(F.Tree.XMLItems()->TopNode(0), Other);
+        QCOMPARE(F.Tree.XMLItems()->RootElement(), New->XMLElement());
+        QCOMPARE(New->text(0), QStringLiteral("Projekte"));
+        delete New; // also when a node is deleted past the tree's own operations
+        QCOMPARE(F.Tree.XMLItems()->RootNode(), Other);
+    }
+
+    void deepTrees() {
+        // As deep as the registry may be: it loads, opens, saves and goes away.
+        QTemporaryDir Dir;
+        const QByteArray Text = NestedRegistry(RegistryMaxDepth);
+        const QString In = WriteFile(Dir, "deep.xml", Text);
+        {
+            TkivXMLTreeView Tree;
+            Tree.SetSortByText(true);
+            Tree.SetMaxDepth(RegistryMaxDepth);
+            Tree.SetSingleRoot(true);
+            Tree.LoadFromFile(In);
+            QCOMPARE(Depth(Tree.topLevelItem(0)), RegistryMaxDepth);
+            Tree.resize(200, 200);
+            Tree.show();
+            Tree.expandAll();
+            QCoreApplication::processEvents();
+            const QString Out = Dir.filePath("out.xml");
+            Tree.SaveToFile(Out);
+            QCOMPARE(ReadFile(Out), Text);
+            Tree.DeleteNode(Tree.XMLItems()->TopNode(0)->ChildNode(0));
+            QCOMPARE(Depth(Tree.topLevelItem(0)), 1);
+            Tree.LoadFromFile(In);
+            Tree.expandAll();
+            Tree.DeleteAllNodes();
+            QCOMPARE(Tree.topLevelItemCount(), 0);
+            Tree.LoadFromFile(In);
+        } // destroyed holding the deep tree
+
+        // Deleting never recurses: a subtree far deeper than any file, taken apart on a
+        // thread whose stack holds only a few hundred frames.
+        TkivXMLTreeView Tree;
+        TXMLTreeNode* Top = Tree.CreateNode();
+        TXMLTreeNode* Leaf = Top;
+        for (int I = 0; I < 20000; ++I) {
+            TXMLTreeNode* Child = Tree.CreateNode();
+            Leaf->addChild(Child);
+            Leaf = Child;
+        }
+        bool Done = false;
+        std::unique_ptr<QThread> Worker(QThread::create([&] {
+            delete Top;
+            Done = true;
+        }));
+        Worker->setStackSize(128 * 1024);
+        Worker->start();
+        QVERIFY(Worker->wait(60000));
+        QVERIFY(Done);
     }
 };
 
