@@ -102,6 +102,7 @@ TfmMain::~TfmMain() {
     lvDir->OnEdited = nullptr;
     lvDir->OnDragOverXML = nullptr;
     lvDir->OnGetImageIndex = nullptr;
+    lvDir->OnDeletion = nullptr;
 }
 
 void TfmMain::CreateImages() {
@@ -188,6 +189,9 @@ void TfmMain::CreateComponents() {
     }
     lvDir->SetImages(ImageList1);
     lvDir->SetSortByText(true);
+    // The registry's reading rules: one document element, a depth the tree can show.
+    lvDir->SetMaxDepth(RegistryMaxDepth);
+    lvDir->SetSingleRoot(true);
     lvDir->setMinimumWidth(80);
     Splitter1->addWidget(lvDir);
 
@@ -520,7 +524,6 @@ void TfmMain::ToolButton13Click() {
     }
     if (Next)
         lvDir->SetSelected(Next);
-    ForgetNodes(Node);
     lvDir->DeleteNode(Node);
 }
 

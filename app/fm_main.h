@@ -118,7 +118,6 @@ public:
     void InitTasks();          // called at the end of the constructor
     void StopBackgroundWork(); // called before the registry is written at close: ends running jobs
     TTaskState* FTasks = nullptr; // owned as a QObject child; created by InitTasks
-    void ForgetNodes(TXMLTreeNode* Node); // before Node and its subtree are deleted
 
     // HTML export (fm_main_export.cpp).
     void ToolButton15Click();

@@ -131,15 +131,9 @@ public:
         return Id;
     }
     void Forget(TXMLTreeNode* Node) {
-        QList<QTreeWidgetItem*> Pending{Node};
-        while (!Pending.isEmpty()) {
-            QTreeWidgetItem* I = Pending.takeLast();
-            const QVariant V = I->data(0, NodeIdRole);
-            if (V.isValid())
-                NodesById.remove(V.toULongLong());
-            for (int c = 0; c < I->childCount(); ++c)
-                Pending.append(I->child(c));
-        }
+        const QVariant V = Node->data(0, NodeIdRole);
+        if (V.isValid())
+            NodesById.remove(V.toULongLong());
     }
     void MarkNode(quint64 Id, TSvnState State);
     void OfferNext();
@@ -236,6 +230,8 @@ void TfmMain::InitTasks() {
     };
     connect(FTasks->Cancel, &QToolButton::clicked, this, CancelAll);
     connect(FTasks->Escape, &QShortcut::activated, this, CancelAll);
+    // A deleted node leaves the keys at once, however it went.
+    lvDir->OnDeletion = [this](TkivXMLTreeView*, TXMLTreeNode* Node) { FTasks->Forget(Node); };
 }
 
 void TfmMain::StopBackgroundWork() {
@@ -259,10 +255,7 @@ void TfmMain::inDOSBoxausfhren1Click() {
     RunSvnTask(QStringLiteral("update"), ToolButton7->text(), true);
 }
 
-void TfmMain::ForgetNodes(TXMLTreeNode* Node) {
-    if (FTasks && Node)
-        FTasks->Forget(Node);
-}
+
 
 void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool Console) {
     TXMLTreeNode* Selected = lvDir->Selected();

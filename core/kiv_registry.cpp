@@ -17,17 +17,14 @@ std::unique_ptr<TkivPlainXmlElement> ReadRegistryFile(const QString& FileName) {
     if (!QFileInfo(FileName).isFile())
         throw ERegistryError(QStringLiteral("Die Projektliste %1 existiert nicht.").arg(FileName));
     TPlainXmlReader Reader;
+    Reader.SetMaxDepth(RegistryMaxDepth);
+    Reader.SetSingleRoot(true);
     try {
         Reader.LoadFromFile(FileName);
     } catch (const std::exception& E) {
         throw ERegistryError(QStringLiteral("Die Projektliste %1 kann nicht gelesen werden: %2")
                                  .arg(FileName, QString::fromUtf8(E.what())));
     }
-    if (!Reader.OtherTopLevel().empty())
-        throw ERegistryError(
-            QStringLiteral("Die Projektliste %1 kann nicht gelesen werden: Die Datei hat mehr "
-                           "als ein oberstes Element.")
-                .arg(FileName));
     std::unique_ptr<TkivPlainXmlElement> Root = Reader.TakeRoot();
     if (!Root)
         throw ERegistryError(QStringLiteral("Die Projektliste %1 ist leer.").arg(FileName));

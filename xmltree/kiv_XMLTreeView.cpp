@@ -136,6 +136,8 @@ TXMLTreeNode::TXMLTreeNode(TXMLTreeNodes* Owner)
 }
 
 TXMLTreeNode::~TXMLTreeNode() {
+    if (TkivXMLTreeView* Tree = FElement->Nodes()->TreeView(); Tree && Tree->OnDeletion)
+        Tree->OnDeletion(Tree, this);
     // QTreeWidgetItem's own destructor deletes the children recursively, a stack frame per
     // level. Taking them out first also detaches their subtrees from the view, so nothing
     // below reports to the model; a node still in a view reports one removal.
@@ -246,6 +248,7 @@ TkivXMLTreeView::~TkivXMLTreeView() {
     FNodes->FRootNode = nullptr;
     OnChangeXML = nullptr;
     OnGetImageIndex = nullptr;
+    OnDeletion = nullptr;
     // The nodes go first, while the collection they belong to still exists.
     const QSignalBlocker Blocker(this);
     clear();

@@ -108,6 +108,10 @@ public:
     // be changed, it becomes the caption).
     std::function<void(TkivXMLTreeView* Sender, TXMLTreeNode* Node, bool& AllowEdit)> OnEditing;
     std::function<void(TkivXMLTreeView* Sender, TXMLTreeNode* Node, QString& S)> OnEdited;
+    // A node is about to be destroyed (with its subtree: each node of it once), by
+    // whatever path: a delete, a failed or a new load, an element's Clear. Not raised while
+    // the tree itself is destroyed.
+    std::function<void(TkivXMLTreeView* Sender, TXMLTreeNode* Node)> OnDeletion;
     // The node's image index into Images() (-1: none); asked whenever the node is drawn, so
     // it follows additions, element changes, expanding and collapsing.
     std::function<void(TkivXMLTreeView* Sender, TXMLTreeNode* Node, int& ImageIndex)>

@@ -360,7 +360,7 @@ private slots:
                 QVERIFY(Lines.contains("--> " + Wc("alpha")));
                 QVERIFY(Lines.contains("--> " + Wc("gamma")));
                 QVERIFY(W->mmExec->toPlainText().contains("»svn cleanup« hat die Arbeitskopie"));
-                QVERIFY(!Svn({"status"}, Wc("gamma")).contains("  L  "));
+                QVERIFY(!Svn({"status"}, Wc("gamma"), "/usr/bin/svn").contains("  L  "));
             }
         }
         qputenv("PATH", FPath);
