@@ -147,6 +147,13 @@ start)
         XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=offscreen \
         "$work/root/usr/bin/kivSubversion" >"$home/out.log" 2>&1 &
     pid=$!
+    # The window has loaded the registry once its folder exists (made at the first load);
+    # then it must stay up a second more.
+    for _ in $(seq 100); do
+        [ -d "$home/data/KelvaroSoft/Subversion" ] || ! kill -0 $pid 2>/dev/null && break
+        sleep 0.1
+    done
+    [ -d "$home/data/KelvaroSoft/Subversion" ] || fail "no registry folder made within 10 s"
     sleep 1
     if kill -0 $pid 2>/dev/null; then
         kill -TERM $pid
@@ -157,7 +164,7 @@ start)
     else
         wait $pid; rc=$?
         cat "$home/out.log"
-        fail "kivSubversion ended within a second (exit $rc)"
+        fail "kivSubversion ended on its own right after starting (exit $rc)"
     fi
     finish
     ;;
