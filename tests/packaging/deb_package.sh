@@ -153,7 +153,7 @@ start)
         [ -d "$home/data/KelvaroSoft/Subversion" ] || ! kill -0 $pid 2>/dev/null && break
         sleep 0.1
     done
-    [ -d "$home/data/KelvaroSoft/Subversion" ] || fail "no registry folder made within 10 s"
+    [ -d "$home/data/KelvaroSoft/Subversion" ] || fail "no registry folder made: the window never loaded the registry"
     sleep 1
     if kill -0 $pid 2>/dev/null; then
         kill -TERM $pid
