@@ -5,6 +5,7 @@
 #include "kiv_busy.h"
 
 #include "kiv_ContextMenu.h"
+#include "kiv_FileText.h"
 #include "kiv_errors.h"
 #include "kiv_folders.h"
 #include "kiv_registry.h"
@@ -40,6 +41,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <vector>
+
+#include <cstdio>
+#include <syslog.h>
+
 TElementKind GetElementKind(TXMLTreeNode* Node) {
     if (!Node || !Node->XMLElement())
         return ekProject;
@@ -64,6 +71,36 @@ public:
 private:
     QWidget* FChild;
 };
+
+// Levels from the root (1) down to Node.
+int NodeDepth(const QTreeWidgetItem* Node) {
+    int D = 0;
+    for (; Node; Node = Node->parent())
+        ++D;
+    return D;
+}
+
+// Levels of Node's subtree, Node included.
+int SubtreeHeight(const QTreeWidgetItem* Node) {
+    int Height = 0;
+    std::vector<std::pair<const QTreeWidgetItem*, int>> Pending{{Node, 1}};
+    while (!Pending.empty()) {
+        auto [I, D] = Pending.back();
+        Pending.pop_back();
+        Height = std::max(Height, D);
+        for (int c = 0; c < I->childCount(); ++c)
+            Pending.push_back({I->child(c), D + 1});
+    }
+    return Height;
+}
+
+// A registry nested deeper than the reader accepts could be written but never read again.
+void CheckRoomBelow(const QTreeWidgetItem* Parent, int Levels = 1) {
+    if (NodeDepth(Parent) + Levels > RegistryMaxDepth)
+        throw EInputError(QStringLiteral("Die Projektliste kann nicht tiefer als %1 Ebenen "
+                                         "verschachtelt werden.")
+                              .arg(RegistryMaxDepth));
+}
 
 QFrame* MakeSeparator(int Width, QWidget* Parent) {
     auto* F = new QFrame(Parent);
@@ -404,6 +441,13 @@ void TfmMain::KivFormAfterCreate() {
                                          QStringLiteral("Alle Subversionsprojekte verwalten"));
     }
     FRegistryLoaded = true;
+    // Better now than after an hour of changes: the file cannot be written at the end.
+    QString Reason;
+    if (!CanReplaceFile(FileName, &Reason))
+        ShowError(QStringLiteral("Die Projektliste \"%1\" kann nicht gespeichert werden: %2.\n\n"
+                                 "Änderungen in diesem Lauf gehen beim Beenden verloren, solange "
+                                 "das nicht behoben ist.")
+                      .arg(FileName, Reason));
     lvDir->expandAll();
     lvDir->SetSelected(lvDir->XMLItems()->TopNode(0));
     lvDirChange(lvDir, lvDir->Selected());
@@ -420,21 +464,44 @@ void TfmMain::KivFormDestroy() {
     lvDir->SaveToFile(RegistryFileName());
 }
 
-void TfmMain::FinishRun() {
+void TfmMain::FinishRun(bool Unattended) {
     if (FFinished)
         return;
     FFinished = true;
+    FClosingUnattended = FClosingUnattended || Unattended;
     try {
         StopBackgroundWork();
     } catch (const std::exception& E) {
-        HandleException(E);
+        if (FClosingUnattended)
+            ReportUnattended(QString::fromUtf8(E.what()));
+        else
+            HandleException(E);
     }
-    KivFormDestroy();
+    try {
+        KivFormDestroy();
+    } catch (const std::exception& E) {
+        if (!FClosingUnattended)
+            throw;
+        ReportUnattended(QString::fromUtf8(E.what()));
+    }
+}
+
+void TfmMain::ReportUnattended(const QString& Message) {
+    const QByteArray Text = Message.toUtf8();
+    std::fprintf(stderr, "kivSubversion: %s\n", Text.constData());
+    openlog("kivSubversion", LOG_PID, LOG_USER);
+    syslog(LOG_ERR, "%s", Text.constData());
+    closelog();
 }
 
 void TfmMain::SaveRegistryNow() {
-    if (!FFinished)
+    if (FFinished)
+        return;
+    try {
         KivFormDestroy();
+    } catch (const std::exception& E) {
+        ReportUnattended(QString::fromUtf8(E.what()));
+    }
 }
 
 void TfmMain::done(int Result) {
@@ -454,6 +521,7 @@ void TfmMain::keyPressEvent(QKeyEvent* Event) {
 }
 
 void TfmMain::RequestClose() {
+    FClosingUnattended = true;
     // Background work ends first, so that the search offers no further dialog while the
     // open ones are being closed.
     StopBackgroundWork();
@@ -494,6 +562,7 @@ void TfmMain::ToolButton11Click() {
     TXMLTreeNode* Parent = ContainerNode();
     if (!Parent)
         return;
+    CheckRoomBelow(Parent);
     TXMLTreeNode* Node = lvDir->AddChild(Parent, Name);
     Node->XMLElement()->SetName(ElementNames[ekGroup]);
     Node->XMLElement()->SetAttribute(QStringLiteral("Name"), Name);
@@ -504,6 +573,7 @@ void TfmMain::ToolButton4Click() {
     TXMLTreeNode* Parent = ContainerNode();
     if (!Parent)
         return;
+    CheckRoomBelow(Parent);
     ShowNewEntryDialog(Parent, QString());
 }
 
@@ -581,8 +651,8 @@ void TfmMain::lvDirEdited(TkivXMLTreeView* Sender, TXMLTreeNode* Node, QString& 
 void TfmMain::lvDirDragOverXML(TkivXMLTreeView* Sender, TXMLTreeNode* Selected, TXMLTreeNode* Over,
                                bool& Accept) {
     Q_UNUSED(Sender);
-    Q_UNUSED(Selected);
-    Accept = Over && Over->XMLElement() && Over->XMLElement()->Name() != ElementNames[ekProject];
+    Accept = Over && Over->XMLElement() && Over->XMLElement()->Name() != ElementNames[ekProject] &&
+             (!Selected || NodeDepth(Over) + SubtreeHeight(Selected) <= RegistryMaxDepth);
 }
 
 void TfmMain::lvDirGetImageIndex(TkivXMLTreeView* Sender, TXMLTreeNode* Node, int& ImageIndex) {

@@ -125,9 +125,12 @@ public:
     // Closes the window as the user would, first closing any open modal dialog or message
     // box; used for SIGTERM, SIGINT and the end of the session.
     void RequestClose();
-    // Stops background work and writes the registry, once; errors are shown.
-    void FinishRun();
-    // Writes the registry now (when the session manager asks for the data to be saved).
+    // Stops background work and writes the registry, once; errors are shown, or, when a
+    // signal or the session's end closes the program, reported on standard error and in the
+    // system log (nobody may be there to answer a message box).
+    void FinishRun(bool Unattended = false);
+    // Writes the registry now (when the session manager asks for the data to be saved); a
+    // failure is reported as in an unattended FinishRun.
     void SaveRegistryNow();
 
 protected:
@@ -137,8 +140,10 @@ protected:
 private:
     void CreateComponents();
     void CreateImages();
+    void ReportUnattended(const QString& Message);
     bool FRegistryLoaded = false;
     bool FFinished = false;
+    bool FClosingUnattended = false; // a signal or the session's end closes the window
     int FBusyCount = 0;
 };
 

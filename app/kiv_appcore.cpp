@@ -76,7 +76,7 @@ TShutdownWatcher::TShutdownWatcher(TfmMain* Main) : QObject(Main), FMain(Main) {
         connect(App, &QGuiApplication::commitDataRequest, this,
                 [this](QSessionManager&) { Guarded([this] { FMain->SaveRegistryNow(); }); });
         connect(App, &QCoreApplication::aboutToQuit, this,
-                [this] { Guarded([this] { FMain->FinishRun(); }); });
+                [this] { Guarded([this] { FMain->FinishRun(true); }); });
     }
 }
 

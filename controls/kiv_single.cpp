@@ -34,12 +34,14 @@ QString TSingleInstance::MutexName() const {
 }
 
 QString TSingleInstance::LockFilePath() const {
-    QString Dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (Dir.isEmpty() || !QDir(Dir).exists())
-        Dir = QDir::tempPath();
+    // Never the shared temporary folder itself: another user could hold the lock there and
+    // keep this user's program from starting.
+    const QString Dir = PrivateRuntimeFolder();
+    if (Dir.isEmpty())
+        return QString();
     QString Name = MutexName();
     Name.replace(u'/', u'_'); // a title may hold a slash; the name is one file
-    return IncludeDirDelimiter(Dir) + Name;
+    return Dir + Name;
 }
 
 void TSingleInstance::Loaded() {
@@ -52,7 +54,7 @@ void TSingleInstance::Loaded() {
     if (FFd >= 0)
         return;
     const QByteArray Path = QFile::encodeName(LockFilePath());
-    const int Fd = open(Path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int Fd = Path.isEmpty() ? -1 : open(Path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (Fd < 0) {
         // No lock to be had for another reason than a running instance: run normally.
         FFirstInstance = true;

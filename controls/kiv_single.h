@@ -19,7 +19,7 @@ public:
     bool FirstInstance() const { return FFirstInstance; }
     // The lock's name for the current application title and settings.
     QString MutexName() const;
-    // The lock file: MutexName() in $XDG_RUNTIME_DIR, else in the temp folder.
+    // The lock file: MutexName() in the user's private runtime folder (PrivateRuntimeFolder).
     QString LockFilePath() const;
 
     // Takes the lock. When another instance holds it, FirstInstance() is false and a queued

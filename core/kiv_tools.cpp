@@ -53,6 +53,44 @@ QString ProgramFolder() {
     return IncludeDirDelimiter(Dir);
 }
 
+namespace {
+
+// Path is a folder of our own that nobody else can enter (made so if it is ours); never a
+// link, so nobody can point it elsewhere.
+bool OwnPrivateFolder(const QString& Path) {
+    const QByteArray P = QFile::encodeName(Path);
+    if (mkdir(P.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat S;
+    if (lstat(P.constData(), &S) != 0 || !S_ISDIR(S.st_mode) || S.st_uid != geteuid())
+        return false;
+    if ((S.st_mode & 077) != 0 && chmod(P.constData(), 0700) != 0)
+        return false;
+    return true;
+}
+
+} // namespace
+
+QString PrivateRuntimeFolder() {
+    const QString Runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!Runtime.isEmpty() && QFileInfo(Runtime).isDir())
+        return IncludeDirDelimiter(Runtime);
+    const QString Temp =
+        QDir::tempPath() + QStringLiteral("/kivSubversion-%1").arg(uint(geteuid()));
+    if (OwnPrivateFolder(Temp))
+        return IncludeDirDelimiter(Temp);
+    // The shared temporary folder holds a folder of that name that is not ours: the user's
+    // own cache folder, which nobody else can enter anyway.
+    const QString Cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (!Cache.isEmpty()) {
+        QDir().mkpath(Cache);
+        const QString Own = Cache + QStringLiteral("/kivSubversion");
+        if (OwnPrivateFolder(Own))
+            return IncludeDirDelimiter(Own);
+    }
+    return QString();
+}
+
 bool GetSpecialFolderPath(int Csidl, QString& Path) {
     Path.clear();
     QStandardPaths::StandardLocation Location;

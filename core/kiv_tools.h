@@ -29,6 +29,10 @@ QString IncludeDirDelimiter(const QString& Path);
 QString ExcludeDirDelimiter(const QString& Path);
 // The folder of the running program, ending with '/'.
 QString ProgramFolder();
+// A folder only this user can reach, for locks and other files of the running session:
+// $XDG_RUNTIME_DIR, else a folder of the user's own (mode 0700) in the temporary folder, else
+// one in the user's cache folder. Ends with '/'; empty when none can be had.
+QString PrivateRuntimeFolder();
 
 // "1.3.0.0" for a file that carries the version record the build writes into the program
 // and every binary that links kiv_tools; "" for a file without one.

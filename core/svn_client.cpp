@@ -50,7 +50,7 @@ TSvnResult TSvnClient::Run(const TSvnCall& Call) const {
     Options.WorkingDirectory = Call.Folder;
     Options.Cancel = Call.Cancel;
     Options.IdleTimeoutMs = Call.TimeoutSeconds > 0 ? Call.TimeoutSeconds * 1000 : 0;
-    Options.Environment = Environment();
+    Options.Environment = Environment() + Call.Environment;
     Options.NullInput = true;
     TRunStatus Status;
     Options.Status = &Status;

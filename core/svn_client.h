@@ -13,6 +13,7 @@ struct TSvnCall {
     QString Folder;        // the folder it runs in (absolute)
     int TimeoutSeconds = 0; // ended after this long without output; 0: no limit
     const std::atomic<bool>* Cancel = nullptr; // ends the client when it becomes true
+    QStringList Environment; // "NAME=value" on top of the client's own environment
 };
 
 struct TSvnResult {

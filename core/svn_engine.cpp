@@ -8,7 +8,12 @@
 #include <QCollator>
 #include <QLocale>
 
+#include <QFile>
+
 #include <algorithm>
+#include <chrono>
+#include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -48,6 +53,21 @@ bool NeedsCredentials(const QStringList& Lines) {
             return true;
     return false;
 }
+
+// After an update the client waits until file times can tell a later change apart. Given one
+// folder it looks at that folder's file system and waits 10 ms where times have fractions of a
+// second; given several it always waits for the next full second. So a batch asks the same
+// of every folder it holds and, where all pass, waits those 10 ms itself.
+bool FineFileTimes(const QStringList& Folders) {
+    for (const QString& F : Folders) {
+        struct stat S;
+        if (stat(QFile::encodeName(F).constData(), &S) != 0 || S.st_mtim.tv_nsec / 1000 == 0)
+            return false;
+    }
+    return true;
+}
+const QString NoTimestampSleep =
+    QStringLiteral("SVN_I_LOVE_CORRUPTED_WORKING_COPIES_SO_DISABLE_SLEEP_FOR_TIMESTAMPS=yes");
 
 // A target as the client reads it: a trailing "@" keeps an "@" in a folder name from being
 // taken for a revision.
@@ -253,7 +273,12 @@ void TSvnRun::RunGroup(std::vector<int> Group) {
         Call.Folder = BatchDir;
         Call.TimeoutSeconds = FOptions.TimeoutSeconds;
         Call.Cancel = &FKill;
+        const bool OwnSleep = FTask == TSvnTask::Update && FineFileTimes(Folders);
+        if (OwnSleep)
+            Call.Environment << NoTimestampSleep;
         const TSvnResult R = FClient.Run(Call);
+        if (OwnSleep)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (!R.Started) {
             // No client at all: each project says so on its own.
             for (int i : Group)

@@ -90,6 +90,9 @@ void WriteFileAtomically(const QString& FileName, const QByteArray& Bytes) {
     const bool Existed = stat(TargetBytes.constData(), &Old) == 0;
     if (Existed && S_ISDIR(Old.st_mode))
         Fail(FileName, EISDIR);
+    // A file made read-only stays as it is, although the folder would let it be replaced.
+    if (Existed && access(TargetBytes.constData(), W_OK) != 0)
+        Fail(FileName, errno);
 
     const QFileInfo TargetInfo(Target);
     const QString Dir = TargetInfo.absolutePath();
@@ -150,6 +153,28 @@ void WriteFileAtomically(const QString& FileName, const QByteArray& Bytes) {
         fsync(DirFd);
         close(DirFd);
     }
+}
+
+bool CanReplaceFile(const QString& FileName, QString* Reason) {
+    QString Target = FileName;
+    const QFileInfo Info(FileName);
+    if (Info.isSymLink() && !Info.symLinkTarget().isEmpty())
+        Target = Info.symLinkTarget();
+    const QByteArray TargetBytes = QFile::encodeName(Target);
+    const QByteArray Dir = QFile::encodeName(QFileInfo(Target).absolutePath());
+    int Code = 0;
+    struct stat S;
+    if (stat(TargetBytes.constData(), &S) == 0) {
+        if (S_ISDIR(S.st_mode))
+            Code = EISDIR;
+        else if (access(TargetBytes.constData(), W_OK) != 0)
+            Code = errno;
+    }
+    if (Code == 0 && access(Dir.constData(), W_OK | X_OK) != 0)
+        Code = errno;
+    if (Code != 0 && Reason)
+        *Reason = SystemErrorText(Code);
+    return Code == 0;
 }
 
 void WriteWindows1252File(const QString& FileName, const QStringList& Lines) {

@@ -3,7 +3,10 @@
 #   status of 100 and 400 small working copies: kivsvn status, a sequential shell loop of
 #   "svn status" per folder, and myrepos' "mr -j2 status" (Debian package myrepos; skipped
 #   when mr is not installed);
-#   update of 100 copies of which 20 are out of date: kivsvn update against the loop;
+#   info of 100 and 400 copies: kivsvn info against the loop, xargs -P2 and one svn info given
+#   all folders;
+#   update of 100 copies of which 20 are out of date: kivsvn update against the loop, xargs -P2
+#   and one svn update given all folders;
 #   the search walk over 50,000 folders holding 100 copies against GNU find;
 #   the window's largest event-loop gap during a run over 400 projects.
 # Usage: bench_engine.sh BUILD_DIR [TRIALS]   (best of TRIALS, default 3; warm cache)
@@ -95,6 +98,19 @@ for N in 100 400; do
     cmp -s k.out l.out || echo "  (kivsvn's lines differ from the loop's!)"
 done
 
+echo "# info"
+for N in 100 400; do
+    K=$(best "$KIVSVN" info --registry reg$N.xml)
+    L=$(best bash -c "while read -r d; do (cd \"\$d\" && svn info); done < list$N")
+    X=$(best bash -c "xargs -P2 -I{} sh -c 'cd {} && svn info' < list$N")
+    O=$(best bash -c "xargs svn info < list$N")
+    echo "info $N copies: kivsvn ${K}s, loop ${L}s, xargs -P2 ${X}s, one client ${O}s; loop/kivsvn $(ratio "$L" "$K")x"
+    # Each block as the folder's own run prints it.
+    $KIVSVN info --registry reg$N.xml | grep -v '^\*\*\*' | grep -v '^-->' > k.out
+    while read -r d; do (cd "$d" && svn info); done < list$N > l.out
+    cmp -s k.out l.out || echo "  (kivsvn's lines differ from the loop's!)"
+done
+
 echo "# update of 100 copies, 20 out of date"
 R0=$(svn info --show-item revision wc/p001)
 for i in $(seq -w 3 5 100); do
@@ -112,7 +128,14 @@ bestupdate() {
 }
 KU=$(bestupdate "$KIVSVN" update --registry reg100.xml)
 LU=$(bestupdate bash -c 'while read -r d; do (cd "$d" && svn update); done < list100')
-echo "update 100 copies (20 out of date): kivsvn ${KU}s, loop ${LU}s; loop/kivsvn $(ratio "$LU" "$KU")x"
+XU=$(bestupdate bash -c "xargs -P2 -I{} sh -c 'cd {} && svn update' < list100")
+OU=$(bestupdate bash -c "xargs svn update < list100")
+echo "update 100 copies (20 out of date): kivsvn ${KU}s, loop ${LU}s, xargs -P2 ${XU}s, one client ${OU}s; loop/kivsvn $(ratio "$LU" "$KU")x"
+reset100
+"$KIVSVN" update --registry reg100.xml | grep -v '^\*\*\*' | grep -v '^-->' | sort > k.out
+reset100
+while read -r d; do (cd "$d" && svn update); done < list100 | grep -v "^Updating '.':$" | sort > l.out
+cmp -s k.out l.out || echo "  (kivsvn's update lines differ from the loop's!)"
 
 echo "# search over 50,000 folders holding 100 copies"
 mkdir -p tree

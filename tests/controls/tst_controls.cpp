@@ -24,6 +24,8 @@
 
 #include <csignal>
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 static const QString SingleHelper = QStringLiteral(KIV_SINGLE_HELPER);
 
@@ -656,12 +658,52 @@ void TestControls::singleInstanceTwoProcesses() {
     QCOMPARE(Third.State, QStringLiteral("first"));
     EndHelper(Third);
 
-    // Without a runtime folder the lock lies in the temp folder.
+    // Without a runtime folder the lock lies in a folder of the user's own inside the temporary
+    // folder (mode 0700), never in the shared folder itself, where another user could hold it.
+    QTemporaryDir Shared, Cache;
+    const QByteArray OldTmp = qgetenv("TMPDIR"), OldCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("TMPDIR", QFile::encodeName(Shared.path()));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(Cache.path()));
     qputenv("XDG_RUNTIME_DIR", "");
     QCoreApplication::setApplicationName("kivTest");
     QWidget Owner;
-    TSingleInstance Guard(&Owner);
-    QCOMPARE(Guard.LockFilePath(), QDir::tempPath() + "/Kelvaro_SoftkivTest");
+    const QString Own = Shared.path() + QStringLiteral("/kivSubversion-%1").arg(geteuid());
+    {
+        TSingleInstance Guard(&Owner);
+        QCOMPARE(Guard.LockFilePath(), Own + "/Kelvaro_SoftkivTest");
+        struct stat S {};
+        QCOMPARE(::lstat(QFile::encodeName(Own).constData(), &S), 0);
+        QCOMPARE(S.st_mode & 0777, mode_t(0700));
+        QCOMPARE(S.st_uid, geteuid());
+        // A folder of ours that others could enter is closed first.
+        QVERIFY(::chmod(QFile::encodeName(Own).constData(), 0777) == 0);
+        QCOMPARE(Guard.LockFilePath(), Own + "/Kelvaro_SoftkivTest");
+        QCOMPARE(::lstat(QFile::encodeName(Own).constData(), &S), 0);
+        QCOMPARE(S.st_mode & 0777, mode_t(0700));
+    }
+    // Someone else's folder, or a link, of that name: the user's own cache folder instead.
+    QVERIFY(QDir(Own).removeRecursively());
+    QVERIFY(QFile::link(Cache.path(), Own));
+    {
+        TSingleInstance Guard(&Owner);
+        QCOMPARE(Guard.LockFilePath(), Cache.path() + "/kivSubversion/Kelvaro_SoftkivTest");
+        Guard.Loaded();
+        QVERIFY(Guard.FirstInstance());
+    }
+    if (geteuid() == 0) {
+        QVERIFY(QFile::remove(Own));
+        QVERIFY(QDir().mkdir(Own));
+        QVERIFY(::chown(QFile::encodeName(Own).constData(), 65534, 65534) == 0);
+        QVERIFY(::chmod(QFile::encodeName(Own).constData(), 0777) == 0);
+        TSingleInstance Guard(&Owner);
+        QCOMPARE(Guard.LockFilePath(), Cache.path() + "/kivSubversion/Kelvaro_SoftkivTest");
+    }
+    qputenv("TMPDIR", OldTmp);
+    qputenv("XDG_CACHE_HOME", OldCache);
+    if (OldTmp.isEmpty())
+        qunsetenv("TMPDIR");
+    if (OldCache.isEmpty())
+        qunsetenv("XDG_CACHE_HOME");
     qunsetenv("XDG_RUNTIME_DIR");
     // An owner that is no window is refused.
     QObject NoWindow;
