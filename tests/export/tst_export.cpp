@@ -1,6 +1,7 @@
 // The HTML export: svn info parsing, the page lines, the batched client runs against real
 // working copies, the atomic file, and the dialog driven headless.
 #include "kiv_test_prompter.h"
+#include "kiv_test_tmpfs.h"
 #include "fm_html_ausgabe.h"
 #include "html_ausgabe.h"
 
@@ -25,6 +26,11 @@
 #include <memory>
 
 namespace {
+
+QByteArray ReadFile(const QString& Path) {
+    QFile F(Path);
+    return F.open(QIODevice::ReadOnly) ? F.readAll() : QByteArray();
+}
 
 const QString RedTail = QStringLiteral(
     "<br></span><font color=\"#FF0000\">{ keine URL vorhanden }<br><br></small></font><span "
@@ -310,6 +316,26 @@ void TestExport::failedWriteKeepsEarlierFile() {
     QVERIFY(Old.open(QIODevice::ReadOnly));
     QCOMPARE(Old.readAll(), QByteArray("earlier page"));
     QCOMPARE(QDir(Out.path()).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
+
+    // On a full disk: the earlier page stays byte for byte, nothing of the new one is left.
+    {
+        TTinyDisk Disk(64);
+        if (Disk.Mounted()) {
+            const QString Page = Disk.Path(QStringLiteral("bericht.html"));
+            QStringList Lines = HtmlPageLines(SnapshotHtmlTree(&Root), {}, QStringLiteral("o"));
+            SaveHtmlPage(Page, Lines);
+            const QByteArray Earlier = ReadFile(Page);
+            for (int I = 0; I < 400; ++I)
+                Lines.insert(12, QStringLiteral("<li><small>Projekt %1 mit langem Namen").arg(I));
+            QVERIFY(Disk.Fill());
+            QVERIFY(Disk.Free(Earlier.size() + 4096));
+            QVERIFY_THROWS_EXCEPTION(EFileError, SaveHtmlPage(Page, Lines));
+            QCOMPARE(ReadFile(Page), Earlier);
+            QCOMPARE(Disk.Entries().size(), 2);
+        } else {
+            qWarning("full disk not tried: %s", qPrintable(Disk.Why()));
+        }
+    }
 
     // Through the export: the user hears of it, the job reports failure.
     const QString Target = Out.filePath(QStringLiteral("sub/none.html")); // folder missing

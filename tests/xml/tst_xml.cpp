@@ -1,6 +1,7 @@
 // Tests of kiv_XmlObjects: element model, reader, writer, file text, hostile input, and a
 // comparison with libxml2 as a peer.
 #include "kiv_XmlObjects.h"
+#include "kiv_test_tmpfs.h"
 
 #include <QDir>
 #include <QFile>
@@ -159,6 +160,7 @@ private slots:
     void saveToFileBytes();
     void nonWindows1252CharactersAreReferenced();
     void saveToFileIsAtomic();
+    void fullDiskKeepsTheOldFile();
 
     // --- reader
     void readerProlog();
@@ -454,6 +456,43 @@ void TestXml::saveToFileBytes() {
     Null.SaveToFile(Path, QString(), QStringLiteral("c"));
     QCOMPARE(ReadFile(Path),
              QByteArray("<!--c-->\r\n<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"));
+}
+
+// On a full disk every write is checked, the flush too: the old file stays byte for byte and
+// no piece of the new one is left behind.
+void TestXml::fullDiskKeepsTheOldFile() {
+    TTinyDisk Disk(64);
+    if (!Disk.Mounted())
+        QSKIP(qPrintable("a full disk needs a tmpfs of its own: " + Disk.Why()));
+    const QString Path = Disk.Path(QStringLiteral("SubVersionVerzeichnisse.xml"));
+    TkivPlainXmlElement Small;
+    Small.SetName(QStringLiteral("SubVersion"));
+    for (int I = 0; I < 120; ++I) {
+        auto* P = Small.AddChild(QStringLiteral("Projekt"));
+        P->SetAttribute(QStringLiteral("Name"), QStringLiteral("Projekt %1").arg(I));
+        P->SetAttribute(QStringLiteral("Verzeichnis"), QStringLiteral("/home/anna/wc/p%1").arg(I));
+    }
+    TElementXmlWriter(&Small).SaveToFile(Path);
+    const QByteArray Old = ReadFile(Path);
+    QVERIFY(Old.size() > 4096); // more than one page: a first buffered write alone would not do
+    auto* Extra = Small.AddChild(QStringLiteral("Projekt"));
+    Extra->SetAttribute(QStringLiteral("Name"), QString(8000, u'x'));
+    QVERIFY(Disk.Fill());
+    // Entirely full, and with room for part of the new text only.
+    for (const qint64 Room : {qint64(0), Old.size() / 2 + 4096}) {
+        QVERIFY(Disk.Free(Room));
+        try {
+            TElementXmlWriter(&Small).SaveToFile(Path);
+            QFAIL("a full disk raised nothing");
+        } catch (const EFileError& E) {
+            QVERIFY2(E.Message().contains(Path) &&
+                         E.Message().contains(QStringLiteral("kein Platz mehr frei")),
+                     qPrintable(E.Message()));
+        }
+        QCOMPARE(ReadFile(Path), Old);
+        QCOMPARE(Disk.Entries(), QStringList({QStringLiteral("SubVersionVerzeichnisse.xml"),
+                                              QStringLiteral("filler")}));
+    }
 }
 
 void TestXml::nonWindows1252CharactersAreReferenced() {
