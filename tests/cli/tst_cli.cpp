@@ -1,5 +1,6 @@
 // kivsvn as a user or a script runs it: over a small real registry with real working copies,
 // its text and JSON output, its options, exit codes and messages.
+#include "kiv_test_servers.h"
 #include "kiv_test_svn.h"
 
 #include <QCoreApplication>
@@ -9,6 +10,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 using namespace kivtest;
 
@@ -206,6 +209,47 @@ private slots:
         QVERIFY2(!Libs.contains("Qt6Widgets") && !Libs.contains("Qt6Gui") &&
                      !Libs.contains("Qt6DBus"),
                  qPrintable(Libs));
+    }
+
+    // SIGTERM or SIGINT during an update: kivsvn cancels as the window does, the update that
+    // runs goes on until a second signal, and kivsvn ends only when its clients are gone,
+    // leaving the copy unlocked.
+    void signalsCancelLikeTheWindow() {
+        const QString Repo = FTmp.path() + "/served";
+        Svn({"create", Repo}, QString(), QStringLiteral("svnadmin"));
+        TSvnServe Server(Repo, false);
+        if (!Server.Running())
+            QSKIP(qPrintable(Server.Why()));
+        const QString Wc = FTmp.path() + "/served-wc";
+        Svn({"checkout", "-q", Server.Url(), Wc});
+        Server.Stop();
+        TSilentServer Silent(Server.Port());
+        QVERIFY(Silent.Listening());
+        const QString Reg = FTmp.path() + "/served.xml";
+        WriteFile(Reg, (Head + "<SubVersion>" + Project("s", Wc) + "</SubVersion>").toUtf8());
+        for (const int Signal : {SIGTERM, SIGINT}) {
+            QProcess P;
+            P.start(QStringLiteral(KIV_KIVSVN_PATH), {"update", "--registry", Reg});
+            QVERIFY(P.waitForStarted());
+            QTest::qWait(800);
+            ::kill(pid_t(P.processId()), Signal);
+            QVERIFY(!P.waitForFinished(700)); // the running update is not ended at once
+            ::kill(pid_t(P.processId()), Signal);
+            QVERIFY(P.waitForFinished(10000));
+            QCOMPARE(P.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(P.exitCode(), 1);
+            const QString Out = QString::fromUtf8(P.readAllStandardOutput());
+            QVERIFY2(Out.endsWith("*** Abgebrochen\n"), qPrintable(Out));
+            QVERIFY(Out.contains(QStringLiteral("»svn cleanup« hat die Arbeitskopie")));
+            QVERIFY(QString::fromUtf8(P.readAllStandardError()).contains("Abbruch"));
+            // No client is left behind, and the copy is free.
+            QProcess Ps;
+            Ps.start("ps", {"-eo", "args"});
+            QVERIFY(Ps.waitForFinished());
+            QVERIFY(!QString::fromLocal8Bit(Ps.readAll()).contains("update --non-interactive " + Wc));
+            for (const QString& L : RunIn(Wc, {"status"}))
+                QVERIFY2(!(L.size() > 2 && L.at(2) == u'L'), qPrintable(L));
+        }
     }
 
     // The search walk alone prints the copies the registry does not list.
