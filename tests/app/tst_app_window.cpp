@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -35,6 +36,7 @@
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const QString Head = QStringLiteral("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n");
@@ -590,6 +592,190 @@ private slots:
         }
         QCOMPARE(RegistryBytes(), Before);
         QCOMPARE(FPrompter.Errors.size(), 1);
+    }
+
+    // Hostile registry files: each is refused with a message that says why, the tree is empty,
+    // nothing is written at exit, and the file stays byte for byte as it was.
+    void hostileRegistryFiles_data() {
+        QTest::addColumn<QByteArray>("Body");
+        QTest::addColumn<QString>("Reason");
+        const QByteArray Deep = [] {
+            QByteArray B = "<SubVersion>\r\n";
+            for (int I = 0; I < 1000; ++I)
+                B += "<ProjektGruppe Name=\"g\">";
+            for (int I = 0; I < 1000; ++I)
+                B += "</ProjektGruppe>";
+            return B + "\r\n</SubVersion>\r\n";
+        }();
+        QTest::newRow("two top-level elements")
+            << QByteArray("<SubVersion Beschreibung=\"x\">\r\n  <ProjektGruppe Name=\"Kunden\"/>\r\n"
+                          "</SubVersion>\r\n<Projekt Name=\"Alt\" Verzeichnis=\"/tmp\"/>\r\n")
+            << "mehr als ein oberstes Element";
+        QTest::newRow("value without quotes")
+            << QByteArray("<SubVersion>\r\n  <Projekt Name=uq Verzeichnis=\"/tmp\"/>\r\n</SubVersion>\r\n")
+            << "Das XML-Dokument ist fehlerhaft";
+        QTest::newRow("nested too deep") << Deep << "zu tief verschachtelt (mehr als 1000 Ebenen)";
+        QTest::newRow("unclosed after a first root")
+            << QByteArray("<A/>\r\n<B><C/>\r\n") << "mehr als ein oberstes Element";
+        QTest::newRow("unclosed") << QByteArray("<SubVersion>\r\n  <ProjektGruppe Name=\"a\">\r\n")
+                                  << "Das XML-Dokument ist fehlerhaft";
+    }
+    void hostileRegistryFiles() {
+        QFETCH(QByteArray, Body);
+        QFETCH(QString, Reason);
+        QDir().mkpath(QFileInfo(RegistryPath()).path());
+        {
+            QFile F(RegistryPath());
+            QVERIFY(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            F.write(Head.toLatin1() + Body);
+        }
+        const QByteArray Before = RegistryBytes();
+        {
+            auto W = Open();
+            QVERIFY(!W->RegistryLoaded());
+            QCOMPARE(W->lvDir->XMLItems()->TopCount(), 0);
+            QCOMPARE(FPrompter.Errors.size(), 1);
+            QVERIFY2(FPrompter.Errors[0].contains(Reason), qPrintable(FPrompter.Errors[0]));
+            QVERIFY(FPrompter.Errors[0].contains(RegistryPath()));
+            W->close();
+        }
+        QCOMPARE(RegistryBytes(), Before);
+    }
+
+    // What the old reader lost now survives a run: single-quoted values, NULs in the file, and
+    // TAB, line feed and carriage return inside values.
+    void valuesSurviveARun() {
+        QDir().mkpath(QFileInfo(RegistryPath()).path());
+        {
+            QFile F(RegistryPath());
+            QVERIFY(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            F.write(Head.toLatin1() + "<SubVersion Beschreibung='x'>\r\n"
+                                      "  <Projekt Name='sq' Verzeichnis=\"/tmp/nl&#10;line\"/>\r\n"
+                                      "  <Projekt Name=\"n" + QByteArray(1, '\0') + "ul\" Verzeichnis=\"/a&#9;b&#13;\"/>\r\n"
+                                      "</SubVersion>\r\n");
+        }
+        {
+            auto W = Open();
+            QVERIFY(W->RegistryLoaded());
+            QCOMPARE(Captions(Root(*W)), QStringList({"nul", "sq"}));
+            // A NUL typed or pasted into a name never reaches the file either.
+            FPrompter.Entries = {QStringLiteral("G") + QChar(0) + QStringLiteral("ruppe")};
+            W->ToolButton11Click();
+            W->close();
+        }
+        const QByteArray Saved = RegistryBytes();
+        QVERIFY(!Saved.contains('\0'));
+        QVERIFY(Saved.contains("Verzeichnis=\"/tmp/nl&#10;line\""));
+        QVERIFY(Saved.contains("Verzeichnis=\"/a&#9;b&#13;\""));
+        auto Again = ReadFile(RegistryPath());
+        QCOMPARE(ChildNames(Again.get()), QStringList({"Gruppe", "nul", "sq"}));
+        QCOMPARE(Again->GetChild(2)->GetAttribute("Verzeichnis"), QStringLiteral("/tmp/nl\nline"));
+    }
+
+    // Nesting stays within what the next start can read: no group below the deepest level,
+    // and no drop that would reach past it.
+    void nestingStaysReadable() {
+        QByteArray B = "<SubVersion>\r\n";
+        for (int I = 0; I < 998; ++I)
+            B += "<ProjektGruppe Name=\"g\">";
+        for (int I = 0; I < 998; ++I)
+            B += "</ProjektGruppe>";
+        B += "<ProjektGruppe Name=\"h\"><ProjektGruppe Name=\"i\"/></ProjektGruppe>\r\n</SubVersion>\r\n";
+        QDir().mkpath(QFileInfo(RegistryPath()).path());
+        {
+            QFile F(RegistryPath());
+            QVERIFY(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            F.write(Head.toLatin1() + B);
+        }
+        auto W = Open();
+        QVERIFY(W->RegistryLoaded());
+        TXMLTreeNode* Deepest = Child(Root(*W), "g");
+        while (Deepest->childCount() > 0)
+            Deepest = static_cast<TXMLTreeNode*>(Deepest->child(0));
+        QCOMPARE(Deepest->text(0), QStringLiteral("g")); // level 999
+        W->lvDir->SetSelected(Deepest);
+        FPrompter.Entries = {QStringLiteral("tief")};
+        W->ToolButton11->click(); // level 1000: still readable
+        QCOMPARE(Deepest->childCount(), 1);
+        W->lvDir->SetSelected(Deepest->ChildNode(0));
+        FPrompter.Entries = {QStringLiteral("zu tief")};
+        W->ToolButton11->click(); // level 1001: refused
+        QCOMPARE(Deepest->ChildNode(0)->childCount(), 0);
+        QCOMPARE(FPrompter.Errors.size(), 1);
+        QVERIFY(FPrompter.Errors[0].contains(QStringLiteral("nicht tiefer als 1000 Ebenen")));
+        // Dropping "h" (two levels) onto the level-999 group would reach 1001.
+        bool Accept = true;
+        TXMLTreeNode* H = Child(Root(*W), "h");
+        W->lvDirDragOverXML(W->lvDir, H, Deepest, Accept);
+        QVERIFY(!Accept);
+        W->lvDirDragOverXML(W->lvDir, H->ChildNode(0), Deepest, Accept);
+        QVERIFY(Accept);
+        W->close();
+        QVERIFY(ReadFile(RegistryPath())->ChildCount() == 2); // the save reads back
+    }
+
+    // A registry that cannot be written is told at the start; a program ended by a signal
+    // reports the failed save on standard error and ends instead of waiting at a message box.
+    void unwritableRegistry() {
+        WriteRegistry("<SubVersion Beschreibung=\"x\"/>\r\n");
+        const QString Folder = QFileInfo(RegistryPath()).path();
+        // The folder made read-only: a read-only mount of it for root (whom permissions do not
+        // stop), its mode for anyone else.
+        const bool Root = geteuid() == 0;
+        auto Run = [](const QStringList& A) {
+            QProcess P;
+            P.start(A.first(), A.mid(1));
+            return P.waitForFinished(10000) && P.exitCode() == 0;
+        };
+        if (Root) {
+            if (!Run({"mount", "--bind", Folder, Folder}))
+                QSKIP("cannot make a read-only mount");
+            QVERIFY(Run({"mount", "-o", "remount,ro,bind", Folder, Folder}));
+        } else {
+            QVERIFY(QFile::setPermissions(Folder, QFile::ReadOwner | QFile::ExeOwner));
+        }
+        const auto Undo = qScopeGuard([&] {
+            if (Root)
+                Run({"umount", Folder});
+            else
+                QFile::setPermissions(Folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        const QByteArray Before = RegistryBytes();
+        {
+            auto W = Open();
+            QVERIFY(W->RegistryLoaded());
+            QCOMPARE(FPrompter.Errors.size(), 1);
+            QVERIFY2(FPrompter.Errors[0].contains("kann nicht gespeichert werden") &&
+                         FPrompter.Errors[0].contains("Änderungen in diesem Lauf gehen"),
+                     qPrintable(FPrompter.Errors[0]));
+            W->RequestClose(); // as a signal closes it
+            QTRY_VERIFY(!W->isVisible());
+            QCOMPARE(FPrompter.Errors.size(), 1); // reported on standard error, not in a box
+        }
+        QCOMPARE(RegistryBytes(), Before);
+
+        // The real program, on SIGTERM, with its registry made unwritable while it runs.
+        QTemporaryDir Data, Runtime;
+        const QString File = Data.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
+        QDir().mkpath(QFileInfo(File).path());
+        QProcess P;
+        QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+        Env.insert("XDG_DATA_HOME", Data.path());
+        Env.insert("XDG_CONFIG_HOME", Data.path() + "/config");
+        Env.insert("XDG_RUNTIME_DIR", Runtime.path());
+        Env.insert("QT_QPA_PLATFORM", "offscreen");
+        P.setProcessEnvironment(Env);
+        P.start(QStringLiteral(KIV_PROGRAM_PATH), {});
+        QVERIFY(P.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(Runtime.path()).entryList(QDir::Files).isEmpty(), 10000);
+        QTest::qWait(700);
+        QVERIFY(QDir().mkpath(File)); // in the way of the new file, even for root
+        P.terminate();
+        QVERIFY(P.waitForFinished(10000));
+        QCOMPARE(P.exitStatus(), QProcess::NormalExit);
+        const QString Err = QString::fromUtf8(P.readAllStandardError());
+        QVERIFY2(Err.contains("kivSubversion: Die Datei") && Err.contains("kann nicht gespeichert"),
+                 qPrintable(Err));
     }
 
     // A write that fails at exit is shown, and the window still closes.

@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 
 using namespace kivtest;
 
@@ -250,6 +251,61 @@ private slots:
             for (const QString& L : RunIn(Wc, {"status"}))
                 QVERIFY2(!(L.size() > 2 && L.at(2) == u'L'), qPrintable(L));
         }
+    }
+
+    // Folders a client cannot run in say what is wrong with them: no access, a path longer than
+    // the system takes, nothing there.
+    void folderProblemsAreNamed() {
+        const QString Base = FTmp.path() + "/probleme";
+        QDir().mkpath(Base + "/zu");
+        QVERIFY(QFile::setPermissions(Base + "/zu", QFileDevice::Permissions()));
+        QString Long = Base + "/lang";
+        QDir().mkpath(Long);
+        {
+            const QString Back = QDir::currentPath();
+            QVERIFY(QDir::setCurrent(Long));
+            while (QFile::encodeName(Long).size() < 5000) {
+                const QString Step(200, u'd');
+                QVERIFY(QDir().mkdir(Step) && QDir::setCurrent(Step));
+                Long += u'/' + Step;
+            }
+            QVERIFY(QDir::setCurrent(Back));
+        }
+        const QString Reg = Base + "/reg.xml";
+        WriteFile(Reg, (Head + "<SubVersion>" + Project("a", Base + "/zu") + Project("b", Long) +
+                        Project("c", Base + "/weg") + "</SubVersion>")
+                           .toUtf8());
+        // Root may enter any folder: the test then runs kivsvn as nobody, as a user would be.
+        QStringList Args{"status", "--registry", Reg};
+        QString Program = QStringLiteral(KIV_KIVSVN_PATH);
+        if (geteuid() == 0) {
+            if (QStandardPaths::findExecutable("setpriv").isEmpty())
+                QSKIP("setpriv is not installed: cannot run as another user");
+            for (QString D = Base; D.size() > 1; D = QFileInfo(D).path())
+                QFile::setPermissions(D, QFile::permissions(D) | QFile::ExeOther | QFile::ReadOther);
+            for (QString D = QFileInfo(Program).path(); D.size() > 1; D = QFileInfo(D).path())
+                QFile::setPermissions(D, QFile::permissions(D) | QFile::ExeOther | QFile::ReadOther);
+            QFile::setPermissions(Reg, QFile::permissions(Reg) | QFile::ReadOther);
+            Args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", Program} + Args;
+            Program = "setpriv";
+        }
+        QProcess P;
+        P.start(Program, Args);
+        QVERIFY(P.waitForFinished(30000));
+        const QStringList Out = QString::fromUtf8(P.readAllStandardOutput()).split(u'\n');
+        QCOMPARE(P.exitCode(), 1);
+        QVERIFY2(Out.contains("Kein Zugriff auf das Verzeichnis (fehlende Leserechte)"),
+                 qPrintable(Out.join(u'|') + QString::fromUtf8(P.readAllStandardError())));
+        QVERIFY(Out.contains(QStringLiteral("Verzeichnis nicht gefunden")));
+        bool TooLong = false;
+        for (const QString& L : Out)
+            TooLong = TooLong || L.startsWith(QStringLiteral("Der Pfad ist zu lang für das System ("));
+        QVERIFY2(TooLong, qPrintable(Out.join(u'|')));
+        QVERIFY(!Out.join(u'|').contains(QStringLiteral("svn konnte nicht gestartet werden")));
+        QFile::setPermissions(Base + "/zu", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcess Rm;
+        Rm.start("rm", {"-rf", Base + "/lang"});
+        QVERIFY(Rm.waitForFinished());
     }
 
     // The search walk alone prints the copies the registry does not list.

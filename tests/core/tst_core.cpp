@@ -3,12 +3,15 @@
 #include "kiv_process.h"
 #include "kiv_terminal.h"
 #include "kiv_tools.h"
+#include "kiv_test_tmpfs.h"
+#include "svn_search.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -40,6 +43,7 @@ private slots:
     void runAndWaitUsesTerminal();
     void includeExcludeDelimiter();
     void specialAndUserDataFolders();
+    void searchStartsOnTheDocumentsFileSystem();
     void roamingMarker();
     void fileVersionRecord();
     void identity();
@@ -282,6 +286,33 @@ void TestCore::runAndWaitUsesTerminal() {
     QCOMPARE(NoTerminal, -1);
     qunsetenv("TERMINAL");
     qunsetenv("KIV_TERMINAL_LOG");
+}
+
+// The search walks the file system that holds the documents; where there is no documents
+// folder, the home folder's, even when /home is a file system of its own.
+void TestCore::searchStartsOnTheDocumentsFileSystem() {
+    const QByteArray OldHome = qgetenv("HOME"), OldConfig = qgetenv("XDG_CONFIG_HOME");
+    const auto Restore = qScopeGuard([&] {
+        qputenv("HOME", OldHome);
+        if (OldConfig.isEmpty())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", OldConfig);
+    });
+    TTinyDisk Home(64);
+    QTemporaryDir Plain;
+    const QString HomeDir = Home.Mounted() ? Home.Path(QString()).chopped(1) : Plain.path();
+    qputenv("HOME", QFile::encodeName(HomeDir));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(HomeDir + "/.config"));
+    QString Documents;
+    GetDocumentsFolder(Documents);
+    QVERIFY(!QFileInfo(Documents).exists());
+    QCOMPARE(SearchStartFolder(), QStorageInfo(HomeDir).rootPath());
+    if (Home.Mounted())
+        QCOMPARE(SearchStartFolder(), HomeDir); // the mount, not "/"
+    // With a documents folder, its file system.
+    QVERIFY(QDir().mkpath(Documents));
+    QCOMPARE(SearchStartFolder(), QStorageInfo(Documents).rootPath());
 }
 
 void TestCore::includeExcludeDelimiter() {
