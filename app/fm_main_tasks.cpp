@@ -2,6 +2,7 @@
 #include "fm_addgruppe.h"
 #include "fm_main.h"
 #include "kiv_folders.h"
+#include "kiv_noderoles.h"
 #include "kiv_prompts.h"
 #include "kiv_registry.h"
 #include "kiv_tools.h"
@@ -25,8 +26,6 @@ namespace {
 
 // Keeps each tree node's key across a run, so results find their node again even when the
 // tree changed meanwhile.
-constexpr int NodeIdRole = Qt::UserRole + 41;
-constexpr int NodeStateRole = Qt::UserRole + 42;
 
 quint64 NodeId(TXMLTreeNode* Node) {
     static quint64 Next = 0;
