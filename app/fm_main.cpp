@@ -208,6 +208,9 @@ void TfmMain::CreateComponents() {
     lvDir->setHeaderHidden(true);
     lvDir->setRootIsDecorated(false);
     lvDir->setIndentation(19);
+    // Every row has the same height: a change to one node (a run marks thousands) then costs
+    // the view no walk over the rows above it.
+    lvDir->setUniformRowHeights(true);
     lvDir->setIconSize(QSize(16, 16));
     lvDir->setDragEnabled(true);
     lvDir->setAcceptDrops(true);

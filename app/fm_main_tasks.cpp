@@ -24,19 +24,6 @@
 
 namespace {
 
-// Keeps each tree node's key across a run, so results find their node again even when the
-// tree changed meanwhile.
-
-quint64 NodeId(TXMLTreeNode* Node) {
-    static quint64 Next = 0;
-    QVariant V = Node->data(0, NodeIdRole);
-    if (!V.isValid()) {
-        V = ++Next;
-        Node->setData(0, NodeIdRole, V);
-    }
-    return V.toULongLong();
-}
-
 QString TreePathOf(TXMLTreeNode* Node) {
     QStringList Names;
     for (TXMLTreeNode* N = Node; N && N->ParentNode(); N = N->ParentNode())
@@ -122,17 +109,26 @@ public:
     void Append(const QString& Line, bool StatusLine = false, bool Note = false) {
         AppendLine(Main->mmExec, Line, StatusLine, Note);
     }
-    // The nodes a run's results go to, by their keys; a deleted node leaves first.
+    // The nodes a run's results go to, by their keys; a deleted node leaves at once. The keys
+    // live here, not in the nodes, so taking a snapshot changes nothing the view must redraw.
     QHash<quint64, TXMLTreeNode*> NodesById;
+    QHash<const TXMLTreeNode*, quint64> IdOf;
+    quint64 NextId = 0;
     quint64 KeyOf(TXMLTreeNode* Node) {
-        const quint64 Id = NodeId(Node);
+        const auto It = IdOf.constFind(Node);
+        if (It != IdOf.constEnd())
+            return *It;
+        const quint64 Id = ++NextId;
+        IdOf.insert(Node, Id);
         NodesById.insert(Id, Node);
         return Id;
     }
     void Forget(TXMLTreeNode* Node) {
-        const QVariant V = Node->data(0, NodeIdRole);
-        if (V.isValid())
-            NodesById.remove(V.toULongLong());
+        const auto It = IdOf.find(Node);
+        if (It == IdOf.end())
+            return;
+        NodesById.remove(*It);
+        IdOf.erase(It);
     }
     void MarkNode(quint64 Id, TSvnState State);
     void OfferNext();
@@ -264,14 +260,13 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
     // folder is resolved here, once, against the current directory of this moment.
     const QString Base = QDir::currentPath();
     std::vector<TSvnProject> Projects;
-    QList<TXMLTreeNode*> Pending{Selected};
-    while (!Pending.isEmpty()) {
-        TXMLTreeNode* N = Pending.takeFirst();
+    std::vector<TXMLTreeNode*> Pending{Selected}; // depth first: the next node last
+    while (!Pending.empty()) {
+        TXMLTreeNode* N = Pending.back();
+        Pending.pop_back();
         if (GetElementKind(N) != ekProject) {
-            QList<TXMLTreeNode*> Children;
-            for (int i = 0; i < N->childCount(); ++i)
-                Children.append(N->ChildNode(i));
-            Pending = Children + Pending;
+            for (int i = N->childCount() - 1; i >= 0; --i)
+                Pending.push_back(N->ChildNode(i));
             continue;
         }
         const QString Dir = N->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis"));

@@ -3,8 +3,6 @@
 
 #include <Qt>
 
-// The node's key for the runs (quint64), given when a run first takes the node.
-inline constexpr int NodeIdRole = Qt::UserRole + 41;
 // The state of the node's last run (int of TSvnState); absent before any run.
 inline constexpr int NodeStateRole = Qt::UserRole + 42;
 // The task of that run (int of TSvnTask) and when it ended (QDateTime).

@@ -46,8 +46,11 @@ bool PathsOverlap(const QString& A, const QString& B) {
         return false;
     if (A == B)
         return true;
+    // Without building strings: batching compares every folder with its batch's.
     auto Inside = [](const QString& Outer, const QString& Inner) {
-        return Inner.startsWith(Outer.endsWith(u'/') ? Outer : Outer + u'/');
+        if (!Inner.startsWith(Outer))
+            return false;
+        return Outer.endsWith(u'/') || (Inner.size() > Outer.size() && Inner.at(Outer.size()) == u'/');
     };
     return Inside(A, B) || Inside(B, A);
 }

@@ -6,6 +6,8 @@
 #include "kiv_terminal.h"
 
 #include <QCollator>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QLocale>
 
 #include <QFile>
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <sys/stat.h>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -200,8 +203,9 @@ void TSvnRun::Start() {
     const int Workers =
         FProjects.empty() ? 0 : std::min<int>(FOptions.Jobs, int(FBatches.size()));
     FWorkers.Start(Workers, [this] { Work(); }, this, [this] {
-        FRunning = false;
-        emit Finished(FStop.load());
+        FWorkersDone = true;
+        TakeArrivals(); // whatever the last worker queued before it ended
+        this->Flush();
     });
 }
 
@@ -439,14 +443,51 @@ void TSvnRun::CleanUp(int Index, TSvnOutcome& O) const {
 }
 
 void TSvnRun::Deliver(int Index, TSvnOutcome Outcome) {
-    PostTo(this, [this, Index, Outcome] { Arrived(Index, Outcome); });
+    // Results wait in one queue, and one call at a time takes them to the owner's thread:
+    // thousands of quick results (missing folders) cost the event loop one event, not
+    // thousands.
+    bool Post = false;
+    {
+        const std::lock_guard<std::mutex> Lock(FArrivalsMutex);
+        FArrivals.emplace_back(Index, std::move(Outcome));
+        Post = !FArrivalPosted;
+        FArrivalPosted = true;
+    }
+    if (Post)
+        PostTo(this, [this] { TakeArrivals(); });
 }
 
-void TSvnRun::Arrived(int Index, const TSvnOutcome& Outcome) {
-    FDone[size_t(Index)] = std::make_unique<TSvnOutcome>(Outcome);
+void TSvnRun::TakeArrivals() {
+    std::vector<std::pair<int, TSvnOutcome>> Taken;
+    {
+        const std::lock_guard<std::mutex> Lock(FArrivalsMutex);
+        Taken.swap(FArrivals);
+        FArrivalPosted = false;
+    }
+    for (auto& [Index, Outcome] : Taken)
+        FDone[size_t(Index)] = std::make_unique<TSvnOutcome>(std::move(Outcome));
+    if (!FFlushPosted)
+        Flush();
+}
+
+void TSvnRun::Flush() {
+    FFlushPosted = false;
+    // Thousands of results can be ready at once (missing folders need no client): the owner
+    // gets them a slice of the event loop at a time, so the window never stalls over them.
+    QElapsedTimer Slice;
+    Slice.start();
     while (FNextDeliver < int(FDone.size()) && FDone[size_t(FNextDeliver)]) {
+        if (Slice.elapsed() >= 10) {
+            FFlushPosted = true;
+            QTimer::singleShot(0, this, [this] { Flush(); });
+            return;
+        }
         const int I = FNextDeliver++;
         const std::unique_ptr<TSvnOutcome> O = std::move(FDone[size_t(I)]);
         emit ProjectDone(I, *O);
+    }
+    if (FWorkersDone && FRunning && FNextDeliver == int(FDone.size())) {
+        FRunning = false;
+        emit Finished(FStop.load());
     }
 }

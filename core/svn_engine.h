@@ -14,6 +14,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class TkivXmlElement;
@@ -93,7 +94,8 @@ private:
     void CleanUp(int Index, TSvnOutcome& O) const; // after an update was ended
     QStringList TaskArguments() const;
     void Deliver(int Index, TSvnOutcome Outcome); // any thread
-    void Arrived(int Index, const TSvnOutcome& Outcome);
+    void TakeArrivals(); // owner's thread: the queued results into FDone
+    void Flush(); // hands ready results to the owner, in order, a slice of time at a time
 
     std::vector<TSvnProject> FProjects;
     TSvnTask FTask;
@@ -104,8 +106,13 @@ private:
     std::atomic<bool> FStop{false}; // no further clients
     std::atomic<bool> FKill{false}; // running clients end
     std::vector<std::unique_ptr<TSvnOutcome>> FDone;
+    std::mutex FArrivalsMutex;
+    std::vector<std::pair<int, TSvnOutcome>> FArrivals; // from the workers, not yet taken
+    bool FArrivalPosted = false;                        // guarded by FArrivalsMutex
     int FNextDeliver = 0;
     bool FRunning = false;
+    bool FWorkersDone = false;
+    bool FFlushPosted = false;
     TkivWorkers FWorkers; // last: the threads end before the rest goes
 };
 

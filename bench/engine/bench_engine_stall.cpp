@@ -48,13 +48,16 @@ int main(int argc, char** argv) {
         W.cbKurz->click();
 
     QElapsedTimer Clock;
-    qint64 Last = 0, MaxGap = 0;
+    qint64 Last = 0, MaxGap = 0, MaxAt = 0;
     int Ticks = 0;
     QTimer Tick;
     Tick.setInterval(5);
     QObject::connect(&Tick, &QTimer::timeout, [&] {
         const qint64 Now = Clock.nsecsElapsed();
-        MaxGap = std::max(MaxGap, Now - Last);
+        if (Now - Last > MaxGap) {
+            MaxGap = Now - Last;
+            MaxAt = Last;
+        }
         Last = Now;
         ++Ticks;
     });
@@ -78,9 +81,10 @@ int main(int argc, char** argv) {
     Poll.start();
     App.exec();
     const QStringList Lines = W.mmExec->toPlainText().split(u'\n');
-    std::printf("run %.3f s, %d memo lines, last \"%s\", %d ticks, largest gap %.1f ms\n",
+    std::printf("run %.3f s, %d memo lines, last \"%s\", %d ticks, largest gap %.1f ms (from "
+                "%.3f s)\n",
                 Clock.nsecsElapsed() / 1e9, int(Lines.size()), qPrintable(Lines.last()), Ticks,
-                MaxGap / 1e6);
+                MaxGap / 1e6, MaxAt / 1e9);
     SetPrompter(nullptr);
     return 0;
 }
