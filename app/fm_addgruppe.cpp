@@ -120,13 +120,47 @@ void TfmNeueGruppe::CheckEntryField(QWidget* Field) {
     }
 }
 
-void ShowNewEntryDialog(TXMLTreeNode* Parent, const QString& Directory) {
-    QWidget* Owner = Parent && Parent->treeWidget() ? Parent->treeWidget()->window() : nullptr;
-    TfmNeueGruppe Dialog(Owner);
+void TfmNeueGruppe::AddEndSearchButton() {
+    if (btnSucheBeenden)
+        return;
+    btnSucheBeenden = new QPushButton(QStringLiteral("Suche beenden"), this);
+    btnSucheBeenden->setObjectName(QStringLiteral("btnSucheBeenden"));
+    btnSucheBeenden->setToolTip(QStringLiteral("Keine weiteren Arbeitskopien anbieten: die "
+                                               "ganze Suche endet hier"));
+    btnSucheBeenden->setAutoDefault(false);
+    btnSucheBeenden->setFixedSize(100, 25);
+    auto* Grid = static_cast<QGridLayout*>(layout());
+    Grid->addWidget(btnSucheBeenden, 4, 1, Qt::AlignRight);
+    setFixedSize(519, 104 + 31);
+    connect(btnSucheBeenden, &QPushButton::clicked, this, [this] {
+        FEndSearch = true;
+        reject();
+    });
+}
+
+namespace {
+int RunEntryDialog(TfmNeueGruppe& Dialog, TXMLTreeNode* Parent, const QString& Directory) {
+    QWidget* Owner = Dialog.parentWidget();
     Dialog.ParentNode = Parent;
     Dialog.edDir->setText(Directory);
     if (Owner)
-        Dialog.move(Owner->geometry().center() - QPoint(519 / 2, 104 / 2));
+        Dialog.move(Owner->geometry().center() - QPoint(Dialog.width() / 2, Dialog.height() / 2));
     Dialog.edName->setFocus();
-    Dialog.exec();
+    return Dialog.exec();
+}
+QWidget* OwnerOf(TXMLTreeNode* Parent) {
+    return Parent && Parent->treeWidget() ? Parent->treeWidget()->window() : nullptr;
+}
+} // namespace
+
+void ShowNewEntryDialog(TXMLTreeNode* Parent, const QString& Directory) {
+    TfmNeueGruppe Dialog(OwnerOf(Parent));
+    RunEntryDialog(Dialog, Parent, Directory);
+}
+
+bool ShowSearchEntryDialog(TXMLTreeNode* Parent, const QString& Directory) {
+    TfmNeueGruppe Dialog(OwnerOf(Parent));
+    Dialog.AddEndSearchButton();
+    RunEntryDialog(Dialog, Parent, Directory);
+    return Dialog.EndSearchChosen();
 }

@@ -24,6 +24,12 @@ public:
     QPushButton* btn1 = nullptr; // OK
     QPushButton* btn2 = nullptr; // Cancel
 
+    // Only in the dialogs the search opens: ends the whole search (the dialog closes as with
+    // Cancel).
+    QPushButton* btnSucheBeenden = nullptr;
+    void AddEndSearchButton();
+    bool EndSearchChosen() const { return FEndSearch; }
+
     // The container node under which the project is added; set before the dialog shows.
     TXMLTreeNode* ParentNode = nullptr;
 
@@ -37,7 +43,11 @@ protected:
 
 private:
     int FClosingResult = QDialog::Rejected;
+    bool FEndSearch = false;
 };
 
 // Opens the dialog for Parent with Directory filled in; the dialog adds the project itself.
 void ShowNewEntryDialog(TXMLTreeNode* Parent, const QString& Directory);
+// The same for a copy the search found, with the button that ends the search; true when the
+// user chose it.
+bool ShowSearchEntryDialog(TXMLTreeNode* Parent, const QString& Directory);

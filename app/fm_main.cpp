@@ -3,12 +3,14 @@
 #include "fm_addgruppe.h"
 #include "kiv_appcore.h"
 #include "kiv_busy.h"
+#include "kiv_statusbar.h"
 
 #include "kiv_ContextMenu.h"
 #include "kiv_FileText.h"
 #include "kiv_errors.h"
 #include "kiv_folders.h"
 #include "kiv_registry.h"
+#include "kiv_terminal.h"
 #include "kiv_prompts.h"
 #include "kiv_single.h"
 #include "kiv_tools.h"
@@ -304,6 +306,12 @@ void TfmMain::CreateComponents() {
     cbKurz = new QCheckBox(QStringLiteral("kurze Anzeige"), Panel1);
     PanelLayout->addWidget(cbKurz);
     ToolBar2->addWidget(Panel1);
+    // Beside the short display, and kept on the root like it.
+    cbServer = new QCheckBox(QStringLiteral("mit Server vergleichen"), ToolBar2);
+    cbServer->setObjectName(QStringLiteral("cbServer"));
+    cbServer->setToolTip(QStringLiteral("Testen auf Änderungen fragt auch den Server und zeigt "
+                                        "veraltete Arbeitskopien (svn status -u)"));
+    ToolBar2->addWidget(cbServer);
     TasksLayout->addWidget(ToolBar2);
     mmExec = new QPlainTextEdit(tab1);
     mmExec->setReadOnly(true);
@@ -333,6 +341,8 @@ void TfmMain::CreateComponents() {
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
     Splitter1->setSizes({185, 751 - 185 - 3});
+    StatusBar1 = new TkivStatusBar(this);
+    Main->addWidget(StatusBar1);
 
     SingleInstance1 = new TSingleInstance(this);
     SingleInstance1->Loaded();
@@ -356,6 +366,7 @@ void TfmMain::CreateComponents() {
     connect(inDOSBoxausfhren1, &QAction::triggered, this,
             [this] { Guarded([this] { inDOSBoxausfhren1Click(); }); });
     connect(cbKurz, &QCheckBox::clicked, this, [this] { Guarded([this] { cbKurzClick(); }); });
+    connect(cbServer, &QCheckBox::clicked, this, [this] { Guarded([this] { cbServerClick(); }); });
     connect(edVerzeichnis, &QLineEdit::textChanged, this,
             [this] { Guarded([this] { edVerzeichnisChange(); }); });
 
@@ -395,6 +406,27 @@ void TfmMain::CreateComponents() {
     auto* QuitKey = new QShortcut(QKeySequence::Quit, this);
     connect(QuitKey, &QShortcut::activated, this,
             [this] { Guarded([this] { ToolButton1Click(); }); });
+    // The tasks from anywhere in the window; a key does nothing while its button is off.
+    auto Key = [this](const QKeySequence& Sequence, QToolButton* Button, void (TfmMain::*Handler)()) {
+        auto* K = new QShortcut(Sequence, this);
+        connect(K, &QShortcut::activated, this, [this, Button, Handler] {
+            if (Button->isEnabled())
+                Guarded([&] { (this->*Handler)(); });
+        });
+    };
+    Key(QKeySequence(Qt::Key_F5), ToolButton8, &TfmMain::ToolButton8Click);
+    Key(QKeySequence(Qt::CTRL | Qt::Key_U), ToolButton7, &TfmMain::ToolButton7Click);
+    Key(QKeySequence(Qt::CTRL | Qt::Key_G), ToolButton11, &TfmMain::ToolButton11Click);
+    // Each key named in its button's tip.
+    auto Tip = [](QToolButton* B, const QString& Keys) {
+        B->setToolTip(B->toolTip() + QStringLiteral(" (") + Keys + u')');
+    };
+    Tip(ToolButton1, QStringLiteral("Strg+Q"));
+    Tip(ToolButton11, QStringLiteral("Strg+G"));
+    Tip(ToolButton4, QStringLiteral("Einfg"));
+    Tip(ToolButton13, QStringLiteral("Entf"));
+    Tip(ToolButton8, QStringLiteral("F5"));
+    Tip(ToolButton7, QStringLiteral("Strg+U"));
     connect(lvShell, &QTreeView::activated, this, [this](const QModelIndex& Index) {
         if (lvShellModel)
             QDesktopServices::openUrl(QUrl::fromLocalFile(lvShellModel->filePath(Index)));
@@ -459,6 +491,8 @@ void TfmMain::KivFormAfterCreate() {
         cbKurz->setChecked(Kurz);
         cbKurzClick();
     }
+    cbServer->setChecked(
+        lvDir->XMLItems()->RootElement()->GetBoolAttribute(QStringLiteral("MitServer")));
 }
 
 void TfmMain::KivFormDestroy() {
@@ -512,6 +546,13 @@ void TfmMain::done(int Result) {
     if (!FFinished)
         Guarded([this] { FinishRun(); });
     TKivForm::done(Result);
+}
+
+void TfmMain::changeEvent(QEvent* Event) {
+    TKivForm::changeEvent(Event);
+    // The tree's colours are chosen against the palette: a new one (dark mode) chooses anew.
+    if (Event->type() == QEvent::PaletteChange && FTasks)
+        RepaintNodeMarks();
 }
 
 void TfmMain::keyPressEvent(QKeyEvent* Event) {
@@ -667,9 +708,52 @@ void TfmMain::lvDirGetImageIndex(TkivXMLTreeView* Sender, TXMLTreeNode* Node, in
 }
 
 void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
-    Handled = !edVerzeichnis->text().isEmpty();
-    if (Handled)
-        ShowExplorerContextMenu(lvDir->viewport(), ProjectFolder(edVerzeichnis->text()), MousePos);
+    TXMLTreeNode* Node = lvDir->Selected();
+    Handled = Node != nullptr;
+    if (!Handled)
+        return;
+    const bool Busy = !ToolButton8->isEnabled();
+    auto Add = [&](QMenu& Menu, const QString& Text, QToolButton* Like, auto Handler) {
+        QAction* A = Menu.addAction(Text);
+        A->setEnabled(!Like || Like->isEnabled());
+        connect(A, &QAction::triggered, this, [this, Handler] { Guarded([&] { (this->*Handler)(); }); });
+        return A;
+    };
+    if (edVerzeichnis->text().isEmpty()) {
+        // A group or the root: the tree's commands.
+        QMenu Menu(lvDir);
+        Add(Menu, QStringLiteral("Neue Gruppe hinzufügen"), ToolButton11, &TfmMain::ToolButton11Click);
+        Add(Menu, QStringLiteral("Neues Projekt hinzufügen"), ToolButton4, &TfmMain::ToolButton4Click);
+        Add(Menu, QStringLiteral("Eintrag löschen"), nullptr, &TfmMain::ToolButton13Click)
+            ->setEnabled(Node != lvDir->XMLItems()->TopNode(0));
+        Menu.addSeparator();
+        Add(Menu, ToolButton8->text(), ToolButton8, &TfmMain::ToolButton8Click)->setEnabled(!Busy);
+        Add(Menu, ToolButton7->text(), ToolButton7, &TfmMain::ToolButton7Click)->setEnabled(!Busy);
+        Menu.exec(lvDir->viewport()->mapToGlobal(MousePos));
+        return;
+    }
+    // A project: the folder's menu, and the client's commands in a terminal that waits for
+    // Enter, so their output can be read.
+    const QString Folder = ProjectFolder(edVerzeichnis->text());
+    QList<QAction*> Extra;
+    auto InTerminal = [this, Folder](const QString& Text, const QStringList& Command) {
+        auto* A = new QAction(Text, this);
+        connect(A, &QAction::triggered, this, [Folder, Command] {
+            if (!StartInTerminal(Command, Folder, true))
+                ShowError(NoTerminalText());
+        });
+        return A;
+    };
+    Extra << InTerminal(QStringLiteral("Log anzeigen"), {QStringLiteral("svn"), QStringLiteral("log")})
+          << InTerminal(QStringLiteral("Unterschiede anzeigen"), {QStringLiteral("svn"), QStringLiteral("diff")})
+          << InTerminal(QStringLiteral("Aufräumen"), {QStringLiteral("svn"), QStringLiteral("cleanup")});
+    ShowExplorerContextMenu(lvDir->viewport(), Folder, MousePos, Extra);
+    qDeleteAll(Extra);
+}
+
+void TfmMain::cbServerClick() {
+    if (TkivXmlElement* Root = lvDir->XMLItems()->RootElement())
+        Root->SetBoolAttribute(QStringLiteral("MitServer"), cbServer->isChecked());
 }
 
 void TfmMain::cbKurzClick() {

@@ -25,6 +25,7 @@ class QToolButton;
 class QTreeView;
 class QWidget;
 class TSingleInstance;
+class TkivStatusBar;
 class TBusyIndicator;
 class TTaskState;
 
@@ -62,6 +63,7 @@ public:
     QToolButton* ToolButton7 = nullptr;
     QWidget* Panel1 = nullptr;
     QCheckBox* cbKurz = nullptr;
+    QCheckBox* cbServer = nullptr; // "mit Server vergleichen": status asks the server too
     QPlainTextEdit* mmExec = nullptr;
     TBusyIndicator* avi = nullptr;
     QWidget* tab2 = nullptr;
@@ -72,6 +74,7 @@ public:
     QMenu* PopupMenu1 = nullptr;
     QAction* Ausfhren1 = nullptr;
     QAction* inDOSBoxausfhren1 = nullptr;
+    TkivStatusBar* StatusBar1 = nullptr;
 
     // Start and stop.
     void KivFormCreate();
@@ -101,6 +104,7 @@ public:
 
     // Output page and directory field.
     void cbKurzClick();
+    void cbServerClick();
     void edVerzeichnisChange();
     void btnOpenVerzeichnisClick();
     // Busy indicator; calls nest, so overlapping long jobs (a task run, the search, an
@@ -118,6 +122,7 @@ public:
     void InitTasks();          // called at the end of the constructor
     void StopBackgroundWork(); // called before the registry is written at close: ends running jobs
     TTaskState* FTasks = nullptr; // owned as a QObject child; created by InitTasks
+    void RepaintNodeMarks();      // the tree's state colours, chosen anew for the palette
 
     // HTML export (fm_main_export.cpp).
     void ToolButton15Click();
@@ -135,6 +140,7 @@ public:
 
 protected:
     void done(int Result) override;
+    void changeEvent(QEvent* Event) override;
     void keyPressEvent(QKeyEvent* Event) override;
 
 private:

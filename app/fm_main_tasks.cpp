@@ -3,13 +3,19 @@
 #include "fm_main.h"
 #include "kiv_folders.h"
 #include "kiv_noderoles.h"
+#include "kiv_nodestate.h"
+#include "kiv_statusbar.h"
+#include "kiv_terminal.h"
 #include "kiv_prompts.h"
 #include "kiv_registry.h"
 #include "kiv_tools.h"
 #include "svn_engine.h"
 #include "svn_search.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QLocale>
+#include <QTimer>
 #include <QAction>
 #include <QCheckBox>
 #include <QHash>
@@ -96,14 +102,15 @@ public:
     bool Offering = false;
     bool Stopped = false; // the window is closing: no more dialogs
     bool SearchDone = false;
-    QToolButton* Cancel = nullptr;
-    QAction* CancelAction = nullptr; // the button's place in the tool bar
     QShortcut* Escape = nullptr;
+    TRunTally Tally;           // of the run going on
+    int Found = 0;             // copies the search has found
+    QTimer* SearchTicker = nullptr;
 
     void SetRunning(bool Running) {
         Main->ToolButton8->setEnabled(!Running);
         Main->ToolButton7->setEnabled(!Running);
-        CancelAction->setVisible(Running || Search);
+        Main->StatusBar1->SetCancelVisible(Running || Search);
         Escape->setEnabled(Running || Search);
     }
     void Append(const QString& Line, bool StatusLine = false, bool Note = false) {
@@ -130,48 +137,43 @@ public:
         NodesById.remove(*It);
         IdOf.erase(It);
     }
-    void MarkNode(quint64 Id, TSvnState State);
+    void MarkNode(quint64 Id, TSvnTask Task, const TSvnOutcome& Outcome);
+    void RepaintMarks(); // after the palette changed
     void OfferNext();
+    void EndSearch();
 };
 
-void TTaskState::MarkNode(quint64 Id, TSvnState State) {
+void TTaskState::MarkNode(quint64 Id, TSvnTask Task, const TSvnOutcome& Outcome) {
     TXMLTreeNode* I = NodesById.value(Id);
-    if (!I)
-        return; // deleted meanwhile
-    QString Tip;
-    QBrush Brush;
+    if (!I || Outcome.State == TSvnState::Cancelled)
+        return; // deleted meanwhile, or not run
+    const QDateTime Now = QDateTime::currentDateTime();
+    const TNodeLook Look = LookOf(Outcome.State, Main->lvDir->palette());
     QFont Font = Main->lvDir->font();
-    switch (State) {
-    case TSvnState::Clean:
-    case TSvnState::Current:
-    case TSvnState::Info:
-        Tip = QStringLiteral("Letzter Lauf: keine Änderungen");
-        Brush = QColor(0x1a, 0x7f, 0x37);
-        break;
-    case TSvnState::Changes:
-    case TSvnState::OutOfDate:
-    case TSvnState::Updated:
-        Tip = QStringLiteral("Letzter Lauf: Änderungen");
-        Brush = QColor(0x1f, 0x4e, 0xb4);
-        Font.setBold(true);
-        break;
-    case TSvnState::Missing:
-        Tip = QStringLiteral("Verzeichnis nicht gefunden");
-        Brush = QColor(0x80, 0x80, 0x80);
-        Font.setItalic(true);
-        break;
-    case TSvnState::Cancelled:
-        return;
-    default:
-        Tip = QStringLiteral("Letzter Lauf: Fehler");
-        Brush = QColor(0xc0, 0x00, 0x00);
-        Font.setBold(true);
-        break;
-    }
-    I->setData(0, NodeStateRole, int(State));
-    I->setForeground(0, Brush);
+    Font.setBold(Look.Bold);
+    Font.setItalic(Look.Italic);
+    I->setData(0, NodeTaskRole, int(Task));
+    I->setData(0, NodeTimeRole, Now);
+    I->setForeground(0, Look.Foreground);
     I->setFont(0, Font);
-    I->setToolTip(0, Tip);
+    I->setToolTip(0, NodeToolTip(Task, Outcome.State, Outcome.Verdict, Now));
+    I->setData(0, NodeStateRole, int(Outcome.State)); // last: a filter may listen for it
+}
+
+void TTaskState::RepaintMarks() {
+    for (TXMLTreeNode* I : std::as_const(NodesById)) {
+        const QVariant State = I->data(0, NodeStateRole);
+        if (!State.isValid())
+            continue;
+        const TNodeLook Look = LookOf(TSvnState(State.toInt()), Main->lvDir->palette());
+        I->setForeground(0, Look.Foreground);
+    }
+}
+
+void TTaskState::EndSearch() {
+    if (Search)
+        Search->Cancel();
+    Offers.clear();
 }
 
 void TTaskState::OfferNext() {
@@ -184,18 +186,30 @@ void TTaskState::OfferNext() {
         if (!Root)
             break;
         // The registry may have changed since the walk started.
-        if (!IsRegistered(Root->XMLElement(), Folder, QDir::currentPath()))
-            Guarded([&] { ShowNewEntryDialog(Root, Folder); });
+        if (!IsRegistered(Root->XMLElement(), Folder, QDir::currentPath())) {
+            bool EndIt = false;
+            Guarded([&] { EndIt = ShowSearchEntryDialog(Root, Folder); });
+            if (EndIt)
+                EndSearch();
+        }
     }
     Offering = false;
     if (SearchDone && Offers.isEmpty()) {
         const bool Cancelled = Search && Search->Cancelled();
+        const int Folders = Search ? Search->FoldersSearched() : 0;
         if (Search)
             Search->deleteLater();
         Search = nullptr;
         SearchDone = false;
+        if (SearchTicker)
+            SearchTicker->stop();
         SetRunning(bool(Run));
         Main->StopBusy();
+        const QLocale German(QLocale::German);
+        Main->StatusBar1->ShowMessage(
+            QStringLiteral("Suche %1: %2 Ordner durchsucht, %3 Arbeitskopien gefunden")
+                .arg(Cancelled ? QStringLiteral("beendet") : QStringLiteral("fertig"),
+                     German.toString(Folders), German.toString(Found)));
         if (!Cancelled)
             ShowInfo(QStringLiteral("Keine weiteren Projekte gefunden"));
     }
@@ -203,14 +217,6 @@ void TTaskState::OfferNext() {
 
 void TfmMain::InitTasks() {
     FTasks = new TTaskState(this);
-    FTasks->Cancel = new QToolButton(ToolBar2);
-    FTasks->Cancel->setObjectName(QStringLiteral("btnAbbrechen"));
-    FTasks->Cancel->setText(QStringLiteral("Abbrechen"));
-    FTasks->Cancel->setToolTip(QStringLiteral("Laufende Aufgabe abbrechen (Esc)"));
-    FTasks->Cancel->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    FTasks->Cancel->setMinimumSize(90, 27);
-    FTasks->CancelAction = ToolBar2->addWidget(FTasks->Cancel);
-    FTasks->CancelAction->setVisible(false);
     FTasks->Escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     FTasks->Escape->setEnabled(false);
     auto CancelAll = [this] {
@@ -223,7 +229,7 @@ void TfmMain::InitTasks() {
         if (FTasks->Search)
             FTasks->Search->Cancel();
     };
-    connect(FTasks->Cancel, &QToolButton::clicked, this, CancelAll);
+    connect(StatusBar1, &TkivStatusBar::CancelClicked, this, CancelAll);
     connect(FTasks->Escape, &QShortcut::activated, this, CancelAll);
     // A deleted node leaves the keys at once, however it went.
     lvDir->OnDeletion = [this](TkivXMLTreeView*, TXMLTreeNode* Node) { FTasks->Forget(Node); };
@@ -238,6 +244,10 @@ void TfmMain::StopBackgroundWork() {
     delete FTasks->Search.data();
 }
 
+void TfmMain::RepaintNodeMarks() {
+    FTasks->RepaintMarks();
+}
+
 void TfmMain::ToolButton8Click() {
     RunSvnTask(QStringLiteral("status"), ToolButton8->text(), false);
 }
@@ -247,6 +257,11 @@ void TfmMain::ToolButton7Click() {
 }
 
 void TfmMain::inDOSBoxausfhren1Click() {
+    // Better said once than once per project.
+    if (FindTerminal().isEmpty()) {
+        ShowError(NoTerminalText());
+        return;
+    }
     RunSvnTask(QStringLiteral("update"), ToolButton7->text(), true);
 }
 
@@ -282,11 +297,15 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
     Options.Jobs = JobCount(Root);
     Options.TimeoutSeconds = TimeoutSeconds(Root);
     const TSvnTask Task = SubCommand == u"update" ? TSvnTask::Update : TSvnTask::Status;
+    Options.ShowUpdates = Task == TSvnTask::Status && !Console && cbServer->isChecked();
+    FTasks->Tally = TRunTally();
     auto* Run = new TSvnRun(std::move(Projects), Task, Options, FTasks);
     FTasks->Run = Run;
     FTasks->SubCommand = SubCommand;
     FTasks->SetRunning(true);
-    connect(Run, &TSvnRun::ProjectDone, this, [this, Run](int Index, const TSvnOutcome& O) {
+    const int Total = int(Run->Projects().size());
+    StatusBar1->ShowProgress(0, Total);
+    connect(Run, &TSvnRun::ProjectDone, this, [this, Run, Task, Total](int Index, const TSvnOutcome& O) {
         const TSvnProject& P = Run->Projects()[Index];
         // "kurze Anzeige" counts as it is when the block arrives.
         const QStringList Block = ProjectBlock(P, O, cbKurz->isChecked());
@@ -294,10 +313,19 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
         const int FirstNote = Block.size() - O.Notes.size();
         for (int i = 0; i < Block.size(); ++i)
             FTasks->Append(Block.at(i), Status && i > 0 && i < FirstNote, i >= FirstNote);
-        FTasks->MarkNode(P.Id, O.State);
+        FTasks->MarkNode(P.Id, Task, O);
+        if (O.State != TSvnState::Cancelled)
+            FTasks->Tally.Add(O.State, O.Verdict);
+        StatusBar1->ShowProgress(Index + 1, Total);
     });
-    connect(Run, &TSvnRun::Finished, this, [this, Run](bool Cancelled) {
+    connect(Run, &TSvnRun::Finished, this, [this, Run, Total](bool Cancelled) {
         FTasks->Append(Cancelled ? QStringLiteral("*** Abgebrochen") : QStringLiteral("*** Ende"));
+        const QLocale German(QLocale::German);
+        StatusBar1->ShowMessage(
+            Cancelled ? QStringLiteral("Abgebrochen nach %1 von %2 Projekten – %3")
+                            .arg(German.toString(FTasks->Tally.Projects), German.toString(Total),
+                                 TallyText(FTasks->Tally))
+                      : TallyText(FTasks->Tally));
         FTasks->Run = nullptr;
         Run->deleteLater();
         FTasks->SetRunning(false);
@@ -314,11 +342,23 @@ void TfmMain::btnAutoSuchenClick() {
     if (!Root)
         return;
     StartBusy();
+    FTasks->Found = 0;
     auto* Search = new TSvnSearch(SearchStartFolder(),
                                   RegisteredKeys(Root->XMLElement(), QDir::currentPath()), FTasks);
     FTasks->Search = Search;
     FTasks->SetRunning(bool(FTasks->Run));
+    if (!FTasks->SearchTicker) {
+        FTasks->SearchTicker = new QTimer(FTasks);
+        FTasks->SearchTicker->setInterval(200);
+        connect(FTasks->SearchTicker, &QTimer::timeout, this, [this] {
+            if (FTasks->Search)
+                StatusBar1->ShowSearch(FTasks->Search->FoldersSearched(), FTasks->Found);
+        });
+    }
+    FTasks->SearchTicker->start();
+    StatusBar1->ShowSearch(0, 0);
     connect(Search, &TSvnSearch::Found, this, [this](const QString& Folder) {
+        ++FTasks->Found;
         FTasks->Offers.enqueue(Folder);
         // Offered from the event loop, one dialog at a time, in walk order.
         QMetaObject::invokeMethod(this, [this] { FTasks->OfferNext(); }, Qt::QueuedConnection);

@@ -244,7 +244,8 @@ QStringList ExpandDesktopExec(const TFolderApplication& App, const QString& Path
     return Result;
 }
 
-bool ShowExplorerContextMenu(QWidget* Owner, const QString& Path, const QPoint& Pos) {
+bool ShowExplorerContextMenu(QWidget* Owner, const QString& Path, const QPoint& Pos,
+                             const QList<QAction*>& Extra) {
     const QString Target = ExcludeDirDelimiter(Path.trimmed());
     const QFileInfo Info(Target);
     if (Target.isEmpty() || !Info.exists())
@@ -255,6 +256,10 @@ bool ShowExplorerContextMenu(QWidget* Owner, const QString& Path, const QPoint& 
     QMenu Menu(Owner);
     QAction* Open = Menu.addAction(QStringLiteral("Öffnen"));
     Menu.setDefaultAction(Open);
+    if (!Extra.isEmpty()) {
+        Menu.addSeparator();
+        Menu.addActions(Extra);
+    }
     const QList<TFolderApplication> Apps = FolderApplications(MimeType);
     QHash<QAction*, TFolderApplication> AppOf;
     if (!Apps.isEmpty()) {
@@ -276,6 +281,8 @@ bool ShowExplorerContextMenu(QWidget* Owner, const QString& Path, const QPoint& 
     QAction* Chosen = Menu.exec(Global);
     if (!Chosen)
         return false;
+    if (Extra.contains(Chosen))
+        return true; // the menu has triggered it
     if (Chosen == Open)
         return QDesktopServices::openUrl(QUrl::fromLocalFile(Target));
     if (Chosen == Terminal)

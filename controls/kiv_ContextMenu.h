@@ -7,12 +7,15 @@
 #include <QString>
 #include <QStringList>
 
+class QAction;
 class QWidget;
 
 // Shows the menu for Path at Pos (Owner's coordinates) and carries out the chosen entry. True
 // only when an entry was chosen and started without error. A path that does not exist shows
 // no menu and gives false.
-bool ShowExplorerContextMenu(QWidget* Owner, const QString& Path, const QPoint& Pos);
+// Extra actions (the caller's) stand below the first entry; the menu triggers one when it is chosen.
+bool ShowExplorerContextMenu(QWidget* Owner, const QString& Path, const QPoint& Pos,
+                             const QList<QAction*>& Extra = {});
 
 // An application of the desktop (a .desktop file of the XDG application folders).
 struct TFolderApplication {

@@ -9,6 +9,7 @@
 #include "kiv_tools.h"
 #include "svn_engine.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -312,7 +313,7 @@ private slots:
         WriteRegistry(MainRegistry(" Jobs=\"1\""));
         auto W = Open();
         TXMLTreeNode* R = W->lvDir->XMLItems()->TopNode(0);
-        auto* Cancel = W->findChild<QToolButton*>("btnAbbrechen");
+        auto* Cancel = W->findChild<QAbstractButton*>("btnAbbrechen");
         QVERIFY(Cancel);
         for (int Way = 0; Way < 2; ++Way) {
             ResetDelta();

@@ -564,12 +564,17 @@ private slots:
             emit W->lvDir->customContextMenuRequested(QPoint(5, 5));
             return Seen;
         };
-        W->lvDir->SetSelected(R); // the root has no folder: no menu
-        QVERIFY(RightClick(false).isEmpty());
+        // The root (a group alike) has no folder: the tree's commands instead.
+        W->lvDir->SetSelected(R);
+        QCOMPARE(RightClick(false),
+                 QStringList({"Neue Gruppe hinzufügen", "Neues Projekt hinzufügen",
+                              "Eintrag löschen", "Testen auf Änderungen", "Aktualisieren"}));
         W->lvDir->SetSelected(Child(R, "m"));
         QGuiApplication::clipboard()->clear();
         const QStringList Entries = RightClick(true);
         QVERIFY(Entries.contains(QStringLiteral("Pfad kopieren")));
+        for (const char* E : {"Log anzeigen", "Unterschiede anzeigen", "Aufräumen"})
+            QVERIFY2(Entries.contains(QString::fromUtf8(E)), E);
         QCOMPARE(QGuiApplication::clipboard()->text(), Dir);
         QCOMPARE(W->lvDir->Selected(), Child(R, "m")); // a right click selects nothing
     }
