@@ -300,18 +300,22 @@ void TfmMain::CreateComponents() {
     ToolButton7->setToolButtonStyle(Qt::ToolButtonTextOnly);
     ToolBar2->addWidget(ToolButton7);
     Panel1 = new QWidget(ToolBar2);
-    Panel1->setFixedWidth(185);
     auto* PanelLayout = new QHBoxLayout(Panel1);
     PanelLayout->setContentsMargins(10, 0, 0, 0);
+    PanelLayout->setSpacing(12);
     cbKurz = new QCheckBox(QStringLiteral("kurze Anzeige"), Panel1);
     PanelLayout->addWidget(cbKurz);
-    ToolBar2->addWidget(Panel1);
-    // Beside the short display, and kept on the root like it.
-    cbServer = new QCheckBox(QStringLiteral("mit Server vergleichen"), ToolBar2);
+    // Beside the short display, and kept on the root like it. The panel is as wide as its two
+    // check boxes need, so the tool bar keeps room for the task buttons' captions.
+    cbServer = new QCheckBox(QStringLiteral("mit Server"), Panel1);
     cbServer->setObjectName(QStringLiteral("cbServer"));
     cbServer->setToolTip(QStringLiteral("Testen auf Änderungen fragt auch den Server und zeigt "
                                         "veraltete Arbeitskopien (svn status -u)"));
-    ToolBar2->addWidget(cbServer);
+    PanelLayout->addWidget(cbServer);
+    ToolBar2->addWidget(Panel1);
+    // The task buttons are never squeezed below their captions.
+    for (QToolButton* B : {ToolButton8, ToolButton7})
+        B->setMinimumWidth(std::max(125, B->sizeHint().width()));
     TasksLayout->addWidget(ToolBar2);
     mmExec = new QPlainTextEdit(tab1);
     mmExec->setReadOnly(true);

@@ -63,7 +63,7 @@ public:
     QToolButton* ToolButton7 = nullptr;
     QWidget* Panel1 = nullptr;
     QCheckBox* cbKurz = nullptr;
-    QCheckBox* cbServer = nullptr; // "mit Server vergleichen": status asks the server too
+    QCheckBox* cbServer = nullptr; // "mit Server": the test for changes asks the server too
     QPlainTextEdit* mmExec = nullptr;
     TBusyIndicator* avi = nullptr;
     QWidget* tab2 = nullptr;

@@ -62,6 +62,7 @@ QColor StatusColour(QChar C) {
 }
 
 void AppendLine(QPlainTextEdit* Memo, const QString& Line, bool StatusLine, bool Note) {
+    const QColor Base = Memo->palette().color(QPalette::Base);
     QTextCursor C(Memo->document());
     C.movePosition(QTextCursor::End);
     if (!Memo->document()->isEmpty() || Memo->document()->blockCount() > 1 ||
@@ -72,7 +73,9 @@ void AppendLine(QPlainTextEdit* Memo, const QString& Line, bool StatusLine, bool
         // The status columns in colour, the path plain: the text stays exactly the line.
         for (int i = 0; i < 7; ++i) {
             QTextCharFormat F;
-            const QColor Colour = StatusColour(Line.at(i));
+            const QColor Colour = StatusColour(Line.at(i)).isValid()
+                                      ? ReadableOn(StatusColour(Line.at(i)), Base)
+                                      : QColor();
             if (Colour.isValid()) {
                 F.setForeground(Colour);
                 F.setFontWeight(QFont::Bold);
@@ -82,7 +85,7 @@ void AppendLine(QPlainTextEdit* Memo, const QString& Line, bool StatusLine, bool
         C.insertText(Line.mid(7), Plain);
     } else if (Note) {
         QTextCharFormat F;
-        F.setForeground(QColor(0xc0, 0x00, 0x00));
+        F.setForeground(ReadableOn(QColor(0xc0, 0x00, 0x00), Base));
         C.insertText(Line, F);
     } else {
         C.insertText(Line, Plain);

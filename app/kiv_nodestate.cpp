@@ -68,6 +68,10 @@ QColor BaseColour(TKind K) {
 
 } // namespace
 
+QColor ReadableOn(const QColor& Colour, const QColor& Base) {
+    return Readable(Colour, Base);
+}
+
 double ContrastRatio(const QColor& A, const QColor& B) {
     const double LA = Luminance(A), LB = Luminance(B);
     return (std::max(LA, LB) + 0.05) / (std::min(LA, LB) + 0.05);

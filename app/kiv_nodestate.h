@@ -24,6 +24,8 @@ QString NodeToolTip(TSvnTask Task, TSvnState State, const TSvnVerdict& Verdict,
                     const QDateTime& When);
 // The colours and what they mean, as rich text for a tooltip.
 QString LegendHtml(const QPalette& Palette);
+// The colour's hue, lighter or darker until it stands out from Base by at least 4.5 to 1.
+QColor ReadableOn(const QColor& Colour, const QColor& Base);
 // The contrast ratio of two colours (1 to 21), as the web's accessibility rules define it.
 double ContrastRatio(const QColor& A, const QColor& B);
 // The caption a task has in the window.

@@ -545,8 +545,10 @@ bool LeftOutInShort(const QStringList& Filtered) {
     if (Filtered.size() != 1)
         return false;
     const QString Upper = UpperAZ(Filtered.first());
+    // The last one is what a status that asked the server prints when it has nothing else.
     return Upper.startsWith(QStringLiteral("REVISION")) ||
-           Upper.startsWith(QStringLiteral("AT REVISION"));
+           Upper.startsWith(QStringLiteral("AT REVISION")) ||
+           Upper.startsWith(QStringLiteral("STATUS AGAINST REVISION:"));
 }
 
 QString ExtractSvnUrl(const QStringList& Lines) {

@@ -52,7 +52,8 @@ TSvnVerdict DecideState(TSvnTask Task, const QStringList& Lines, int ExitCode);
 // Removes the first line that is "Updating '.':" (compared without regard to case).
 QStringList FilterOutput(QStringList Lines);
 // With the short display: nothing left, or one line beginning with "REVISION" or
-// "AT REVISION" (upper-cased a to z), leaves the project out.
+// "AT REVISION" (upper-cased a to z), leaves the project out; so does the one line
+// "Status against revision: N" of a status that asked the server.
 bool LeftOutInShort(const QStringList& Filtered);
 // The URL of `svn info` lines: the first line beginning with "URL:" (case-sensitive, at the
 // start), the rest trimmed of blanks and control characters; "" when there is none.

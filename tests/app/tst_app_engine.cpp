@@ -8,9 +8,12 @@
 #include "kiv_prompts.h"
 #include "kiv_tools.h"
 #include "svn_engine.h"
+#include "kiv_noderoles.h"
+#include "kiv_statusbar.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QLabel>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -186,17 +189,61 @@ private slots:
         QVERIFY(B.begin().fragment().charFormat().foreground().color() !=
                 W->mmExec->palette().text().color());
 
-        // The last result at a glance: changes, clean and missing differ.
+        // The last result at a glance: each project's state from what the client reported,
+        // named with the task in its tooltip; the summary in the status bar.
         RunInWindow(*W, R, W->ToolButton8, false);
         TXMLTreeNode* Eins = Child(R, "Eins");
+        auto State = [](TXMLTreeNode* N) { return TSvnState(N->data(0, NodeStateRole).toInt()); };
+        QCOMPARE(State(Child(Eins, "beta")), TSvnState::Changes);
+        QCOMPARE(State(Child(Zwei, "gamma")), TSvnState::Changes);
+        QCOMPARE(State(Child(Eins, "alpha")), TSvnState::Clean);
+        QCOMPARE(State(Child(Zwei, "delta")), TSvnState::Clean); // behind, but nobody asked
+        QCOMPARE(State(Child(Eins, "fehlt")), TSvnState::Missing);
         const QString TipBeta = Child(Eins, "beta")->toolTip(0);
-        const QString TipAlpha = Child(Eins, "alpha")->toolTip(0);
-        const QString TipMissing = Child(Eins, "fehlt")->toolTip(0);
-        QVERIFY(!TipBeta.isEmpty() && !TipAlpha.isEmpty() && !TipMissing.isEmpty());
-        QVERIFY(TipBeta != TipAlpha && TipAlpha != TipMissing && TipBeta != TipMissing);
-        QCOMPARE(TipBeta, Child(Zwei, "gamma")->toolTip(0));
-        QCOMPARE(TipAlpha, Child(Zwei, "delta")->toolTip(0));
+        QVERIFY2(TipBeta.startsWith("Testen auf Änderungen um ") &&
+                     TipBeta.endsWith(": lokale Änderungen"),
+                 qPrintable(TipBeta));
+        QVERIFY(Child(Eins, "alpha")->toolTip(0).endsWith(": keine Änderungen"));
+        QVERIFY(Child(Eins, "fehlt")->toolTip(0).endsWith(": Verzeichnis fehlt"));
+        QVERIFY(Child(Eins, "beta")->foreground(0).color() !=
+                Child(Eins, "alpha")->foreground(0).color());
+        auto* Status = W->findChild<QLabel*>("lblStatus");
+        QVERIFY(Status);
+        QCOMPARE(Status->text(),
+                 QStringLiteral("5 Projekte: 2 mit Änderungen, 1 Verzeichnis fehlt"));
+        QVERIFY(W->findChild<QLabel*>("lblLegende")->toolTip().contains("veraltet"));
+
+        // With the server asked: the copy another checkout has moved past is "veraltet", the
+        // memo shows its line from the client, the option stays on the root.
+        W->cbServer->click();
+        QVERIFY(W->lvDir->XMLItems()->RootElement()->GetBoolAttribute("MitServer"));
+        const QStringList WithServer = RunInWindow(*W, R, W->ToolButton8, true);
+        QCOMPARE(State(Child(Zwei, "delta")), TSvnState::OutOfDate);
+        QCOMPARE(State(Child(Eins, "alpha")), TSvnState::Clean);
+        QVERIFY(Child(Zwei, "delta")->toolTip(0).endsWith(": veraltet"));
+        QVERIFY(WithServer.contains("--> " + Wc("delta")));
+        QVERIFY(!WithServer.contains("--> " + Wc("alpha"))); // nothing to report: left out
+        QCOMPARE(Status->text(),
+                 QStringLiteral("5 Projekte: 2 mit Änderungen, 1 veraltet, 1 Verzeichnis fehlt"));
+        W->cbServer->click();
         QVERIFY(FPrompter.Errors.isEmpty());
+    }
+
+    // After an update the states are the update's: a copy with local changes is "bereits
+    // aktuell", the one behind "aktualisiert", the missing folder missing.
+    void windowStatesAfterUpdate() {
+        WriteRegistry(MainRegistry());
+        auto W = Open();
+        TXMLTreeNode* R = W->lvDir->XMLItems()->TopNode(0);
+        ResetDelta();
+        RunInWindow(*W, R, W->ToolButton7, false);
+        auto State = [](TXMLTreeNode* N) { return TSvnState(N->data(0, NodeStateRole).toInt()); };
+        QCOMPARE(State(Child(Child(R, "Eins"), "beta")), TSvnState::Current);
+        QCOMPARE(State(Child(Child(R, "Zwei"), "delta")), TSvnState::Updated);
+        QVERIFY(Child(Child(R, "Zwei"), "delta")->toolTip(0).endsWith(": aktualisiert (1 Datei)"));
+        QVERIFY(Child(Child(R, "Eins"), "beta")->toolTip(0).startsWith("Aktualisieren um "));
+        QCOMPARE(W->findChild<QLabel*>("lblStatus")->text(),
+                 QStringLiteral("5 Projekte: 1 aktualisiert, 1 Verzeichnis fehlt"));
     }
 
     void windowUpdate() {

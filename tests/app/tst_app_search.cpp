@@ -9,7 +9,9 @@
 #include "kiv_prompts.h"
 #include "svn_search.h"
 
+#include <QAbstractButton>
 #include <QDir>
+#include <QLabel>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -199,6 +201,42 @@ private slots:
             }
         }
         QVERIFY(Added);
+        qunsetenv("KIV_SEARCH_ROOT");
+    }
+
+    // The dialogs the search opens have a button that ends the whole search: no further
+    // dialog, no closing message, the status bar says so.
+    void searchEndsFromItsDialog() {
+        qputenv("KIV_SEARCH_ROOT", QFile::encodeName(FTree));
+        FPrompter.Reset();
+        auto W = std::make_unique<TfmMain>();
+        W->show();
+        QTRY_VERIFY(W->RegistryLoaded());
+        int Dialogs = 0;
+        QTimer T;
+        T.setInterval(10);
+        connect(&T, &QTimer::timeout, [&] {
+            auto* D = qobject_cast<TfmNeueGruppe*>(QApplication::activeModalWidget());
+            if (!D || !D->isVisible())
+                return;
+            ++Dialogs;
+            QVERIFY(D->btnSucheBeenden);
+            D->btnSucheBeenden->click();
+        });
+        T.start();
+        FPrompter.Answers = {true};
+        W->btnAutoSuchen->click();
+        QTRY_VERIFY_WITH_TIMEOUT(W->ToolButton8->isEnabled() &&
+                                     W->findChild<QLabel*>("lblStatus")->text().startsWith("Suche beendet"),
+                                 30000);
+        QTest::qWait(200);
+        T.stop();
+        QCOMPARE(Dialogs, 1);
+        QVERIFY(FPrompter.Infos.isEmpty());
+        QVERIFY(!W->findChild<QAbstractButton*>("btnAbbrechen")->isVisible());
+        // The dialog the new-project command opens has no such button.
+        TfmNeueGruppe Plain(W.get());
+        QVERIFY(!Plain.btnSucheBeenden);
         qunsetenv("KIV_SEARCH_ROOT");
     }
 };

@@ -148,6 +148,37 @@ private slots:
         QCOMPARE(ReadFile(FReg), Before);
     }
 
+    // On a German system the client's messages stay English (the short display reads them),
+    // while file names keep the user's character set.
+    void germanSystem() {
+        QProcess L;
+        L.start("locale", {"-a"});
+        L.waitForFinished();
+        const QString Locales = QString::fromLocal8Bit(L.readAll());
+        if (!Locales.contains("de_DE.utf8") && !Locales.contains("de_DE.UTF-8"))
+            QSKIP("the German locale de_DE.UTF-8 is not installed (package locales)");
+        WriteFile(Wc("gamma") + QStringLiteral("/\u00e4rger.txt"), "\u00e4\n");
+        auto German = [&](const QStringList& Args) {
+            QProcess P;
+            QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+            Env.insert("LC_ALL", "de_DE.UTF-8");
+            Env.insert("LANG", "de_DE.UTF-8");
+            Env.insert("LANGUAGE", "de");
+            P.setProcessEnvironment(Env);
+            P.start(QStringLiteral(KIV_KIVSVN_PATH), Args);
+            P.waitForFinished(60000);
+            return QString::fromUtf8(P.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        };
+        // Everything current: the short display shows nothing but the missing folder.
+        Svn({"update", "-q"}, Wc("delta"));
+        QCOMPARE(German({"update", "--short", "--registry", FReg}),
+                 QStringList({"*** Aktualisieren", "--> " + Wc("fehlt"),
+                              "Verzeichnis nicht gefunden", "*** Ende"}));
+        const QStringList Status = German({"status", "Zwei/gamma", "--registry", FReg});
+        QVERIFY2(Status.contains(QStringLiteral("?       \u00e4rger.txt")), qPrintable(Status.join('|')));
+        QFile::remove(Wc("gamma") + QStringLiteral("/\u00e4rger.txt"));
+    }
+
     // One JSON object per project and line, in tree order, read with a real JSON reader.
     void jsonOutput() {
         ResetDelta();

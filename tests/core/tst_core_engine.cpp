@@ -96,6 +96,8 @@ private slots:
         QVERIFY(!LeftOutInShort({"Updated to revision 1235."}));
         QVERIFY(!LeftOutInShort({"At revision 1.", "At revision 1."}));
         QVERIFY(!LeftOutInShort({" At revision 1."}));
+        QVERIFY(LeftOutInShort({"Status against revision:      8"}));
+        QVERIFY(!LeftOutInShort({"        *        6   datei.txt", "Status against revision:      8"}));
 
         const TSvnProject P{"p", "/work/proj/", "/work/proj", "g/p", 0};
         TSvnOutcome Unchanged;
