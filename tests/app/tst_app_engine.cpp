@@ -179,6 +179,15 @@ private slots:
                               "*** Ende"}));
         QCOMPARE(RunInWindow(*W, Child(R, "Leer"), W->ToolButton8, false),
                  QStringList({Title, "*** Ende"}));
+        // F5 does the same from the keyboard.
+        W->lvDir->SetSelected(Zwei);
+        W->mmExec->clear();
+        QTest::keyClick(W->lvDir, Qt::Key_F5);
+        QTRY_VERIFY(W->mmExec->toPlainText().endsWith("*** Ende"));
+        QCOMPARE(W->mmExec->toPlainText().split(u'\n'),
+                 QStringList({Title, "--> " + Wc("delta"), "--> " + Wc("gamma"), "?       neu.txt",
+                              "*** Ende"}));
+        QVERIFY(W->ToolButton8->toolTip().endsWith("(F5)"));
         TXMLTreeNode* Beta = Child(Child(R, "Eins"), "beta");
         QCOMPARE(RunInWindow(*W, Beta, W->ToolButton8, true),
                  QStringList({Title, "--> " + Wc("beta"), "M       datei.txt", "*** Ende"}));

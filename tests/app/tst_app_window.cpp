@@ -575,6 +575,51 @@ private slots:
         QVERIFY(Entries.contains(QStringLiteral("Pfad kopieren")));
         for (const char* E : {"Log anzeigen", "Unterschiede anzeigen", "Aufräumen"})
             QVERIFY2(Entries.contains(QString::fromUtf8(E)), E);
+        // "Log anzeigen" runs svn log in a terminal in the folder, which waits for Enter.
+        const QString Term = FWork.path() + "/terminal", Log = FWork.path() + "/terminal.log";
+        {
+            QFile T(Term);
+            QVERIFY(T.open(QIODevice::WriteOnly));
+            T.write("#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } > '" +
+                    QFile::encodeName(Log) + "'\n");
+        }
+        QFile::setPermissions(Term, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("TERMINAL", QFile::encodeName(Term));
+        {
+            QTimer T;
+            T.setInterval(5);
+            QObject::connect(&T, &QTimer::timeout, [&] {
+                auto* Menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                if (!Menu)
+                    return;
+                T.stop();
+                for (QAction* A : Menu->actions())
+                    if (A->text() == QStringLiteral("Log anzeigen")) {
+                        Menu->setActiveAction(A);
+                        QTest::keyClick(Menu, Qt::Key_Return);
+                    }
+            });
+            T.start();
+            emit W->lvDir->customContextMenuRequested(QPoint(5, 5));
+        }
+        QTRY_VERIFY(QFileInfo(Log).size() > 0);
+        QTest::qWait(100);
+        QFile L(Log);
+        QVERIFY(L.open(QIODevice::ReadOnly));
+        const QStringList Logged = QString::fromLocal8Bit(L.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(Logged.value(0), QDir(Dir).canonicalPath());
+        QCOMPARE(Logged.mid(Logged.size() - 3), QStringList({"[1]", "[svn]", "[log]"}));
+        // Without any terminal the user is told so, once.
+        qputenv("TERMINAL", "kiv-no-such-terminal");
+        const QByteArray Path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(FWork.path() + "/nothing"));
+        FPrompter.Errors.clear();
+        W->inDOSBoxausfhren1Click();
+        qputenv("PATH", Path);
+        qunsetenv("TERMINAL");
+        QCOMPARE(FPrompter.Errors.size(), 1);
+        QVERIFY(FPrompter.Errors[0].startsWith(QStringLiteral("Kein Terminal gefunden")));
+        QVERIFY(W->ToolButton8->isEnabled()); // nothing started
         QCOMPARE(QGuiApplication::clipboard()->text(), Dir);
         QCOMPARE(W->lvDir->Selected(), Child(R, "m")); // a right click selects nothing
     }
