@@ -3,6 +3,7 @@
 #   status of 100 and 400 small working copies: kivsvn status, a sequential shell loop of
 #   "svn status" per folder, and myrepos' "mr -j2 status" (Debian package myrepos; skipped
 #   when mr is not installed);
+#   status -u of 100 and 400 copies: kivsvn against the loop and one svn status -u given all;
 #   info of 100 and 400 copies: kivsvn info against the loop, xargs -P2 and one svn info given
 #   all folders;
 #   update of 100 copies of which 20 are out of date: kivsvn update against the loop, xargs -P2
@@ -97,6 +98,14 @@ for N in 100 400; do
     $KIVSVN status --registry reg$N.xml | grep -v '^\*\*\*' | grep -v '^-->' > k.out
     loop list$N > l.out
     cmp -s k.out l.out || echo "  (kivsvn's lines differ from the loop's!)"
+done
+
+echo "# status -u (the server asked too)"
+for N in 100 400; do
+    K=$(best "$KIVSVN" status -u --registry reg$N.xml)
+    L=$(best bash -c "while read -r d; do (cd \"\$d\" && svn status -u); done < list$N")
+    O=$(best bash -c "xargs svn status -u < list$N")
+    echo "status -u $N copies: kivsvn ${K}s, loop ${L}s, one client ${O}s; loop/kivsvn $(ratio "$L" "$K")x"
 done
 
 echo "# info"
