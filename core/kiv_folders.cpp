@@ -1,5 +1,7 @@
 #include "kiv_folders.h"
 
+#include "kiv_kinds.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -10,14 +12,6 @@
 
 namespace {
 
-QString TrimBlanksAndControls(const QString& S) {
-    qsizetype Start = 0, End = S.size();
-    while (Start < End && S[Start].unicode() <= 32)
-        ++Start;
-    while (End > Start && S[End - 1].unicode() <= 32)
-        --End;
-    return S.mid(Start, End - Start);
-}
 
 } // namespace
 

@@ -38,3 +38,12 @@ QString EnteredText(const QString& Text) {
     R.remove(QChar(0));
     return R;
 }
+
+QString TrimBlanksAndControls(const QString& S) {
+    qsizetype Start = 0, End = S.size();
+    while (Start < End && S[Start].unicode() <= 32)
+        ++Start;
+    while (End > Start && S[End - 1].unicode() <= 32)
+        --End;
+    return S.mid(Start, End - Start);
+}

@@ -19,6 +19,9 @@ TElementKind ElementKindOf(const QString& ElementName);
 // Two captions name the same entry: equal once both are upper-cased in a to z.
 bool SameEntryName(const QString& A, const QString& B);
 
+// Blanks and control characters (every character up to the space) removed at both ends.
+QString TrimBlanksAndControls(const QString& S);
+
 // Text as it may enter the registry from a dialog, an edit or a file: NUL characters removed
 // (a NUL would end the file's text for every reader).
 QString EnteredText(const QString& Text);

@@ -74,31 +74,14 @@ QStringList SplitCommandLine(const QString& CommandLine) {
 
 namespace {
 
-// Builds argv for posix_spawn; the byte arrays stay alive as long as this object.
-class TArgv {
+// A NULL-terminated array of C strings (argv, envp) for posix_spawn, in the file system's
+// encoding; the bytes stay alive as long as this object.
+class TCStrings {
 public:
-    TArgv(const QString& Program, const QStringList& Arguments) {
-        FBytes.reserve(Arguments.size() + 1);
-        FBytes.push_back(QFile::encodeName(Program));
-        for (const QString& A : Arguments)
-            FBytes.push_back(QFile::encodeName(A));
-        for (QByteArray& B : FBytes)
-            FPtrs.push_back(B.data());
-        FPtrs.push_back(nullptr);
-    }
-    char* const* Data() { return FPtrs.data(); }
-
-private:
-    std::vector<QByteArray> FBytes;
-    std::vector<char*> FPtrs;
-};
-
-// Builds a NULL-terminated "NAME=value" array; the byte arrays stay alive as long as this.
-class TEnvp {
-public:
-    explicit TEnvp(const QStringList& Vars) {
-        for (const QString& V : Vars)
-            FBytes.push_back(V.toLocal8Bit());
+    explicit TCStrings(const QStringList& Strings) {
+        FBytes.reserve(size_t(Strings.size()));
+        for (const QString& S : Strings)
+            FBytes.push_back(QFile::encodeName(S));
         for (QByteArray& B : FBytes)
             FPtrs.push_back(B.data());
         FPtrs.push_back(nullptr);
@@ -123,7 +106,7 @@ pid_t Spawn(const QString& Program, const QStringList& Arguments, int OutFd,
             *Error = ENOENT;
         return 0;
     }
-    TArgv Argv(Program, Arguments);
+    TCStrings Argv(QStringList{Program} + Arguments);
     posix_spawn_file_actions_t Actions;
     posix_spawn_file_actions_init(&Actions);
     if (NullInput)
@@ -151,7 +134,7 @@ pid_t Spawn(const QString& Program, const QStringList& Arguments, int OutFd,
     posix_spawnattr_setsigdefault(&Attr, &Defaults);
     posix_spawnattr_setflags(&Attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
                                         POSIX_SPAWN_SETSID);
-    std::optional<TEnvp> Envp;
+    std::optional<TCStrings> Envp;
     if (!Environment.isEmpty())
         Envp.emplace(Environment);
     pid_t Pid = 0;

@@ -1,5 +1,7 @@
 #include "kiv_tools.h"
 
+#include "kiv_kinds.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -145,12 +147,7 @@ void ForceDir(const QString& Path) {
 }
 
 QString IncludeDirDelimiter(const QString& Path) {
-    qsizetype Start = 0, End = Path.size();
-    while (Start < End && Path[Start].unicode() <= 32)
-        ++Start;
-    while (End > Start && Path[End - 1].unicode() <= 32)
-        --End;
-    QString Result = Path.mid(Start, End - Start);
+    QString Result = TrimBlanksAndControls(Path);
     if (Result.isEmpty() || Result.back() != PathDelim)
         Result += PathDelim;
     return Result;

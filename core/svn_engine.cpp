@@ -57,6 +57,14 @@ bool NeedsCredentials(const QStringList& Lines) {
     return false;
 }
 
+// What the user can do about a failure the client reported.
+void AddHints(TSvnOutcome& O) {
+    if (NeedsCredentials(O.Lines))
+        O.Notes << QStringLiteral("Der Server verlangt eine Anmeldung. Einmal »in DOS-Box "
+                                  "ausführen « wählen und die Zugangsdaten dort eingeben und "
+                                  "speichern lassen; danach läuft die Aufgabe ohne Rückfrage.");
+}
+
 // After an update the client waits until file times can tell a later change apart. Given one
 // folder it looks at that folder's file system and waits 10 ms where times have fractions of a
 // second; given several it always waits for the next full second. So a batch asks the same
@@ -302,11 +310,7 @@ void TSvnRun::RunGroup(std::vector<int> Group) {
                 const TSvnVerdict V = DecideState(FTask, O.Lines, O.ExitCode);
                 O.Verdict = V;
                 O.State = V.State;
-                if (NeedsCredentials(O.Lines))
-                    O.Notes << QStringLiteral(
-                        "Der Server verlangt eine Anmeldung. Einmal »in DOS-Box ausführen « "
-                        "wählen und die Zugangsdaten dort eingeben und speichern lassen; danach "
-                        "läuft die Aufgabe ohne Rückfrage.");
+                AddHints(O);
                 Deliver(i, std::move(O));
                 continue;
             }
@@ -369,10 +373,7 @@ TSvnOutcome TSvnRun::FromResult(const TSvnResult& R) const {
     }
     O.Verdict = DecideState(FTask, O.Lines, O.ExitCode);
     O.State = O.Verdict.State;
-    if (NeedsCredentials(O.Lines))
-        O.Notes << QStringLiteral("Der Server verlangt eine Anmeldung. Einmal »in DOS-Box "
-                                  "ausführen « wählen und die Zugangsdaten dort eingeben und "
-                                  "speichern lassen; danach läuft die Aufgabe ohne Rückfrage.");
+    AddHints(O);
     return O;
 }
 

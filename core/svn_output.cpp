@@ -38,14 +38,6 @@ bool UpdateItem(const QString& Line) {
     return !(C0 == u' ' && C1 == u' ' && C2 == u' ' && C3 == u' ');
 }
 
-QString TrimBlanksAndControls(const QString& S) {
-    qsizetype Start = 0, End = S.size();
-    while (Start < End && S[Start].unicode() <= 32)
-        ++Start;
-    while (End > Start && S[End - 1].unicode() <= 32)
-        --End;
-    return S.mid(Start, End - Start);
-}
 
 // The folder of Folders that holds Path (absolute), the innermost one; -1 for none.
 int OwnerOf(const QString& Path, const QStringList& Folders) {
@@ -122,6 +114,13 @@ QStringList ConflictSummary(const QStringList& Block) {
     if (Skipped)
         S << QStringLiteral("  Skipped paths: %1").arg(Skipped);
     return S;
+}
+
+QStringList DisplayPaths(const QStringList& Folders, const QString& WorkDir) {
+    QStringList Display;
+    for (const QString& F : Folders)
+        Display << SvnDisplayPath(F, WorkDir);
+    return Display;
 }
 
 TBatchSplit EmptySplit(int Count) {
@@ -286,13 +285,10 @@ TBatchSplit SplitUpdate(const QStringList& Output, const QStringList& Folders,
                         const QString& WorkDir) {
     const int N = Folders.size();
     TBatchSplit S = EmptySplit(N);
-    QStringList Display;
-    for (const QString& F : Folders)
-        Display << SvnDisplayPath(F, WorkDir);
+    const QStringList Display = DisplayPaths(Folders, WorkDir);
     int Open = -1;         // the folder whose block is being read
     bool OpenEnded = false; // its revision line has come
     bool InSummary = false;
-    bool Unattributed = false;
     auto Close = [&] {
         if (Open >= 0) {
             if (OpenEnded)
@@ -308,10 +304,8 @@ TBatchSplit SplitUpdate(const QStringList& Output, const QStringList& Folders,
             Close();
             InSummary = false;
             const int K = Display.indexOf(Line.mid(10, Line.size() - 12));
-            if (K < 0 || S.Done[size_t(K)] || S.Failed[size_t(K)]) {
-                Unattributed = true;
-                continue;
-            }
+            if (K < 0 || S.Done[size_t(K)] || S.Failed[size_t(K)])
+                continue; // not ours to name: those folders run again
             Open = K;
             S.Blocks[size_t(K)] << QStringLiteral("Updating '.':");
             continue;
@@ -333,7 +327,7 @@ TBatchSplit SplitUpdate(const QStringList& Output, const QStringList& Folders,
         }
         // After a folder's revision line, or before any header: a skipped folder that is no
         // working copy, or an error that stopped the client before the next folder began.
-        Unattributed = true;
+        // Folders not reached are neither done nor failed: they run again.
         Close();
     }
     Close();
@@ -353,7 +347,6 @@ TBatchSplit SplitUpdate(const QStringList& Output, const QStringList& Folders,
             }
         }
     }
-    Q_UNUSED(Unattributed); // folders not reached are neither done nor failed: they run again
     return S;
 }
 
@@ -362,9 +355,7 @@ TBatchSplit SplitInfo(const QStringList& Output, const QStringList& Folders,
                       const QString& WorkDir) {
     const int N = Folders.size();
     TBatchSplit S = EmptySplit(N);
-    QStringList Display;
-    for (const QString& F : Folders)
-        Display << SvnDisplayPath(F, WorkDir);
+    const QStringList Display = DisplayPaths(Folders, WorkDir);
     int Open = -1;
     for (const QString& Line : Output) {
         if (Open < 0) {

@@ -2,6 +2,7 @@
 // checkouts in a temporary folder.
 #include "kiv_test_folders.h"
 #include "kiv_test_prompter.h"
+#include "kiv_test_svn.h"
 #include "fm_main.h"
 #include "kiv_XmlObjects.h"
 #include "kiv_process.h"
@@ -27,31 +28,10 @@
 
 #include <memory>
 
+using namespace kivtest;
+
 namespace {
 const QString Head = QStringLiteral("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n");
-
-// Runs svn (or svnadmin) and fails the test on a non-zero exit.
-QString Svn(const QStringList& Args, const QString& Dir = QString(),
-            const QString& Program = QStringLiteral("svn")) {
-    QProcess P;
-    if (!Dir.isEmpty())
-        P.setWorkingDirectory(Dir);
-    P.setProcessChannelMode(QProcess::MergedChannels);
-    P.start(Program, Args);
-    P.waitForFinished(60000);
-    const QString Out = QString::fromLocal8Bit(P.readAll());
-    if (P.exitStatus() != QProcess::NormalExit || P.exitCode() != 0)
-        qWarning("%s %s failed: %s", qPrintable(Program), qPrintable(Args.join(u' ')),
-                 qPrintable(Out));
-    return Out;
-}
-
-void WriteFile(const QString& Path, const QByteArray& Bytes) {
-    QDir().mkpath(QFileInfo(Path).path());
-    QFile F(Path);
-    QVERIFY(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    F.write(Bytes);
-}
 
 } // namespace
 
@@ -115,24 +95,7 @@ private slots:
         SetPrompter(&FPrompter);
         FStartDir = QDir::currentPath();
         FPath = qgetenv("PATH");
-        const QString T = FTmp.path();
-        Svn({"create", T + "/repo"}, QString(), QStringLiteral("svnadmin"));
-        FUrl = "file://" + T + "/repo";
-        for (const char* P : {"alpha", "beta", "gamma", "delta"}) {
-            WriteFile(T + "/imp/" + P + "/datei.txt", "eins\n");
-            WriteFile(T + "/imp/" + P + "/sub/inner.txt", "innen\n");
-        }
-        Svn({"import", "-q", "-m", "init", T + "/imp", FUrl});
-        FWc = T + "/wc";
-        for (const char* P : {"alpha", "beta", "gamma", "delta"})
-            Svn({"checkout", "-q", FUrl + "/" + P, Wc(P)});
-        // delta falls behind: another copy commits to it.
-        Svn({"checkout", "-q", FUrl + "/delta", T + "/other"});
-        WriteFile(T + "/other/datei.txt", "eins\nzwei\n");
-        Svn({"commit", "-q", "-m", "zwei", T + "/other"});
-        Svn({"update", "-q"}, Wc("alpha"));
-        WriteFile(Wc("beta") + "/datei.txt", "geändert\n");
-        WriteFile(Wc("gamma") + "/neu.txt", "neu\n");
+        MakeFourCopies(FTmp.path(), FUrl, FWc);
     }
     void init() {
         FPrompter = TTestPrompter();

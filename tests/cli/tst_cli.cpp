@@ -56,22 +56,7 @@ private slots:
         QVERIFY(FTmp.isValid());
         qputenv("LC_ALL", "C");
         const QString T = FTmp.path();
-        Svn({"create", T + "/repo"}, QString(), QStringLiteral("svnadmin"));
-        FUrl = "file://" + T + "/repo";
-        for (const char* P : {"alpha", "beta", "gamma", "delta"})
-            WriteFile(T + "/imp/" + P + "/datei.txt", "eins\n");
-        Svn({"import", "-q", "-m", "init", T + "/imp", FUrl});
-        FWc = T + "/wc";
-        for (const char* P : {"alpha", "beta", "gamma", "delta"})
-            Svn({"checkout", "-q", FUrl + "/" + P, Wc(P)});
-        Svn({"checkout", "-q", FUrl + "/delta", T + "/other"});
-        WriteFile(T + "/other/datei.txt", "eins\nzwei\n");
-        Svn({"commit", "-q", "-m", "zwei", T + "/other"});
-        Svn({"update", "-q"}, Wc("alpha"));
-        Svn({"update", "-q"}, Wc("beta"));
-        Svn({"update", "-q"}, Wc("gamma"));
-        WriteFile(Wc("beta") + "/datei.txt", "geändert\n");
-        WriteFile(Wc("gamma") + "/neu.txt", "neu\n");
+        MakeFourCopies(T, FUrl, FWc);
         QDir().mkpath(Wc("plain"));
         // Groups and projects out of caption order; a folder with blanks around it.
         FReg = T + "/reg.xml";

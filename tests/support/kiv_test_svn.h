@@ -58,4 +58,27 @@ inline bool CopyTree(const QString& From, const QString& To) {
     return P.waitForFinished(60000) && P.exitCode() == 0;
 }
 
+// The four working copies the window and kivsvn tests run on, under T/wc: alpha clean, beta
+// with a changed file, gamma with an unversioned one, delta a revision behind (another copy
+// has committed to it). Url is the repository's.
+inline void MakeFourCopies(const QString& T, QString& Url, QString& Wc) {
+    Svn({"create", T + "/repo"}, QString(), QStringLiteral("svnadmin"));
+    Url = "file://" + T + "/repo";
+    for (const char* P : {"alpha", "beta", "gamma", "delta"}) {
+        WriteFile(T + "/imp/" + P + "/datei.txt", "eins\n");
+        WriteFile(T + "/imp/" + P + "/sub/inner.txt", "innen\n");
+    }
+    Svn({"import", "-q", "-m", "init", T + "/imp", Url});
+    Wc = T + "/wc";
+    for (const char* P : {"alpha", "beta", "gamma", "delta"})
+        Svn({"checkout", "-q", Url + "/" + P, Wc + "/" + P});
+    Svn({"checkout", "-q", Url + "/delta", T + "/other"});
+    WriteFile(T + "/other/datei.txt", "eins\nzwei\n");
+    Svn({"commit", "-q", "-m", "zwei", T + "/other"});
+    for (const char* P : {"alpha", "beta", "gamma"})
+        Svn({"update", "-q"}, Wc + "/" + P);
+    WriteFile(Wc + "/beta/datei.txt", "geändert\n");
+    WriteFile(Wc + "/gamma/neu.txt", "neu\n");
+}
+
 } // namespace kivtest
