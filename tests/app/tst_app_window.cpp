@@ -110,6 +110,21 @@ class TestAppWindow : public QObject {
     }
     TXMLTreeNode* Root(TfmMain& W) { return W.lvDir->XMLItems()->TopNode(0); }
 
+    // The real program with folders of its own, up and with its registry loaded.
+    static void StartProgram(QProcess& P, const QString& Data, const QString& Runtime) {
+        QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+        Env.insert("XDG_DATA_HOME", Data);
+        Env.insert("XDG_CONFIG_HOME", Data + "/config");
+        Env.insert("XDG_RUNTIME_DIR", Runtime);
+        Env.insert("QT_QPA_PLATFORM", "offscreen");
+        P.setProcessEnvironment(Env);
+        P.start(QStringLiteral(KIV_PROGRAM_PATH), {});
+        QVERIFY(P.waitForStarted());
+        // The instance lock shows the window exists; the load follows at once.
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(Runtime).entryList(QDir::Files).isEmpty(), 10000);
+        QTest::qWait(700);
+    }
+
     // Runs Drive once the next modal dialog is up, then calls Open (which shows it).
     void WithModal(const std::function<void(QWidget*)>& Drive, const std::function<void()>& Open) {
         bool Driven = false;
@@ -809,16 +824,7 @@ private slots:
         const QString File = Data.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
         QDir().mkpath(QFileInfo(File).path());
         QProcess P;
-        QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-        Env.insert("XDG_DATA_HOME", Data.path());
-        Env.insert("XDG_CONFIG_HOME", Data.path() + "/config");
-        Env.insert("XDG_RUNTIME_DIR", Runtime.path());
-        Env.insert("QT_QPA_PLATFORM", "offscreen");
-        P.setProcessEnvironment(Env);
-        P.start(QStringLiteral(KIV_PROGRAM_PATH), {});
-        QVERIFY(P.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(!QDir(Runtime.path()).entryList(QDir::Files).isEmpty(), 10000);
-        QTest::qWait(700);
+        StartProgram(P, Data.path(), Runtime.path());
         QVERIFY(QDir().mkpath(File)); // in the way of the new file, even for root
         P.terminate();
         QVERIFY(P.waitForFinished(10000));
@@ -946,18 +952,8 @@ private slots:
                         .toLatin1());
         }
         QProcess P;
-        QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-        Env.insert("XDG_DATA_HOME", Data.path());
-        Env.insert("XDG_CONFIG_HOME", Data.path() + "/config");
-        Env.insert("XDG_RUNTIME_DIR", Runtime.path());
-        Env.insert("QT_QPA_PLATFORM", "offscreen");
-        P.setProcessEnvironment(Env);
         P.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        P.start(QStringLiteral(KIV_PROGRAM_PATH), {});
-        QVERIFY(P.waitForStarted());
-        // The instance lock shows the window exists; the load follows at once.
-        QTRY_VERIFY_WITH_TIMEOUT(!QDir(Runtime.path()).entryList(QDir::Files).isEmpty(), 10000);
-        QTest::qWait(700);
+        StartProgram(P, Data.path(), Runtime.path());
         QVERIFY(P.state() == QProcess::Running);
         P.terminate();
         QVERIFY(P.waitForFinished(10000));
