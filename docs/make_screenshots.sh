@@ -45,6 +45,10 @@ svn checkout -q "$url/auftrag-mueller" "$work/Kunden/auftrag-mueller"
 echo 'int helfer(void);' >> "$work/werkzeug/src/main.c"
 echo 'Neu' > "$work/werkzeug/NEU.txt" && svn add -q "$work/werkzeug/NEU.txt"
 echo 'Entwurf' > "$work/webseite/entwurf.html"
+# "Handbuch" falls behind: another checkout commits to it.
+svn checkout -q "$url/handbuch" "$base/anderswo"
+echo 'Kapitel 2' >> "$base/anderswo/LIESMICH.txt"
+svn commit -q -m "Kapitel 2" "$base/anderswo"
 
 # The registry as the program writes it: Windows-1252, CR LF.
 data=$base/data/KelvaroSoft/Subversion
@@ -68,12 +72,14 @@ run_shot() {
         XDG_DOCUMENTS_DIR="$home/Dokumente" XDG_RUNTIME_DIR="$base/run" \
         QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 LC_ALL=C.UTF-8 "$shot" "$@" 2>/dev/null
 }
-# The main window with a group selected, on the page "Aufgaben".
-run_shot "$out/hauptfenster.png" Eigene 0
+# The main window after a test for changes over the whole registry.
+run_shot "$out/hauptfenster.png" --run status --select Projekte
 # A project selected, its folder on the page "Verzeichnis".
 run_shot "$out/verzeichnis.png" Werkzeug 1
 # The page "Aufgaben" while a run goes on (busy indicator over the output).
 run_shot "$out/laufend.png" Projekte 0 busy
+# After a test for changes with the server asked too: the tree's states, the summary, a tip.
+run_shot "$out/nach_dem_test.png" --run status --server --select Webseite --tip Webseite
 # The new-entry dialog.
 run_shot "$out/neuer_eintrag.png" --dialog
 ls -l "$out"/*.png
