@@ -14,6 +14,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QDir>
 #include <QFile>
@@ -292,6 +293,55 @@ private slots:
             QCOMPARE(Svn({"info", "--show-item", "revision"}, Wc("delta")).trimmed(),
                      QStringLiteral("2"));
         }
+        qunsetenv("TERMINAL");
+    }
+
+    // The terminal form: the project's state is the update's own exit code, not the
+    // terminal's; cancel ends the terminal; closing the window during it does not wait for it.
+    void windowConsoleCancelAndClose() {
+        const QString Term = FTmp.path() + "/terminal2";
+        // Runs the command (its exit code kept by the program's wrapper), then ends with 0 like
+        // a terminal that says nothing; in gamma it stays open until it is ended.
+        WriteFile(Term, "#!/bin/sh\n[ \"$1\" = -e ] && shift\ncase \"$PWD\" in */gamma) exec sleep 60;; esac\n"
+                        "\"$@\" > /dev/null\nexit 0\n");
+        QFile::setPermissions(Term, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("TERMINAL", QFile::encodeName(Term));
+        // A client that fails in beta: the terminal's 0 must not hide it.
+        const QString Bin = FTmp.path() + "/failbin";
+        WriteFile(Bin + "/svn", "#!/bin/sh\ncase \"$PWD\" in */beta) exit 1;; esac\nexec /usr/bin/svn \"$@\"\n");
+        QFile::setPermissions(Bin + "/svn", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", QFile::encodeName(Bin) + ':' + FPath);
+        WriteRegistry(MainRegistry());
+        auto W = Open();
+        TXMLTreeNode* R = W->lvDir->XMLItems()->TopNode(0);
+        W->lvDir->SetSelected(R);
+        W->inDOSBoxausfhren1Click();
+        auto State = [](TXMLTreeNode* N) { return N->data(0, NodeStateRole); };
+        TXMLTreeNode* Beta = Child(Child(R, "Eins"), "beta");
+        TXMLTreeNode* Alpha = Child(Child(R, "Eins"), "alpha");
+        QTRY_VERIFY_WITH_TIMEOUT(State(Child(Child(R, "Zwei"), "delta")).isValid(), 20000);
+        QCOMPARE(TSvnState(State(Beta).toInt()), TSvnState::Error);
+        QCOMPARE(TSvnState(State(Alpha).toInt()), TSvnState::Updated);
+        // gamma's terminal stays open: Esc ends it at once.
+        QTest::qWait(300);
+        QVERIFY(!W->ToolButton8->isEnabled());
+        QElapsedTimer Clock;
+        Clock.start();
+        QTest::keyClick(W.get(), Qt::Key_Escape);
+        QTRY_VERIFY_WITH_TIMEOUT(W->ToolButton8->isEnabled(), 10000);
+        QVERIFY(Clock.elapsed() < 5000);
+        QVERIFY(W->mmExec->toPlainText().endsWith("*** Abgebrochen"));
+        // Again, and this time the window is closed while the terminal is open.
+        W->inDOSBoxausfhren1Click();
+        QTRY_VERIFY_WITH_TIMEOUT(State(Child(Child(R, "Zwei"), "delta")).isValid() &&
+                                     !W->ToolButton8->isEnabled(),
+                                 20000);
+        QTest::qWait(300);
+        Clock.restart();
+        W->close();
+        QVERIFY(!W->isVisible());
+        QVERIFY2(Clock.elapsed() < 5000, qPrintable(QString::number(Clock.elapsed())));
+        qputenv("PATH", FPath);
         qunsetenv("TERMINAL");
     }
 
