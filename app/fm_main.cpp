@@ -3,6 +3,7 @@
 #include "fm_addgruppe.h"
 #include "kiv_appcore.h"
 #include "kiv_busy.h"
+#include "kiv_treefilter.h"
 
 #include "kiv_ContextMenu.h"
 #include "kiv_FileText.h"
@@ -230,7 +231,8 @@ void TfmMain::CreateComponents() {
     lvDir->SetMaxDepth(RegistryMaxDepth);
     lvDir->SetSingleRoot(true);
     lvDir->setMinimumWidth(80);
-    Splitter1->addWidget(lvDir);
+    TreeFilter = new TTreeFilter(lvDir, Splitter1);
+    Splitter1->addWidget(TreeFilter);
 
     // The right-hand side.
     pnl1 = new QWidget(Splitter1);

@@ -25,6 +25,7 @@ class QToolButton;
 class QTreeView;
 class QWidget;
 class TSingleInstance;
+class TTreeFilter;
 class TBusyIndicator;
 class TTaskState;
 
@@ -50,6 +51,7 @@ public:
     QFrame* ToolButton14 = nullptr;
     QToolButton* ToolButton15 = nullptr;
     TkivXMLTreeView* lvDir = nullptr;
+    TTreeFilter* TreeFilter = nullptr; // the filter row above lvDir, holding lvDir
     QSplitter* Splitter1 = nullptr;
     QWidget* pnl1 = nullptr;
     QLabel* lbl1 = nullptr;
