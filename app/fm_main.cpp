@@ -3,6 +3,7 @@
 #include "fm_addgruppe.h"
 #include "kiv_appcore.h"
 #include "kiv_busy.h"
+#include "kiv_folderlist.h"
 #include "kiv_treefilter.h"
 
 #include "kiv_ContextMenu.h"
@@ -394,9 +395,10 @@ void TfmMain::CreateComponents() {
     auto* QuitKey = new QShortcut(QKeySequence::Quit, this);
     connect(QuitKey, &QShortcut::activated, this,
             [this] { Guarded([this] { ToolButton1Click(); }); });
+    FolderOpener = new TFolderOpener(this);
     connect(lvShell, &QTreeView::activated, this, [this](const QModelIndex& Index) {
         if (lvShellModel)
-            QDesktopServices::openUrl(QUrl::fromLocalFile(lvShellModel->filePath(Index)));
+            Guarded([&] { FolderOpener->Open(lvShellModel->filePath(Index)); });
     });
 
     resize(751, 446);
@@ -623,7 +625,7 @@ void TfmMain::lvDirChange(TkivXMLTreeView* Sender, TXMLTreeNode* Node) {
         return;
     }
     if (!lvShellModel) {
-        lvShellModel = new QFileSystemModel(this);
+        lvShellModel = new TFolderListModel(this);
         lvShellModel->setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     }
     if (lvShell->model() != lvShellModel) {

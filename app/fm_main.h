@@ -26,6 +26,7 @@ class QTreeView;
 class QWidget;
 class TSingleInstance;
 class TTreeFilter;
+class TFolderOpener;
 class TBusyIndicator;
 class TTaskState;
 
@@ -69,6 +70,7 @@ public:
     QWidget* tab2 = nullptr;
     QTreeView* lvShell = nullptr;
     QFileSystemModel* lvShellModel = nullptr; // the folder list's model, set on first use
+    TFolderOpener* FolderOpener = nullptr;     // opens the folder list's entries
     QList<QIcon> ImageList1;
     TSingleInstance* SingleInstance1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
