@@ -5,6 +5,7 @@
 #include "kiv_busy.h"
 #include "kiv_folderlist.h"
 #include "kiv_treefilter.h"
+#include "kiv_windowstate.h"
 
 #include "kiv_ContextMenu.h"
 #include "kiv_FileText.h"
@@ -401,11 +402,8 @@ void TfmMain::CreateComponents() {
             Guarded([&] { FolderOpener->Open(lvShellModel->filePath(Index)); });
     });
 
-    resize(751, 446);
-    if (QScreen* Screen = QGuiApplication::primaryScreen()) {
-        const QRect Avail = Screen->availableGeometry();
-        move(Avail.center() - QPoint(751 / 2, 446 / 2));
-    }
+    WindowState = new TWindowState(this);
+    WindowState->ApplyGeometry();
     lvDir->setFocus();
 }
 
@@ -460,6 +458,7 @@ void TfmMain::KivFormAfterCreate() {
         cbKurz->setChecked(Kurz);
         cbKurzClick();
     }
+    WindowState->RestoreView();
 }
 
 void TfmMain::KivFormDestroy() {
@@ -481,6 +480,8 @@ void TfmMain::FinishRun(bool Unattended) {
         else
             HandleException(E);
     }
+    if (SingleInstance1->FirstInstance())
+        WindowState->Save(FRegistryLoaded);
     try {
         KivFormDestroy();
     } catch (const std::exception& E) {

@@ -26,6 +26,7 @@ class QTreeView;
 class QWidget;
 class TSingleInstance;
 class TTreeFilter;
+class TWindowState;
 class TFolderOpener;
 class TBusyIndicator;
 class TTaskState;
@@ -76,6 +77,7 @@ public:
     QMenu* PopupMenu1 = nullptr;
     QAction* Ausfhren1 = nullptr;
     QAction* inDOSBoxausfhren1 = nullptr;
+    TWindowState* WindowState = nullptr; // place, size and selection between starts
 
     // Start and stop.
     void KivFormCreate();

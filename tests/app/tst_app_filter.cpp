@@ -5,6 +5,7 @@
 #include "fm_main.h"
 #include "kiv_noderoles.h"
 #include "kiv_treefilter.h"
+#include "kiv_windowstate.h"
 
 #include "kiv_prompts.h"
 #include "svn_output.h"
@@ -86,6 +87,7 @@ private slots:
     void init() {
         W.reset();
         FPrompter.Reset();
+        QFile::remove(TWindowState::FileName());
         const QString File =
             FFolders.Data.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
         QDir().mkpath(QFileInfo(File).path());
