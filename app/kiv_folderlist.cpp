@@ -51,9 +51,9 @@ void EnsureIconTheme() {
     QIcon::setThemeName(Desktop);
 }
 
-// The model's worker thread asks this for every entry: the type text is a pure function of
-// the name, so the type column sorts by what it shows. Icons come from the model's data() on
-// the GUI thread instead, where the icon loader is at home.
+// The model's worker thread asks this for every entry: the type column shows and sorts by
+// what it answers. Icons come from the model's data() on the GUI thread instead, where the
+// icon loader is at home.
 class TFolderIconProvider : public QFileIconProvider {
 public:
     QIcon icon(IconType Type) const override { return QFileIconProvider::icon(Type); }
@@ -146,8 +146,6 @@ QVariant TFolderListModel::data(const QModelIndex& Index, int Role) const {
             switch (Index.column()) {
             case 1:
                 return isDir(Index) ? QString() : GermanFileSize(size(Index));
-            case 2:
-                return GermanFileType(fileInfo(Index));
             case 3:
                 return GermanFileTime(lastModified(Index));
             default:
