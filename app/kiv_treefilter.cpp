@@ -78,7 +78,7 @@ TTreeFilter::TTreeFilter(TkivXMLTreeView* Tree, QWidget* Parent) : QWidget(Paren
     // Bursts of changes (a run marking hundreds of nodes) cost one pass.
     FLater = new QTimer(this);
     FLater->setSingleShot(true);
-    FLater->setInterval(20);
+    FLater->setInterval(50);
     connect(FLater, &QTimer::timeout, this, [this] { Apply(false); });
     QAbstractItemModel* Model = Tree->model();
     auto Any = [this] { Schedule(); };
@@ -96,6 +96,16 @@ TTreeFilter::TTreeFilter(TkivXMLTreeView* Tree, QWidget* Parent) : QWidget(Paren
                     Schedule();
             });
 }
+
+namespace {
+// Expanding or collapsing a node lays out the view's rows at once, unless a layout is pending
+// already: hundreds of groups would take that many layouts. Setting a row's hidden state
+// (even to what it is) schedules one for the whole batch.
+void DeferLayout(QTreeWidget* Tree) {
+    if (Tree->topLevelItemCount() > 0)
+        Tree->setRowHidden(0, QModelIndex(), Tree->topLevelItem(0)->isHidden());
+}
+} // namespace
 
 bool TTreeFilter::Active() const {
     return !edFilter->text().isEmpty() || btnHandlungsbedarf->isChecked();
@@ -221,17 +231,23 @@ void TTreeFilter::Apply(bool ExpandAll) {
         }
     }
     if (On) {
+        QList<QTreeWidgetItem*> Open;
         if (ExpandAll) {
             for (size_t i = 0; i < Nodes.size(); ++i)
                 if (Nodes[i].Show && HasShownChild[i] && !Nodes[i].Item->isExpanded())
-                    Nodes[i].Item->setExpanded(true);
+                    Open << Nodes[i].Item;
         } else {
             // What a change brought into view is opened up to; the rest stays as the user
             // left it.
             for (QTreeWidgetItem* I : Appeared)
                 for (QTreeWidgetItem* A = I->parent(); A && !A->isExpanded(); A = A->parent())
-                    A->setExpanded(true);
+                    if (!Open.contains(A))
+                        Open << A;
         }
+        if (Open.size() > 1)
+            DeferLayout(FTree);
+        for (QTreeWidgetItem* I : Open)
+            I->setExpanded(true);
     }
     FApplying = false;
 }
@@ -254,10 +270,15 @@ void TTreeFilter::SaveExpandState() {
 
 void TTreeFilter::RestoreExpandState() {
     FApplying = true;
+    QList<QPair<QTreeWidgetItem*, bool>> Changes;
     for (const auto& [Index, Expanded] : FExpanded)
         if (Index.isValid())
-            if (QTreeWidgetItem* I = FTree->itemFromIndex(Index))
-                I->setExpanded(Expanded);
+            if (QTreeWidgetItem* I = FTree->itemFromIndex(Index); I && I->isExpanded() != Expanded)
+                Changes.append({I, Expanded});
+    if (Changes.size() > 1)
+        DeferLayout(FTree);
+    for (const auto& [I, Expanded] : Changes)
+        I->setExpanded(Expanded);
     FExpanded.clear();
     FApplying = false;
 }
