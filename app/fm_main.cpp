@@ -4,6 +4,9 @@
 #include "kiv_appcore.h"
 #include "kiv_busy.h"
 #include "kiv_statusbar.h"
+#include "kiv_folderlist.h"
+#include "kiv_treefilter.h"
+#include "kiv_windowstate.h"
 
 #include "kiv_ContextMenu.h"
 #include "kiv_FileText.h"
@@ -235,7 +238,8 @@ void TfmMain::CreateComponents() {
     lvDir->SetMaxDepth(RegistryMaxDepth);
     lvDir->SetSingleRoot(true);
     lvDir->setMinimumWidth(80);
-    Splitter1->addWidget(lvDir);
+    TreeFilter = new TTreeFilter(lvDir, Splitter1);
+    Splitter1->addWidget(TreeFilter);
 
     // The right-hand side.
     pnl1 = new QWidget(Splitter1);
@@ -431,16 +435,14 @@ void TfmMain::CreateComponents() {
     Tip(ToolButton13, QStringLiteral("Entf"));
     Tip(ToolButton8, QStringLiteral("F5"));
     Tip(ToolButton7, QStringLiteral("Strg+U"));
+    FolderOpener = new TFolderOpener(this);
     connect(lvShell, &QTreeView::activated, this, [this](const QModelIndex& Index) {
         if (lvShellModel)
-            QDesktopServices::openUrl(QUrl::fromLocalFile(lvShellModel->filePath(Index)));
+            Guarded([&] { FolderOpener->Open(lvShellModel->filePath(Index)); });
     });
 
-    resize(751, 446);
-    if (QScreen* Screen = QGuiApplication::primaryScreen()) {
-        const QRect Avail = Screen->availableGeometry();
-        move(Avail.center() - QPoint(751 / 2, 446 / 2));
-    }
+    WindowState = new TWindowState(this);
+    WindowState->ApplyGeometry();
     lvDir->setFocus();
 }
 
@@ -497,6 +499,7 @@ void TfmMain::KivFormAfterCreate() {
     }
     cbServer->setChecked(
         lvDir->XMLItems()->RootElement()->GetBoolAttribute(QStringLiteral("MitServer")));
+    WindowState->RestoreView();
 }
 
 void TfmMain::KivFormDestroy() {
@@ -518,6 +521,8 @@ void TfmMain::FinishRun(bool Unattended) {
         else
             HandleException(E);
     }
+    if (SingleInstance1->FirstInstance())
+        WindowState->Save(FRegistryLoaded);
     try {
         KivFormDestroy();
     } catch (const std::exception& E) {
@@ -669,7 +674,7 @@ void TfmMain::lvDirChange(TkivXMLTreeView* Sender, TXMLTreeNode* Node) {
         return;
     }
     if (!lvShellModel) {
-        lvShellModel = new QFileSystemModel(this);
+        lvShellModel = new TFolderListModel(this);
         lvShellModel->setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     }
     if (lvShell->model() != lvShellModel) {

@@ -26,6 +26,9 @@ class QTreeView;
 class QWidget;
 class TSingleInstance;
 class TkivStatusBar;
+class TTreeFilter;
+class TWindowState;
+class TFolderOpener;
 class TBusyIndicator;
 class TTaskState;
 
@@ -51,6 +54,7 @@ public:
     QFrame* ToolButton14 = nullptr;
     QToolButton* ToolButton15 = nullptr;
     TkivXMLTreeView* lvDir = nullptr;
+    TTreeFilter* TreeFilter = nullptr; // the filter row above lvDir, holding lvDir
     QSplitter* Splitter1 = nullptr;
     QWidget* pnl1 = nullptr;
     QLabel* lbl1 = nullptr;
@@ -69,12 +73,14 @@ public:
     QWidget* tab2 = nullptr;
     QTreeView* lvShell = nullptr;
     QFileSystemModel* lvShellModel = nullptr; // the folder list's model, set on first use
+    TFolderOpener* FolderOpener = nullptr;     // opens the folder list's entries
     QList<QIcon> ImageList1;
     TSingleInstance* SingleInstance1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QAction* Ausfhren1 = nullptr;
     QAction* inDOSBoxausfhren1 = nullptr;
     TkivStatusBar* StatusBar1 = nullptr;
+    TWindowState* WindowState = nullptr; // place, size and selection between starts
 
     // Start and stop.
     void KivFormCreate();
