@@ -11,6 +11,8 @@
 int main(int argc, char** argv) {
     TkivApplication App(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kivSubversion"));
+    // The menu entry's id, so that a Wayland desktop matches the window to it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("de.kelvarosoft.kivSubversion"));
     InitRoamingMarker();
     // The user interface is German: the toolkit's own texts (Ja/Nein, the folder list's
     // columns) too, where Qt's German translation is installed.
