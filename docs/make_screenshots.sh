@@ -80,6 +80,14 @@ run_shot "$out/verzeichnis.png" Werkzeug 1
 run_shot "$out/laufend.png" Projekte 0 busy
 # After a test for changes with the server asked too: the tree's states, the summary, a tip.
 run_shot "$out/nach_dem_test.png" --run status --server --select Webseite --tip Webseite
+# The same on a dark desktop: the colours keep their contrast.
+run_shot "$out/dunkel.png" --run status --server --dark
+# The filter box narrowing the tree.
+run_shot "$out/filter.png" --run status --filter web
+# The context menu of a group.
+run_shot "$out/kontextmenue.png" --select Kunden --menu
+# The new-entry dialog as the search opens it, with the button that ends the search.
+run_shot "$out/suche_beenden.png" --search-dialog
 # The new-entry dialog.
 run_shot "$out/neuer_eintrag.png" --dialog
 ls -l "$out"/*.png

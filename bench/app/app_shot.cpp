@@ -4,6 +4,7 @@
 //   app_shot OUT.png --dialog | --search-dialog      the new-entry dialog (as the search opens it)
 //   app_shot OUT.png [--select CAPTION] [--page N] [--run status|update] [--short] [--server]
 //                    [--dark] [--menu] [--tip CAPTION] [--size WxH] [--during MS]
+//                    [--filter TEXT]
 // --run clicks the task's button and waits for its end; --menu draws the context menu of the
 // selected node beside the window; --tip shows the tooltip of a node; --dark uses a dark
 // palette.
@@ -16,6 +17,7 @@
 #include <QCheckBox>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QStyleFactory>
@@ -60,6 +62,7 @@ int main(int argc, char** argv) {
     QStringList Args = App.arguments().mid(1);
     const QString Out = Args.isEmpty() ? QStringLiteral("shot.png") : Args.takeFirst();
     QString Select, Run, Tip;
+    QString Filter; // typed into the filter box before the picture
     int During = 0; // with --run: the picture this many ms after the start, the run still going
     int Page = 0;
     bool Busy = false, Short = false, Server = false, Dark = false, Menu = false;
@@ -78,6 +81,8 @@ int main(int argc, char** argv) {
             Page = Next().toInt();
         else if (A == u"--run")
             Run = Next();
+        else if (A == u"--filter")
+            Filter = Next();
         else if (A == u"--during")
             During = Next().toInt();
         else if (A == u"--short")
@@ -140,6 +145,9 @@ int main(int argc, char** argv) {
     if (TXMLTreeNode* N = Find(Main, Select))
         Main.lvDir->SetSelected(N);
     Main.pag1->setCurrentIndex(Page);
+    if (!Filter.isEmpty())
+        if (auto* F = Main.findChild<QLineEdit*>(QStringLiteral("edFilter")))
+            QTest::keyClicks(F, Filter);
     if (Busy)
         Main.StartBusy();
     QTest::qWait(500);
