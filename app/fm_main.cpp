@@ -25,6 +25,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFrame>
@@ -482,6 +483,11 @@ void TfmMain::KivFormAfterCreate() {
                                          QStringLiteral("Alle Subversionsprojekte verwalten"));
     }
     FRegistryLoaded = true;
+    {
+        const QFileInfo Read(FileName);
+        FReadTime = Read.exists() ? Read.lastModified() : QDateTime();
+        FReadSize = Read.exists() ? Read.size() : -1;
+    }
     // Better now than after an hour of changes: the file cannot be written at the end.
     QString Reason;
     if (!CanReplaceFile(FileName, &Reason))
@@ -505,7 +511,34 @@ void TfmMain::KivFormAfterCreate() {
 void TfmMain::KivFormDestroy() {
     if (!FRegistryLoaded || !SingleInstance1->FirstInstance())
         return;
-    lvDir->SaveToFile(RegistryFileName());
+    const QString FileName = RegistryFileName();
+    // Changed by someone else while this run had it open: that version is kept beside it,
+    // not lost under this run's.
+    QString Kept;
+    const QFileInfo Now(FileName);
+    if (Now.isFile() && (Now.lastModified() != FReadTime || Now.size() != FReadSize)) {
+        Kept = FileName + QStringLiteral(".extern-") +
+               QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        if (!QFile::copy(FileName, Kept))
+            throw ERegistryError(QStringLiteral("Die Projektliste \"%1\" wurde außerhalb des "
+                                                "Programms geändert und kann nicht gesichert "
+                                                "werden; sie bleibt, wie sie ist.")
+                                     .arg(FileName));
+    }
+    lvDir->SaveToFile(FileName);
+    const QFileInfo Written(FileName);
+    FReadTime = Written.lastModified();
+    FReadSize = Written.size();
+    if (!Kept.isEmpty()) {
+        const QString Message =
+            QStringLiteral("Die Projektliste wurde außerhalb des Programms geändert. Diese "
+                           "Fassung liegt jetzt in \"%1\"; gespeichert ist die des Programms.")
+                .arg(Kept);
+        if (FClosingUnattended)
+            ReportUnattended(Message);
+        else
+            ShowInfo(Message);
+    }
 }
 
 void TfmMain::FinishRun(bool Unattended) {

@@ -5,6 +5,7 @@
 #include "kiv_XMLTreeView.h"
 #include "kiv_kinds.h"
 
+#include <QDateTime>
 #include <QIcon>
 #include <QList>
 #include <QPoint>
@@ -156,6 +157,10 @@ private:
     bool FRegistryLoaded = false;
     bool FFinished = false;
     bool FClosingUnattended = false; // a signal or the session's end closes the window
+    // The registry file as it was read: a file changed since by someone else is kept aside
+    // before the save replaces it.
+    QDateTime FReadTime;
+    qint64 FReadSize = -1;
     int FBusyCount = 0;
 };
 

@@ -117,7 +117,8 @@ void WatchSignals(QObject* Owner, std::function<void()> OnEachSignal) {
     Action.sa_handler = OnSignal;
     sigemptyset(&Action.sa_mask);
     Action.sa_flags = SA_RESTART;
-    for (int S : {SIGINT, SIGTERM, SIGHUP})
+    // SIGQUIT too: dumping core would leave a running update behind, holding its copy.
+    for (int S : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
         ::sigaction(S, &Action, nullptr);
 }
 
@@ -135,6 +136,8 @@ struct TOptions {
 int Search(const TOptions& O) {
     if (O.Path.isEmpty())
         return Usage(QStringLiteral("search erwartet einen Ordner."));
+    if (!QFileInfo(O.Path).isDir())
+        return Usage(QStringLiteral("Der Ordner »%1« existiert nicht.").arg(O.Path));
     QSet<QString> Registered;
     if (QFileInfo(O.Registry).isFile()) {
         try {
@@ -255,9 +258,23 @@ int main(int argc, char** argv) {
         }
         return false;
     };
+    bool Options = true; // until "--": what follows is a task and an entry, whatever it looks like
     for (int i = 0; i < Args.size(); ++i) {
         const QString& A = Args.at(i);
         QString V;
+        if (Options && A == u"--") {
+            Options = false;
+            continue;
+        }
+        if (!Options) {
+            if (O.Task.isEmpty())
+                O.Task = A;
+            else if (O.Path.isEmpty())
+                O.Path = A;
+            else
+                return Usage(QStringLiteral("Nur ein Eintrag der Projektliste ist erlaubt."));
+            continue;
+        }
         if (A == u"-h" || A == u"--help") {
             Write(stdout, QString::fromUtf8(HelpText));
             return ExitFine;

@@ -14,7 +14,10 @@ QString RegistryFilePath() {
 }
 
 std::unique_ptr<TkivPlainXmlElement> ReadRegistryFile(const QString& FileName) {
-    if (!QFileInfo(FileName).isFile())
+    const QFileInfo Info(FileName);
+    if (Info.isDir())
+        throw ERegistryError(QStringLiteral("Die Projektliste %1 ist ein Ordner, keine Datei.").arg(FileName));
+    if (!Info.exists())
         throw ERegistryError(QStringLiteral("Die Projektliste %1 existiert nicht.").arg(FileName));
     TPlainXmlReader Reader;
     Reader.SetMaxDepth(RegistryMaxDepth);

@@ -61,7 +61,7 @@ bool NeedsCredentials(const QStringList& Lines) {
 void AddHints(TSvnOutcome& O) {
     if (NeedsCredentials(O.Lines))
         O.Notes << QStringLiteral("Der Server verlangt eine Anmeldung. Einmal »in DOS-Box "
-                                  "ausführen « wählen und die Zugangsdaten dort eingeben und "
+                                  "ausführen« wählen und die Zugangsdaten dort eingeben und "
                                   "speichern lassen; danach läuft die Aufgabe ohne Rückfrage.");
 }
 

@@ -288,6 +288,7 @@ TBatchSplit SplitUpdate(const QStringList& Output, const QStringList& Folders,
     const QStringList Display = DisplayPaths(Folders, WorkDir);
     int Open = -1;         // the folder whose block is being read
     bool OpenEnded = false; // its revision line has come
+    QStringList ExternalsFailed;
     bool InSummary = false;
     auto Close = [&] {
         if (Open >= 0) {
@@ -327,10 +328,29 @@ TBatchSplit SplitUpdate(const QStringList& Output, const QStringList& Folders,
         }
         // After a folder's revision line, or before any header: a skipped folder that is no
         // working copy, or an error that stopped the client before the next folder began.
-        // Folders not reached are neither done nor failed: they run again.
+        // Folders not reached are neither done nor failed: they run again. The one error the
+        // client keeps for the very end is that of failed externals.
+        if (Line.startsWith(QLatin1String("svn: E205011:")))
+            ExternalsFailed << Line;
         Close();
     }
     Close();
+    // Failed externals: the folders that were warned of them end with that error, as their
+    // own runs do, and count as failed.
+    if (!ExternalsFailed.isEmpty()) {
+        for (int k = 0; k < N; ++k) {
+            if (!S.Done[size_t(k)])
+                continue;
+            bool Warned = false;
+            for (const QString& L : S.Blocks[size_t(k)])
+                Warned = Warned || L.startsWith(QLatin1String("svn: warning: W205011:"));
+            if (Warned) {
+                S.Blocks[size_t(k)] += ExternalsFailed;
+                S.Done[size_t(k)] = false;
+                S.Failed[size_t(k)] = true;
+            }
+        }
+    }
     for (int k = 0; k < N; ++k) {
         // The client sums up conflicts only after an update that went through.
         if (S.Done[size_t(k)])

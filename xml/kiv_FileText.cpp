@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 QByteArray Windows1252FileText(const QStringList& Lines) {
@@ -172,6 +173,14 @@ bool CanReplaceFile(const QString& FileName, QString* Reason) {
     }
     if (Code == 0 && access(Dir.constData(), W_OK | X_OK) != 0)
         Code = errno;
+    // Room for at least as much as is there now: less, and a save cannot end well.
+    struct statvfs Fs;
+    if (Code == 0 && statvfs(Dir.constData(), &Fs) == 0) {
+        const qint64 Free = qint64(Fs.f_bavail) * qint64(Fs.f_frsize);
+        const qint64 Needed = (stat(TargetBytes.constData(), &S) == 0 ? qint64(S.st_size) : 0) + 4096;
+        if (Free < Needed)
+            Code = ENOSPC;
+    }
     if (Code != 0 && Reason)
         *Reason = SystemErrorText(Code);
     return Code == 0;

@@ -18,9 +18,9 @@ QByteArray Windows1252FileText(const QStringList& Lines);
 void WriteFileAtomically(const QString& FileName, const QByteArray& Bytes);
 void WriteWindows1252File(const QString& FileName, const QStringList& Lines);
 
-// Whether WriteFileAtomically may replace FileName as far as the file system's permissions
-// go (the folder exists and takes new files, an existing file is not read-only); else false
-// with the reason in German.
+// Whether WriteFileAtomically may replace FileName as far as can be told beforehand (the folder
+// exists and takes new files, an existing file is not read-only, the disk has room for at
+// least the file's present size); else false with the reason in German.
 bool CanReplaceFile(const QString& FileName, QString* Reason = nullptr);
 
 // The system's reason for an error number, in German for the common ones (a full disk, no

@@ -2,6 +2,7 @@
 // data folders. Message and input boxes are answered by a test prompter.
 #include "kiv_test_folders.h"
 #include "kiv_test_prompter.h"
+#include "kiv_test_tmpfs.h"
 #include "fm_addgruppe.h"
 #include "fm_main.h"
 #include "kiv_appcore.h"
@@ -832,6 +833,50 @@ private slots:
         const QString Err = QString::fromUtf8(P.readAllStandardError());
         QVERIFY2(Err.contains("kivSubversion: Die Datei") && Err.contains("kann nicht gespeichert"),
                  qPrintable(Err));
+    }
+
+    // A registry changed from outside while the window has it open: that version is kept
+    // beside it, and the user is told; on a full disk the start already says a save will fail.
+    void outsideChangesAndAFullDisk() {
+        WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n  <ProjektGruppe Name=\"a\"/>\r\n</SubVersion>\r\n");
+        {
+            auto W = Open();
+            QVERIFY(W->RegistryLoaded());
+            QTest::qWait(20);
+            WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n  <ProjektGruppe Name=\"extern\"/>\r\n</SubVersion>\r\n");
+            W->close();
+            QCOMPARE(FPrompter.Infos.size(), 1);
+            QVERIFY(FPrompter.Infos[0].contains("außerhalb des Programms geändert"));
+        }
+        const QStringList Kept = QDir(QFileInfo(RegistryPath()).path())
+                                     .entryList({"SubVersionVerzeichnisse.xml.extern-*"});
+        QCOMPARE(Kept.size(), 1);
+        const QString KeptPath = QFileInfo(RegistryPath()).path() + u'/' + Kept[0];
+        QCOMPARE(ChildNames(ReadFile(KeptPath).get()), QStringList{"extern"});
+        QCOMPARE(ChildNames(ReadFile(RegistryPath()).get()), QStringList{"a"});
+        QVERIFY(QFile::remove(KeptPath));
+
+        TTinyDisk Disk(64);
+        if (!Disk.Mounted())
+            QSKIP(qPrintable("a full disk needs a tmpfs of its own: " + Disk.Why()));
+        const QByteArray Old = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(Disk.Path("data")));
+        const auto Back = qScopeGuard([&] { qputenv("XDG_DATA_HOME", Old); });
+        const QString OnDisk = Disk.Path("data/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml");
+        QVERIFY(QDir().mkpath(QFileInfo(OnDisk).path()));
+        {
+            QFile F(OnDisk);
+            QVERIFY(F.open(QIODevice::WriteOnly));
+            F.write((Head + "<SubVersion Beschreibung=\"x\"/>\r\n").toLatin1());
+        }
+        QVERIFY(Disk.Fill());
+        FPrompter.Reset();
+        auto W = Open();
+        QVERIFY(W->RegistryLoaded());
+        QCOMPARE(FPrompter.Errors.size(), 1);
+        QVERIFY2(FPrompter.Errors[0].contains("kein Platz mehr frei"), qPrintable(FPrompter.Errors[0]));
+        W->RequestClose();
+        QTRY_VERIFY(!W->isVisible());
     }
 
     // A write that fails at exit is shown, and the window still closes.

@@ -79,6 +79,8 @@ private slots:
         QCOMPARE(R.Out, QStringList({"*** Testen auf Änderungen", "--> " + Wc("gamma"),
                                      "?       neu.txt", "*** Ende"}));
         QCOMPARE(R.Code, 0);
+        // After "--" a word that looks like an option is an entry (here one that is not there).
+        QVERIFY(Kivsvn({"--registry", FReg, "--", "status", "--short"}).Err.contains("»--short«"));
         R = Kivsvn({"--short", "status", "--registry=" + FReg});
         QCOMPARE(R.Out, QStringList({"*** Testen auf Änderungen", "--> " + Wc("beta"),
                                      "M       datei.txt", "--> " + Wc("fehlt"),
@@ -124,7 +126,10 @@ private slots:
               QStringList{"status", "--bogus", "--registry", FReg},
               QStringList{"status", "--registry", FReg + ".nix"},
               QStringList{"status", "--registry", Broken},
-              QStringList{"status", "--registry", TwoRoots}, QStringList{}}) {
+              QStringList{"status", "--registry", TwoRoots},
+              QStringList{"status", "--registry", FTmp.path()},
+              QStringList{"search", FTmp.path() + "/nirgends", "--registry", FReg},
+              QStringList{"status", "--registry", FReg, "--", "-u"}, QStringList{}}) {
             R = Kivsvn(Bad);
             QVERIFY2(R.Out.isEmpty(), qPrintable(Bad.join(' ')));
             QCOMPARE(R.Code, 2);

@@ -398,17 +398,23 @@ private slots:
         Svn({"import", "-q", "-m", "init", At("imp"), Url});
         const QStringList Kinds = {"current", "updated", "conflict", "locked", "missing",
                                    "switched", "externals", "treeconf", "props", "notwc",
-                                   "current2"};
+                                   "extfail", "current2"};
         auto In = [&](const QString& Set, const QString& K) { return D + "/" + Set + "/" + K; };
         for (const QString& K : Kinds)
             if (K != "notwc")
-                Svn({"checkout", "-q", Url + "/alpha", In("a", K)});
+                Svn({"checkout", "-q", Url + (K == "extfail" ? "/beta" : "/alpha"), In("a", K)});
         QDir().mkpath(In("a", "notwc"));
         Svn({"propset", "-q", "svn:externals", "ext " + Url + "/lib", "."}, In("a", "externals"));
         Svn({"commit", "-q", "-m", "ext", In("a", "externals")});
         Svn({"switch", "-q", "--ignore-ancestry", Url + "/beta/sub", "sub"}, In("a", "switched"));
+        // Externals from a server that is not there: the update goes through, its exit code
+        // says it failed.
+        Svn({"propset", "-q", "svn:externals", "http://127.0.0.1:9/nichts fehlt", "."},
+            In("a", "extfail"));
+        Svn({"commit", "-q", "-m", "extfail", In("a", "extfail")});
+        Svn({"update", "-q", "-r", "PREV"}, In("a", "extfail"));
         // The repository moves on: a changed file, a property, a changed library.
-        Svn({"checkout", "-q", Url, D + "/committer"});
+        Svn({"checkout", "-q", "--ignore-externals", Url, D + "/committer"});
         WriteFile(D + "/committer/alpha/datei.txt", "zwei\n");
         WriteFile(D + "/committer/beta/sub/inner.txt", "zwei\n");
         WriteFile(D + "/committer/lib/datei.txt", "zwei\n");
@@ -426,6 +432,7 @@ private slots:
                                "values (1, '', -1)"});
         QVERIFY(Lock.waitForFinished() && Lock.exitCode() == 0);
         QVERIFY(CopyTree(D + "/a", D + "/b"));
+        QVERIFY(CopyTree(D + "/a", D + "/c"));
 
         std::vector<QStringList> Expected;
         std::vector<int> Codes;
@@ -475,6 +482,20 @@ private slots:
         QCOMPARE(R.Delivered[size_t(Kinds.indexOf("locked"))].second.State, TSvnState::Error);
         QCOMPARE(R.Delivered[size_t(Kinds.indexOf("notwc"))].second.State,
                  TSvnState::NotWorkingCopy);
+        QCOMPARE(R.Delivered[size_t(Kinds.indexOf("extfail"))].second.State, TSvnState::Error);
+        QCOMPARE(Codes[size_t(Kinds.indexOf("extfail"))], 1);
+        // Failed externals in a batch with a copy that goes through: the client ends with
+        // their error, after everything else; it is the failed copy's, not the other's.
+        {
+            const TRunResult Two = RunEngine({In("c", "extfail"), In("c", "current")}, TSvnTask::Update, 1);
+            const QStringList Own = Expected[size_t(Kinds.indexOf("extfail"))];
+            QStringList Got = Two.Delivered[0].second.Lines;
+            Got.replaceInStrings(D + "/c/", D + "/a/");
+            QVERIFY2(Same(Got, Own, true),
+                     qPrintable(Two.Delivered[0].second.Lines.join(" | ")));
+            QCOMPARE(Two.Delivered[0].second.State, TSvnState::Error);
+            QCOMPARE(Two.Delivered[1].second.State, TSvnState::Current);
+        }
         // And the copies themselves end up alike: the batch really updated each.
         for (const QString& K : Kinds)
             QCOMPARE(RunIn(In("a", K), {"status"}),
