@@ -99,7 +99,6 @@ public:
     explicit TTaskState(TfmMain* Form) : QObject(Form), Main(Form) {}
     TfmMain* Main;
     QPointer<TSvnRun> Run;
-    QString SubCommand;
     QPointer<TSvnSearch> Search;
     QQueue<QString> Offers;
     bool Offering = false;
@@ -155,8 +154,6 @@ void TTaskState::MarkNode(quint64 Id, TSvnTask Task, const TSvnOutcome& Outcome)
     QFont Font = Main->lvDir->font();
     Font.setBold(Look.Bold);
     Font.setItalic(Look.Italic);
-    I->setData(0, NodeTaskRole, int(Task));
-    I->setData(0, NodeTimeRole, Now);
     I->setForeground(0, Look.Foreground);
     I->setFont(0, Font);
     I->setToolTip(0, NodeToolTip(Task, Outcome.State, Outcome.Verdict, Now));
@@ -304,7 +301,6 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
     FTasks->Tally = TRunTally();
     auto* Run = new TSvnRun(std::move(Projects), Task, Options, FTasks);
     FTasks->Run = Run;
-    FTasks->SubCommand = SubCommand;
     FTasks->SetRunning(true);
     const int Total = int(Run->Projects().size());
     StatusBar1->ShowProgress(0, Total);
@@ -312,7 +308,7 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
         const TSvnProject& P = Run->Projects()[Index];
         // "kurze Anzeige" counts as it is when the block arrives.
         const QStringList Block = ProjectBlock(P, O, cbKurz->isChecked());
-        const bool Status = FTasks->SubCommand == u"status";
+        const bool Status = Task == TSvnTask::Status;
         const int FirstNote = Block.size() - O.Notes.size();
         for (int i = 0; i < Block.size(); ++i)
             FTasks->Append(Block.at(i), Status && i > 0 && i < FirstNote, i >= FirstNote);

@@ -6,13 +6,9 @@
 
 #include <QGuiApplication>
 #include <QSessionManager>
-#include <QSocketNotifier>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 static void InitAppResourcesImpl() {
     Q_INIT_RESOURCE(app);
@@ -42,35 +38,9 @@ bool TkivApplication::notify(QObject* Receiver, QEvent* Event) {
     return false;
 }
 
-namespace {
-int SignalPipe[2] = {-1, -1};
-
-void OnSignal(int Signal) {
-    const int Saved = errno;
-    const char Byte = static_cast<char>(Signal);
-    if (SignalPipe[1] >= 0) {
-        [[maybe_unused]] ssize_t Written = ::write(SignalPipe[1], &Byte, 1);
-    }
-    errno = Saved;
-}
-
-constexpr int WatchedSignals[] = {SIGTERM, SIGINT, SIGHUP};
-} // namespace
-
-TShutdownWatcher::TShutdownWatcher(TfmMain* Main) : QObject(Main), FMain(Main) {
-    if (SignalPipe[0] < 0 && ::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        SignalPipe[0] = SignalPipe[1] = -1;
-    }
-    if (SignalPipe[0] >= 0) {
-        FNotifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, this);
-        connect(FNotifier, &QSocketNotifier::activated, this, &TShutdownWatcher::ReadSignal);
-        struct sigaction Action {};
-        Action.sa_handler = OnSignal;
-        sigemptyset(&Action.sa_mask);
-        Action.sa_flags = SA_RESTART;
-        for (int Signal : WatchedSignals)
-            ::sigaction(Signal, &Action, nullptr);
-    }
+TShutdownWatcher::TShutdownWatcher(TfmMain* Main)
+    : QObject(Main), FMain(Main), FSignals(new TSignalWatcher({SIGTERM, SIGINT, SIGHUP}, this)) {
+    connect(FSignals, &TSignalWatcher::Received, this, [this] { FMain->RequestClose(); });
     if (auto* App = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         // The session manager may end the process after asking for the data: write it now.
         connect(App, &QGuiApplication::commitDataRequest, this,
@@ -80,17 +50,3 @@ TShutdownWatcher::TShutdownWatcher(TfmMain* Main) : QObject(Main), FMain(Main) {
     }
 }
 
-TShutdownWatcher::~TShutdownWatcher() {
-    struct sigaction Action {};
-    Action.sa_handler = SIG_DFL;
-    sigemptyset(&Action.sa_mask);
-    for (int Signal : WatchedSignals)
-        ::sigaction(Signal, &Action, nullptr);
-}
-
-void TShutdownWatcher::ReadSignal() {
-    char Buffer[16];
-    while (::read(SignalPipe[0], Buffer, sizeof Buffer) > 0)
-        ++FSignalsSeen;
-    FMain->RequestClose();
-}

@@ -5,7 +5,8 @@
 #include <QApplication>
 #include <QObject>
 
-class QSocketNotifier;
+#include "kiv_signals.h"
+
 class TfmMain;
 
 class TkivApplication : public QApplication {
@@ -24,14 +25,11 @@ class TShutdownWatcher : public QObject {
     Q_OBJECT
 public:
     explicit TShutdownWatcher(TfmMain* Main);
-    ~TShutdownWatcher() override;
-    int SignalsSeen() const { return FSignalsSeen; }
+    int SignalsSeen() const { return FSignals->SignalsSeen(); }
 
 private:
-    void ReadSignal();
     TfmMain* FMain;
-    QSocketNotifier* FNotifier = nullptr;
-    int FSignalsSeen = 0;
+    TSignalWatcher* FSignals;
 };
 
 // Makes the images of resources/app.qrc available (the library is linked statically).

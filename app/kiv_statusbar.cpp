@@ -13,28 +13,11 @@
 
 void TRunTally::Add(TSvnState State, const TSvnVerdict& Verdict) {
     ++Projects;
-    switch (State) {
-    case TSvnState::Clean:
-    case TSvnState::Current:
-    case TSvnState::Info:
-    case TSvnState::Cancelled:
-        break;
-    case TSvnState::Changes:
-    case TSvnState::OutOfDate:
-        break; // counted by the verdict below
-    case TSvnState::Conflict:
-        ++Conflicts;
-        break;
-    case TSvnState::Updated:
-        ++Updated;
-        break;
-    case TSvnState::Missing:
-        ++Missing;
-        break;
-    default:
-        ++Failed;
-        break;
-    }
+    Conflicts += State == TSvnState::Conflict;
+    Updated += State == TSvnState::Updated;
+    Missing += State == TSvnState::Missing;
+    Failed += IsFailure(State) && State != TSvnState::Conflict && State != TSvnState::Missing &&
+              State != TSvnState::Cancelled;
     // A copy both changed and behind counts in both; a conflict only as a conflict.
     Changed += State == TSvnState::Changes || (State == TSvnState::OutOfDate && Verdict.HasChanges);
     Behind += State != TSvnState::Conflict && Verdict.IsBehind;

@@ -2,6 +2,7 @@
 // `kivsvn --help` lists the commands and options.
 #include "kiv_XmlObjects.h"
 #include "kiv_registry.h"
+#include "kiv_signals.h"
 #include "kiv_tools.h"
 #include "svn_engine.h"
 #include "svn_search.h"
@@ -12,13 +13,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -82,44 +80,12 @@ TkivXmlElement* FindPath(TkivXmlElement* Root, const QString& TreePath) {
     return E;
 }
 
-bool Failed(TSvnState State) {
-    switch (State) {
-    case TSvnState::Clean:
-    case TSvnState::Changes:
-    case TSvnState::OutOfDate:
-    case TSvnState::Updated:
-    case TSvnState::Current:
-    case TSvnState::Info:
-        return false;
-    default:
-        return true; // conflicts and cancelled projects included
-    }
-}
-
-// SIGINT, SIGTERM and SIGHUP reach the event loop through a pipe: the run is cancelled like
-// the window's, and the program ends only when its clients are gone.
-int SignalPipe[2] = {-1, -1};
-void OnSignal(int Signal) {
-    const char Byte = char(Signal);
-    [[maybe_unused]] const ssize_t N = ::write(SignalPipe[1], &Byte, 1);
-}
-
+// SIGINT, SIGTERM and SIGHUP cancel the run like the window's: the program ends only when
+// its clients are gone. SIGQUIT too: dumping core would leave a running update behind,
+// holding its copy.
 void WatchSignals(QObject* Owner, std::function<void()> OnEachSignal) {
-    if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    auto* Notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, Owner);
-    QObject::connect(Notifier, &QSocketNotifier::activated, Owner, [OnEachSignal] {
-        char Buffer[16];
-        while (::read(SignalPipe[0], Buffer, sizeof Buffer) > 0)
-            OnEachSignal();
-    });
-    struct sigaction Action {};
-    Action.sa_handler = OnSignal;
-    sigemptyset(&Action.sa_mask);
-    Action.sa_flags = SA_RESTART;
-    // SIGQUIT too: dumping core would leave a running update behind, holding its copy.
-    for (int S : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-        ::sigaction(S, &Action, nullptr);
+    auto* Watcher = new TSignalWatcher({SIGINT, SIGTERM, SIGHUP, SIGQUIT}, Owner);
+    QObject::connect(Watcher, &TSignalWatcher::Received, Owner, OnEachSignal);
 }
 
 struct TOptions {
@@ -197,7 +163,7 @@ int RunTask(const TOptions& O) {
         Print(QStringLiteral("*** ") + Title);
     QObject::connect(&Run, &TSvnRun::ProjectDone, [&](int Index, const TSvnOutcome& Out) {
         const TSvnProject& P = Run.Projects()[size_t(Index)];
-        if (Failed(Out.State))
+        if (IsFailure(Out.State))
             ++FailedCount;
         if (O.Json) {
             QJsonObject J{{QStringLiteral("path"), P.TreePath},

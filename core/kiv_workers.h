@@ -22,7 +22,6 @@ public:
     void Start(int Count, std::function<void()> Job, QObject* Owner, std::function<void()> Done);
     // Waits for the threads (they must be stopping); Done is still delivered later.
     void Join();
-    bool Running() const { return FLeft > 0; }
 
 private:
     std::vector<std::thread> FThreads;

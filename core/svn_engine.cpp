@@ -28,10 +28,6 @@ constexpr int BatchSize = 24;
 // any current directory.
 const QString BatchDir = QStringLiteral("/");
 
-bool Nested(const QString& A, const QString& B) {
-    return PathsOverlap(A, B);
-}
-
 TSvnState StateOfFolder(TFolderState F) {
     switch (F) {
     case TFolderState::Ready:
@@ -96,9 +92,7 @@ QStringList ProjectBlock(const TSvnProject& Project, const TSvnOutcome& Outcome,
     if (Outcome.State == TSvnState::Cancelled && Outcome.Lines.isEmpty() && Outcome.Notes.isEmpty())
         return {};
     const QStringList Filtered = FilterOutput(Outcome.Lines);
-    const bool Failed = NeedsAttention(Outcome.State) && Outcome.State != TSvnState::Changes &&
-                        Outcome.State != TSvnState::OutOfDate;
-    if (Short && !Failed && Outcome.Notes.isEmpty() && LeftOutInShort(Filtered))
+    if (Short && !IsFailure(Outcome.State) && Outcome.Notes.isEmpty() && LeftOutInShort(Filtered))
         return {};
     return QStringList{ProjectHead(Project)} + Filtered + Outcome.Notes;
 }
@@ -201,7 +195,7 @@ void TSvnRun::Start() {
         }
         bool Inside = false;
         for (const QString& Other : CurrentFolders)
-            Inside = Inside || Nested(F, Other);
+            Inside = Inside || PathsOverlap(F, Other);
         if (Inside || int(Current.size()) >= BatchSize)
             Flush();
         Current.push_back(i);
@@ -229,11 +223,8 @@ void TSvnRun::Work() {
         if (B >= int(FBatches.size()))
             break;
         if (FStop) {
-            for (int i : FBatches[size_t(B)]) {
-                TSvnOutcome O;
-                O.State = TSvnState::Cancelled;
-                Deliver(i, std::move(O));
-            }
+            for (int i : FBatches[size_t(B)])
+                DeliverNotRun(i);
             continue;
         }
         RunBatch(FBatches[size_t(B)]);
@@ -268,11 +259,8 @@ void TSvnRun::RunBatch(const std::vector<int>& Batch) {
 void TSvnRun::RunGroup(std::vector<int> Group) {
     while (Group.size() > 1) {
         if (FStop) {
-            for (int i : Group) {
-                TSvnOutcome O;
-                O.State = TSvnState::Cancelled;
-                Deliver(i, std::move(O));
-            }
+            for (int i : Group)
+                DeliverNotRun(i);
             return;
         }
         QStringList Folders, Args = TaskArguments();
@@ -304,14 +292,7 @@ void TSvnRun::RunGroup(std::vector<int> Group) {
         for (size_t k = 0; k < Group.size(); ++k) {
             const int i = Group[k];
             if (S.Done[k] || S.Failed[k]) {
-                TSvnOutcome O;
-                O.Lines = S.Blocks[k];
-                O.ExitCode = S.Done[k] ? 0 : 1;
-                const TSvnVerdict V = DecideState(FTask, O.Lines, O.ExitCode);
-                O.Verdict = V;
-                O.State = V.State;
-                AddHints(O);
-                Deliver(i, std::move(O));
+                Deliver(i, FromLines(S.Blocks[k], S.Done[k] ? 0 : 1));
                 continue;
             }
             if ((R.TimedOut || R.Cancelled) && FTask == TSvnTask::Update) {
@@ -371,18 +352,29 @@ TSvnOutcome TSvnRun::FromResult(const TSvnResult& R) const {
         O.State = TSvnState::Cancelled;
         return O;
     }
-    O.Verdict = DecideState(FTask, O.Lines, O.ExitCode);
+    return FromLines(R.Lines, R.ExitCode);
+}
+
+TSvnOutcome TSvnRun::FromLines(const QStringList& Lines, int ExitCode) const {
+    TSvnOutcome O;
+    O.Lines = Lines;
+    O.ExitCode = ExitCode;
+    O.Verdict = DecideState(FTask, Lines, ExitCode);
     O.State = O.Verdict.State;
     AddHints(O);
     return O;
 }
 
+void TSvnRun::DeliverNotRun(int Index) {
+    TSvnOutcome O;
+    O.State = TSvnState::Cancelled;
+    Deliver(Index, std::move(O));
+}
+
 void TSvnRun::RunAlone(int Index) {
     const TSvnProject& P = FProjects[size_t(Index)];
     if (FStop) {
-        TSvnOutcome O;
-        O.State = TSvnState::Cancelled;
-        Deliver(Index, std::move(O));
+        DeliverNotRun(Index);
         return;
     }
     TSvnCall Call;
@@ -399,12 +391,11 @@ void TSvnRun::RunAlone(int Index) {
 
 void TSvnRun::RunInConsole(int Index) {
     const TSvnProject& P = FProjects[size_t(Index)];
-    TSvnOutcome O;
     if (FStop) {
-        O.State = TSvnState::Cancelled;
-        Deliver(Index, std::move(O));
+        DeliverNotRun(Index);
         return;
     }
+    TSvnOutcome O;
     // The terminal form asks what it must (passwords, certificates): it is the place to give
     // them once.
     const TTerminalResult T =

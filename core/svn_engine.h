@@ -73,10 +73,7 @@ public:
     void Cancel();
     // An update run was cancelled once and waits for the updates still running.
     bool WaitingForUpdates() const { return FStop && !FKill && FRunning; }
-    bool Running() const { return FRunning; }
-    int DoneCount() const { return FNextDeliver; }
     TSvnTask Task() const { return FTask; }
-    const TSvnRunOptions& Options() const { return FOptions; }
     const std::vector<TSvnProject>& Projects() const { return FProjects; }
 
 signals:
@@ -91,6 +88,8 @@ private:
     void RunAlone(int Index);
     void RunInConsole(int Index);
     TSvnOutcome FromResult(const TSvnResult& R) const;
+    TSvnOutcome FromLines(const QStringList& Lines, int ExitCode) const; // what the lines say
+    void DeliverNotRun(int Index); // a project no client ran for
     void CleanUp(int Index, TSvnOutcome& O) const; // after an update was ended
     QStringList TaskArguments() const;
     void Deliver(int Index, TSvnOutcome Outcome); // any thread

@@ -413,6 +413,10 @@ bool NeedsAttention(TSvnState State) {
     }
 }
 
+bool IsFailure(TSvnState State) {
+    return NeedsAttention(State) && State != TSvnState::Changes && State != TSvnState::OutOfDate;
+}
+
 QString StateText(TSvnState State) {
     switch (State) {
     case TSvnState::Clean:

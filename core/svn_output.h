@@ -33,6 +33,9 @@ enum class TSvnState {
 
 // Whether a state means the user should look (everything but clean, current, info, updated).
 bool NeedsAttention(TSvnState State);
+// Whether the project's run went wrong: it failed, ended in a conflict, or did not run at all
+// (what kivsvn's exit code counts, and what the short display never leaves out).
+bool IsFailure(TSvnState State);
 // The state in a few German words, as the tree's tooltip and the summary name it.
 QString StateText(TSvnState State);
 // A name for scripts ("clean", "changes", ...).

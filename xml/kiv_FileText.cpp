@@ -75,25 +75,34 @@ namespace {
                          .arg(FileName, SystemErrorText(Code)));
 }
 
+// The file a save replaces: a link stays a link, the file it points to is the one replaced.
+QString ReplacedFile(const QString& FileName) {
+    const QFileInfo Info(FileName);
+    if (Info.isSymLink() && !Info.symLinkTarget().isEmpty())
+        return Info.symLinkTarget();
+    return FileName;
+}
+
+// What forbids replacing the file as it is (0: nothing): a folder in its place, a file made
+// read-only (although the folder would let it be replaced). Old gets the file's data.
+int ExistingFileRefuses(const QByteArray& Target, struct stat& Old, bool& Existed) {
+    Existed = stat(Target.constData(), &Old) == 0;
+    if (!Existed)
+        return 0;
+    if (S_ISDIR(Old.st_mode))
+        return EISDIR;
+    return access(Target.constData(), W_OK) != 0 ? errno : 0;
+}
+
 } // namespace
 
 void WriteFileAtomically(const QString& FileName, const QByteArray& Bytes) {
-    // A link stays a link: the file it points to is the one replaced.
-    QString Target = FileName;
-    const QFileInfo Info(FileName);
-    if (Info.isSymLink()) {
-        const QString Resolved = Info.symLinkTarget();
-        if (!Resolved.isEmpty())
-            Target = Resolved;
-    }
+    const QString Target = ReplacedFile(FileName);
     const QByteArray TargetBytes = QFile::encodeName(Target);
     struct stat Old;
-    const bool Existed = stat(TargetBytes.constData(), &Old) == 0;
-    if (Existed && S_ISDIR(Old.st_mode))
-        Fail(FileName, EISDIR);
-    // A file made read-only stays as it is, although the folder would let it be replaced.
-    if (Existed && access(TargetBytes.constData(), W_OK) != 0)
-        Fail(FileName, errno);
+    bool Existed = false;
+    if (const int Code = ExistingFileRefuses(TargetBytes, Old, Existed))
+        Fail(FileName, Code);
 
     const QFileInfo TargetInfo(Target);
     const QString Dir = TargetInfo.absolutePath();
@@ -157,28 +166,19 @@ void WriteFileAtomically(const QString& FileName, const QByteArray& Bytes) {
 }
 
 bool CanReplaceFile(const QString& FileName, QString* Reason) {
-    QString Target = FileName;
-    const QFileInfo Info(FileName);
-    if (Info.isSymLink() && !Info.symLinkTarget().isEmpty())
-        Target = Info.symLinkTarget();
+    const QString Target = ReplacedFile(FileName);
     const QByteArray TargetBytes = QFile::encodeName(Target);
     const QByteArray Dir = QFile::encodeName(QFileInfo(Target).absolutePath());
-    int Code = 0;
     struct stat S;
-    if (stat(TargetBytes.constData(), &S) == 0) {
-        if (S_ISDIR(S.st_mode))
-            Code = EISDIR;
-        else if (access(TargetBytes.constData(), W_OK) != 0)
-            Code = errno;
-    }
+    bool Existed = false;
+    int Code = ExistingFileRefuses(TargetBytes, S, Existed);
     if (Code == 0 && access(Dir.constData(), W_OK | X_OK) != 0)
         Code = errno;
     // Room for at least as much as is there now: less, and a save cannot end well.
     struct statvfs Fs;
     if (Code == 0 && statvfs(Dir.constData(), &Fs) == 0) {
         const qint64 Free = qint64(Fs.f_bavail) * qint64(Fs.f_frsize);
-        const qint64 Needed = (stat(TargetBytes.constData(), &S) == 0 ? qint64(S.st_size) : 0) + 4096;
-        if (Free < Needed)
+        if (Free < (Existed ? qint64(S.st_size) : 0) + 4096)
             Code = ENOSPC;
     }
     if (Code != 0 && Reason)

@@ -3,6 +3,7 @@
 //   bench_app_start [projects]
 #include "fm_main.h"
 #include "kiv_appcore.h"
+#include "bench_registry.h"
 
 #include "kiv_XmlObjects.h"
 #include "kiv_single.h"
@@ -18,36 +19,11 @@
 int main(int argc, char** argv) {
     QElapsedTimer Clock;
     Clock.start();
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QTemporaryDir Data, Runtime;
-    qputenv("XDG_DATA_HOME", Data.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (Data.path() + "/config").toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", Runtime.path().toLocal8Bit());
+    UseBenchFolders(Data.path(), Runtime.path());
     const int Projects = argc > 1 ? QByteArray(argv[1]).toInt() : 10000;
-
     // The fixture, written before the clock that counts.
-    {
-        TkivPlainXmlElement Root;
-        Root.SetName("SubVersion");
-        Root.SetAttribute("Beschreibung", "Alle Subversionsprojekte verwalten");
-        const int PerGroup = 100;
-        TkivXmlElement* Group = nullptr;
-        for (int i = 0; i < Projects; ++i) {
-            if (i % PerGroup == 0) {
-                Group = Root.AddChild("ProjektGruppe");
-                Group->SetAttribute("Name",
-                                    QString("Gruppe %1").arg(i / PerGroup, 3, 10, QChar('0')));
-            }
-            TkivXmlElement* P = Group->AddChild("Projekt");
-            // Names in reverse order, so that loading really sorts.
-            P->SetAttribute("Name", QString("Projekt %1").arg(Projects - i, 5, 10, QChar('0')));
-            P->SetAttribute("Verzeichnis", QString("/home/anna/src/projekt%1/").arg(i));
-        }
-        const QString Folder = Data.path() + "/KelvaroSoft/Subversion/";
-        QDir().mkpath(Folder);
-        TElementXmlWriter(&Root).SaveToFile(Folder + "SubVersionVerzeichnisse.xml");
-    }
+    WriteBenchRegistry(Data.path(), Projects, true);
     const qint64 FixtureMs = Clock.elapsed();
 
     QElapsedTimer Start;

@@ -3,6 +3,7 @@
 // typed and erased. Target: every keystroke under 50 ms.
 //   bench_filter [projects]
 #include "fm_main.h"
+#include "bench_registry.h"
 #include "kiv_appcore.h"
 #include "kiv_noderoles.h"
 #include "kiv_treefilter.h"
@@ -71,31 +72,10 @@ void TypeAndErase(TfmMain& Main, const QString& Word, TFigures& Typing, TFigures
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QTemporaryDir Data, Runtime;
-    qputenv("XDG_DATA_HOME", Data.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (Data.path() + "/config").toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", Runtime.path().toLocal8Bit());
+    UseBenchFolders(Data.path(), Runtime.path());
     const int Projects = argc > 1 ? QByteArray(argv[1]).toInt() : 10000;
-    {
-        TkivPlainXmlElement Root;
-        Root.SetName("SubVersion");
-        Root.SetAttribute("Beschreibung", "Alle Subversionsprojekte verwalten");
-        TkivXmlElement* Group = nullptr;
-        for (int i = 0; i < Projects; ++i) {
-            if (i % 100 == 0) {
-                Group = Root.AddChild("ProjektGruppe");
-                Group->SetAttribute("Name", QString("Gruppe %1").arg(i / 100, 3, 10, QChar('0')));
-            }
-            TkivXmlElement* P = Group->AddChild("Projekt");
-            P->SetAttribute("Name", QString("Projekt %1").arg(i, 5, 10, QChar('0')));
-            P->SetAttribute("Verzeichnis", QString("/home/anna/src/projekt%1/").arg(i));
-        }
-        const QString Folder = Data.path() + "/KelvaroSoft/Subversion/";
-        QDir().mkpath(Folder);
-        TElementXmlWriter(&Root).SaveToFile(Folder + "SubVersionVerzeichnisse.xml");
-    }
+    WriteBenchRegistry(Data.path(), Projects, false);
 
     TkivApplication App(argc, argv);
     QCoreApplication::setApplicationName("kivSubversion");

@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -67,6 +68,16 @@ class TestAppSearch : public QObject {
         if (!Done.wait(30000))
             qWarning("search did not finish");
         return Found;
+    }
+
+    // Answers each new-entry dialog the search opens, as long as T runs (started by the caller).
+    static void OnEachDialog(QTimer& T, std::function<void(TfmNeueGruppe*)> Answer) {
+        T.setInterval(10);
+        QObject::connect(&T, &QTimer::timeout, [Answer] {
+            auto* D = qobject_cast<TfmNeueGruppe*>(QApplication::activeModalWidget());
+            if (D && D->isVisible())
+                Answer(D);
+        });
     }
 
 private slots:
@@ -165,11 +176,7 @@ private slots:
         // Yes: the first dialog is confirmed with a name, the others cancelled.
         QStringList Offered;
         QTimer T;
-        T.setInterval(10);
-        connect(&T, &QTimer::timeout, [&] {
-            auto* D = qobject_cast<TfmNeueGruppe*>(QApplication::activeModalWidget());
-            if (!D || !D->isVisible())
-                return;
+        OnEachDialog(T, [&](TfmNeueGruppe* D) {
             Offered << D->edDir->text();
             if (Offered.size() == 1) {
                 D->edName->setText("gefunden");
@@ -214,11 +221,7 @@ private slots:
         QTRY_VERIFY(W->RegistryLoaded());
         int Dialogs = 0;
         QTimer T;
-        T.setInterval(10);
-        connect(&T, &QTimer::timeout, [&] {
-            auto* D = qobject_cast<TfmNeueGruppe*>(QApplication::activeModalWidget());
-            if (!D || !D->isVisible())
-                return;
+        OnEachDialog(T, [&](TfmNeueGruppe* D) {
             ++Dialogs;
             QVERIFY(D->btnSucheBeenden);
             D->btnSucheBeenden->click();
