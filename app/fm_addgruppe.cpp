@@ -6,7 +6,7 @@
 #include "kiv_errors.h"
 #include "kiv_folders.h"
 #include "kiv_XMLTreeView.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 
 #include <QDir>
 #include <QGridLayout>
@@ -86,7 +86,12 @@ void TfmNeueGruppe::KivFormCloseQuery(QObject* Sender, bool& CanClose) {
     TXMLTreeNode* Node = Tree->AddChild(ParentNode, Name);
     Node->XMLElement()->SetName(ElementNames[ekProject]);
     Node->XMLElement()->SetAttribute(QStringLiteral("Name"), Name);
-    Node->XMLElement()->SetAttribute(QStringLiteral("Verzeichnis"), EnteredText(edDir->text()));
+    // An absolute folder is stored as typed; a relative one as the folder it names now, so
+    // that it means the same wherever the program or kivsvn runs.
+    QString Dir = EnteredText(edDir->text());
+    if (!QDir::isAbsolutePath(TrimBlanksAndControls(Dir)))
+        Dir = ProjectFolder(Dir);
+    Node->XMLElement()->SetAttribute(QStringLiteral("Verzeichnis"), Dir);
     CanClose = true;
 }
 

@@ -16,7 +16,7 @@
 #include "kiv_terminal.h"
 #include "kiv_prompts.h"
 #include "kiv_single.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 
 #include <QAction>
 #include <QApplication>

@@ -8,7 +8,7 @@
 #include "kiv_terminal.h"
 #include "kiv_prompts.h"
 #include "kiv_registry.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 #include "svn_engine.h"
 #include "svn_search.h"
 
@@ -186,7 +186,7 @@ void TTaskState::OfferNext() {
         if (!Root)
             break;
         // The registry may have changed since the walk started.
-        if (!IsRegistered(Root->XMLElement(), Folder, QDir::currentPath())) {
+        if (!IsRegistered(Root->XMLElement(), Folder, ProjectBase())) {
             bool EndIt = false;
             Guarded([&] { EndIt = ShowSearchEntryDialog(Root, Folder); });
             if (EndIt)
@@ -272,8 +272,8 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
     if (!Selected || FTasks->Run)
         return;
     // The snapshot: what the run works on, whatever happens to the tree meanwhile. Every
-    // folder is resolved here, once, against the current directory of this moment.
-    const QString Base = QDir::currentPath();
+    // folder is resolved here, once.
+    const QString Base = ProjectBase();
     std::vector<TSvnProject> Projects;
     std::vector<TXMLTreeNode*> Pending{Selected}; // depth first: the next node last
     while (!Pending.empty()) {
@@ -343,7 +343,7 @@ void TfmMain::btnAutoSuchenClick() {
     StartBusy();
     FTasks->Found = 0;
     auto* Search = new TSvnSearch(SearchStartFolder(),
-                                  RegisteredKeys(Root->XMLElement(), QDir::currentPath()), FTasks);
+                                  RegisteredKeys(Root->XMLElement(), ProjectBase()), FTasks);
     FTasks->Search = Search;
     FTasks->SetRunning(bool(FTasks->Run));
     if (!FTasks->SearchTicker) {

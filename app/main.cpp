@@ -3,7 +3,7 @@
 #include "kiv_appcore.h"
 
 #include "kiv_single.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 
 #include <QLibraryInfo>
 #include <QTranslator>

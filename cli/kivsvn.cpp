@@ -1,9 +1,10 @@
 // kivsvn: the task engine on the command line, over the same registry as the window.
 // `kivsvn --help` lists the commands and options.
 #include "kiv_XmlObjects.h"
+#include "kiv_folders.h"
 #include "kiv_registry.h"
 #include "kiv_signals.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 #include "svn_engine.h"
 #include "svn_search.h"
 
@@ -107,7 +108,7 @@ int Search(const TOptions& O) {
     QSet<QString> Registered;
     if (QFileInfo(O.Registry).isFile()) {
         try {
-            Registered = RegisteredKeys(ReadRegistryFile(O.Registry).get(), QDir::currentPath());
+            Registered = RegisteredKeys(ReadRegistryFile(O.Registry).get(), ProjectBase());
         } catch (const std::exception& E) {
             Write(stderr, QStringLiteral("kivsvn: %1\n").arg(QString::fromUtf8(E.what())));
             return ExitUsage;
@@ -148,7 +149,7 @@ int RunTask(const TOptions& O) {
                                                 : TSvnTask::Info;
     std::vector<TSvnProject> Projects;
     // In the window's order: siblings sorted by caption. Folders are resolved once, here.
-    CollectProjectsInCaptionOrder(Node, O.Path, QDir::currentPath(), Projects);
+    CollectProjectsInCaptionOrder(Node, O.Path, ProjectBase(), Projects);
     TSvnRunOptions Options;
     Options.ShowUpdates = O.ShowUpdates;
     Options.Jobs = O.Jobs > 0 ? O.Jobs : JobCount(Root.get());

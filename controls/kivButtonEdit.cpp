@@ -2,7 +2,7 @@
 
 #include "kiv_errors.h"
 
-#include "kiv_tools.h"
+#include "kiv_system.h"
 
 #include <QAbstractItemView>
 #include <QAction>

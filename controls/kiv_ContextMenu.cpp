@@ -2,7 +2,7 @@
 
 #include "kiv_process.h"
 #include "kiv_terminal.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 
 #include <QClipboard>
 #include <QDesktopServices>

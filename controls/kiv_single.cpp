@@ -1,7 +1,7 @@
 #include "kiv_single.h"
 
 #include "kiv_errors.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 
 #include <QCoreApplication>
 #include <QDir>

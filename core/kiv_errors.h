@@ -1,9 +1,9 @@
-// The program's own errors. They all derive from EkivError (the XML library at the bottom holds
-// the family's root and its own format errors); what() is the German message in UTF-8, shown
-// as it is by the application's exception handling.
+// The program's own errors. They all derive from EkivError, whose header lies at the bottom
+// beside the XML library; what() is the German message in UTF-8, shown as it is by the
+// application's exception handling.
 #pragma once
 
-#include "kiv_XmlObjects.h"
+#include "kiv_error.h"
 
 // An operating-system call failed: "Systemfehler.  Code: %d." and the system's text.
 class EkivOSError : public EkivError {

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <climits>
@@ -12,20 +13,31 @@
 
 namespace {
 
+QString Resolve(const QString& D, const QString& Base) {
+    return QDir::cleanPath(QDir::isAbsolutePath(D) ? D : Base + u'/' + D);
+}
 
 } // namespace
 
+QString ProjectBase() {
+    return QDir::homePath();
+}
+
 QString ProjectFolder(const QString& Directory, const QString& Base) {
-    QString D = TrimBlanksAndControls(Directory);
+    const QString D = TrimBlanksAndControls(Directory);
     if (D.isEmpty())
         return QString();
-    if (!QDir::isAbsolutePath(D))
-        D = Base + u'/' + D;
-    return QDir::cleanPath(D);
+    if (D.size() != Directory.size()) {
+        // Blanks at the ends can be part of a folder's name.
+        const QString AsWritten = Resolve(Directory, Base);
+        if (QFileInfo(AsWritten).isDir())
+            return AsWritten;
+    }
+    return Resolve(D, Base);
 }
 
 QString ProjectFolder(const QString& Directory) {
-    return ProjectFolder(Directory, QDir::currentPath());
+    return ProjectFolder(Directory, ProjectBase());
 }
 
 QString RegisteredKey(const QString& Directory, const QString& Base) {

@@ -5,12 +5,17 @@
 
 #include <QString>
 
-// The absolute folder a stored "Verzeichnis" names: blanks and control characters around it
-// removed, a relative path taken from Base (the current directory when a run's snapshot is
-// taken), "." and ".." and doubled or trailing "/" resolved. An empty value stays empty.
+// The one folder relative values are taken from: the user's home folder. Never the current
+// directory, which follows whatever project was selected last.
+QString ProjectBase();
+
+// The absolute folder a stored "Verzeichnis" names: a relative path taken from Base, "." and
+// ".." and doubled or trailing "/" resolved. A value that names an existing folder as written
+// is used as written; only one that does not loses the blanks and control characters around
+// it (so "wc " stays "wc " where that folder exists, and is never taken for "wc"). An empty
+// value stays empty.
 QString ProjectFolder(const QString& Directory, const QString& Base);
-// The same with the process's current directory as Base (GUI thread only: workers never read
-// the current directory).
+// The same with ProjectBase() as Base.
 QString ProjectFolder(const QString& Directory);
 
 // The key the search compares folders by: the project folder with a trailing "/"; letter

@@ -1,7 +1,7 @@
 #include "svn_search.h"
 
 #include "kiv_folders.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 #include "kiv_XmlObjects.h"
 
 #include <QDir>

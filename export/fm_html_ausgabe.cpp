@@ -1,7 +1,7 @@
 #include "fm_html_ausgabe.h"
 
 #include "kivButtonEdit.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 
 #include <QApplication>
 #include <QComboBox>

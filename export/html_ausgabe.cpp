@@ -5,7 +5,7 @@
 #include "kiv_folders.h"
 #include "kiv_prompts.h"
 #include "kiv_registry.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 #include "svn_engine.h"
 
 #include <QDir>
@@ -41,7 +41,7 @@ THtmlItem SnapshotHtmlTree(const TkivXmlElement* Root) {
     THtmlItem Top;
     if (!Root)
         return Top;
-    const QString Base = QDir::currentPath();
+    const QString Base = ProjectBase();
     // Element and the item it fills, depth first without recursion.
     std::vector<std::pair<const TkivXmlElement*, THtmlItem*>> Pending{{Root, &Top}};
     while (!Pending.empty()) {

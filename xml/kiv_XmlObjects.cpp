@@ -11,8 +11,6 @@
 // ---------------------------------------------------------------------------------------------
 // Exceptions
 
-EkivError::EkivError(const QString& Message) : std::runtime_error(Message.toUtf8().toStdString()) {}
-
 EkivXmlException::EkivXmlException()
     : EkivError(QStringLiteral("Das XML-Dokument ist fehlerhaft")) {}
 

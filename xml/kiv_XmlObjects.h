@@ -6,16 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+#include "kiv_error.h"
+
 #include <memory>
 #include <stdexcept>
 #include <vector>
-
-// Base of the exceptions this library raises; what() is the German message in UTF-8.
-class EkivError : public std::runtime_error {
-public:
-    explicit EkivError(const QString& Message);
-    QString Message() const { return QString::fromUtf8(what()); }
-};
 
 // The reader's format error: "Das XML-Dokument ist fehlerhaft". The subclasses below name
 // what is wrong; whoever catches this catches them too.

@@ -4,7 +4,7 @@
 // - RunCapturedArgs reading one million lines from a child.
 // The figures on the project's machine are kept in the developer notes.
 #include "kiv_process.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

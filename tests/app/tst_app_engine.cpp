@@ -7,7 +7,7 @@
 #include "kiv_XmlObjects.h"
 #include "kiv_process.h"
 #include "kiv_prompts.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 #include "svn_engine.h"
 #include "kiv_noderoles.h"
 #include "kiv_statusbar.h"

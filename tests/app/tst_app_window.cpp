@@ -12,7 +12,7 @@
 #include "kiv_XmlObjects.h"
 #include "kiv_prompts.h"
 #include "kiv_single.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 
 #include <QCheckBox>
 #include <QClipboard>

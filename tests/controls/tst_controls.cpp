@@ -4,7 +4,7 @@
 #include "kivButtonEdit.h"
 #include "kiv_ContextMenu.h"
 #include "kiv_single.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,7 +2,7 @@
 // terminal, the paths, the version record and the identity functions.
 #include "kiv_process.h"
 #include "kiv_terminal.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 #include "kiv_test_tmpfs.h"
 #include "svn_search.h"
 
@@ -392,10 +392,10 @@ void TestCore::roamingMarker() {
 }
 
 void TestCore::fileVersionRecord() {
-    // This test program links kiv_tools, so it carries the record.
+    // This test program links kiv_core, so it carries the record.
     QCOMPARE(GetFileVersionString(QCoreApplication::applicationFilePath()),
              QStringLiteral("1.3.0.0"));
-    // The helper does not link kiv_tools; nor do these files carry a record.
+    // The helper does not link kiv_core; nor do these files carry a record.
     QCOMPARE(GetFileVersionString(Helper), QString());
     QCOMPARE(GetFileVersionString("/nonexistent"), QString());
     QCOMPARE(GetFileVersionString(QDir::tempPath()), QString());

@@ -232,6 +232,19 @@ private slots:
         QCOMPARE(RegisteredKey(" /w/p ", "/x"), QStringLiteral("/w/p/"));
         QCOMPARE(RegisteredKey("p", "/x"), QStringLiteral("/x/p/"));
         QCOMPARE(RegisteredKey("/", "/x"), QStringLiteral("/"));
+        // Relative values always mean the home folder, never the current directory.
+        QDir::setCurrent(QDir::tempPath());
+        QCOMPARE(ProjectFolder("src/wc"), QDir::homePath() + "/src/wc");
+        {
+            // A folder whose name ends in a blank, beside one without: each is itself.
+            QTemporaryDir Dir;
+            QVERIFY(QDir().mkpath(Dir.path() + "/wc ") && QDir().mkpath(Dir.path() + "/wc"));
+            QCOMPARE(ProjectFolder(Dir.path() + "/wc ", "/"), Dir.path() + "/wc ");
+            QCOMPARE(ProjectFolder(Dir.path() + "/wc", "/"), Dir.path() + "/wc");
+            QCOMPARE(ProjectFolder(" " + Dir.path() + "/wc\t", "/"), Dir.path() + "/wc");
+            // Not there as written: the blanks go.
+            QCOMPARE(ProjectFolder(Dir.path() + "/wc2 ", "/"), Dir.path() + "/wc2");
+        }
 
         auto Overlap = [](const QString& A, const QString& B) {
             return PathsOverlap(ProjectFolder(A, "/"), ProjectFolder(B, "/"));

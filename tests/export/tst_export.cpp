@@ -8,7 +8,7 @@
 #include "kivButtonEdit.h"
 #include "kiv_XmlObjects.h"
 #include "kiv_prompts.h"
-#include "kiv_tools.h"
+#include "kiv_system.h"
 
 #include <QComboBox>
 #include <QDir>

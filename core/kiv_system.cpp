@@ -1,4 +1,4 @@
-#include "kiv_tools.h"
+#include "kiv_system.h"
 
 #include "kiv_kinds.h"
 

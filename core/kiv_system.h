@@ -35,7 +35,7 @@ QString ProgramFolder();
 QString PrivateRuntimeFolder();
 
 // "1.3.0.0" for a file that carries the version record the build writes into the program
-// and every binary that links kiv_tools; "" for a file without one.
+// and every binary that links kiv_core; "" for a file without one.
 QString GetFileVersionString(const QString& FileName);
 
 QString GetLogonUserName();     // getpwuid(geteuid()); EkivOSError when it cannot be read
