@@ -221,10 +221,14 @@ void TfmMain::InitTasks() {
     FTasks->Escape->setEnabled(false);
     auto CancelAll = [this] {
         if (FTasks->Run) {
+            if (!FTasks->Run->Cancelling())
+                FTasks->Append(QStringLiteral("*** Abbruch: die laufenden Aufrufe von svn werden "
+                                              "unterbrochen (erneut Abbrechen überspringt auch "
+                                              "die Prüfung der Arbeitskopien danach)"));
+            else if (!FTasks->Run->SkippingChecks())
+                FTasks->Append(QStringLiteral("*** Die Prüfung der Arbeitskopien wird "
+                                              "übersprungen"));
             FTasks->Run->Cancel();
-            if (FTasks->Run->WaitingForUpdates())
-                FTasks->Append(QStringLiteral("*** Abbruch: die laufenden Aktualisierungen werden "
-                                              "noch beendet (erneut Abbrechen beendet sie sofort)"));
         }
         if (FTasks->Search)
             FTasks->Search->Cancel();
@@ -296,8 +300,9 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
     Options.Console = Console;
     Options.Jobs = JobCount(Root);
     Options.TimeoutSeconds = TimeoutSeconds(Root);
-    const TSvnTask Task = SubCommand == u"update" ? TSvnTask::Update : TSvnTask::Status;
-    Options.ShowUpdates = Task == TSvnTask::Status && !Console && cbServer->isChecked();
+    const TSvnTask Task = SubCommand == u"update"                 ? TSvnTask::Update
+                          : !Console && cbServer->isChecked() ? TSvnTask::StatusRemote
+                                                              : TSvnTask::Status;
     FTasks->Tally = TRunTally();
     auto* Run = new TSvnRun(std::move(Projects), Task, Options, FTasks);
     FTasks->Run = Run;
@@ -308,13 +313,12 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
         const TSvnProject& P = Run->Projects()[Index];
         // "kurze Anzeige" counts as it is when the block arrives.
         const QStringList Block = ProjectBlock(P, O, cbKurz->isChecked());
-        const bool Status = Task == TSvnTask::Status;
+        const bool Status = Task != TSvnTask::Update;
         const int FirstNote = Block.size() - O.Notes.size();
         for (int i = 0; i < Block.size(); ++i)
             FTasks->Append(Block.at(i), Status && i > 0 && i < FirstNote, i >= FirstNote);
         FTasks->MarkNode(P.Id, Task, O);
-        if (O.State != TSvnState::Cancelled)
-            FTasks->Tally.Add(O.State, O.Verdict);
+        FTasks->Tally.Add(O.State, O.Verdict.HasChanges, O.Verdict.IsBehind, O.RevisionChanged);
         StatusBar1->ShowProgress(Index + 1, Total);
     });
     connect(Run, &TSvnRun::Finished, this, [this, Run, Total](bool Cancelled) {

@@ -26,41 +26,20 @@ QColor Readable(QColor C, const QColor& Base) {
     return C;
 }
 
-enum TKind { kGood, kChanged, kBehind, kConflict, kError, kMissing };
-
-TKind KindOf(TSvnState State) {
-    switch (State) {
-    case TSvnState::Clean:
-    case TSvnState::Current:
-    case TSvnState::Info:
-        return kGood;
-    case TSvnState::Changes:
-    case TSvnState::Updated:
-        return kChanged;
-    case TSvnState::OutOfDate:
-        return kBehind;
-    case TSvnState::Conflict:
-        return kConflict;
-    case TSvnState::Missing:
-        return kMissing;
-    default:
-        return kError;
-    }
-}
-
-QColor BaseColour(TKind K) {
+QColor BaseColour(TStateLook K) {
     switch (K) {
-    case kGood:
+    case TStateLook::Good:
         return QColor(0x1a, 0x7f, 0x37);
-    case kChanged:
+    case TStateLook::Changed:
         return QColor(0x1f, 0x4e, 0xb4);
-    case kBehind:
+    case TStateLook::Behind:
         return QColor(0x9a, 0x4d, 0x00);
-    case kConflict:
+    case TStateLook::Conflict:
         return QColor(0xb0, 0x00, 0x70);
-    case kError:
+    case TStateLook::Error:
         return QColor(0xc0, 0x00, 0x00);
-    case kMissing:
+    case TStateLook::Missing:
+    case TStateLook::Neutral:
         return QColor(0x70, 0x70, 0x70);
     }
     return QColor();
@@ -78,24 +57,13 @@ double ContrastRatio(const QColor& A, const QColor& B) {
 }
 
 TNodeLook LookOf(TSvnState State, const QPalette& Palette) {
-    const TKind K = KindOf(State);
+    const TStateLook K = StateRow(State).Look;
     TNodeLook L;
     L.Foreground = Readable(BaseColour(K), Palette.color(QPalette::Base));
-    L.Bold = K == kChanged || K == kBehind || K == kConflict || K == kError;
-    L.Italic = K == kMissing;
+    L.Bold = K == TStateLook::Changed || K == TStateLook::Behind || K == TStateLook::Conflict ||
+             K == TStateLook::Error;
+    L.Italic = K == TStateLook::Missing;
     return L;
-}
-
-QString TaskTitle(TSvnTask Task) {
-    switch (Task) {
-    case TSvnTask::Status:
-        return QStringLiteral("Testen auf Änderungen");
-    case TSvnTask::Update:
-        return QStringLiteral("Aktualisieren");
-    case TSvnTask::Info:
-        return QStringLiteral("Info");
-    }
-    return QString();
 }
 
 QString NodeToolTip(TSvnTask Task, TSvnState State, const TSvnVerdict& Verdict,

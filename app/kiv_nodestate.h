@@ -28,5 +28,3 @@ QString LegendHtml(const QPalette& Palette);
 QColor ReadableOn(const QColor& Colour, const QColor& Base);
 // The contrast ratio of two colours (1 to 21), as the web's accessibility rules define it.
 double ContrastRatio(const QColor& A, const QColor& B);
-// The caption a task has in the window.
-QString TaskTitle(TSvnTask Task);

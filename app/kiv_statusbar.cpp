@@ -11,42 +11,6 @@
 #include <QPushButton>
 #include <QUrl>
 
-void TRunTally::Add(TSvnState State, const TSvnVerdict& Verdict) {
-    ++Projects;
-    Conflicts += State == TSvnState::Conflict;
-    Updated += State == TSvnState::Updated;
-    Missing += State == TSvnState::Missing;
-    Failed += IsFailure(State) && State != TSvnState::Conflict && State != TSvnState::Missing &&
-              State != TSvnState::Cancelled;
-    // A copy both changed and behind counts in both; a conflict only as a conflict.
-    Changed += State == TSvnState::Changes || (State == TSvnState::OutOfDate && Verdict.HasChanges);
-    Behind += State != TSvnState::Conflict && Verdict.IsBehind;
-}
-
-QString TallyText(const TRunTally& T) {
-    const QLocale German(QLocale::German);
-    auto N = [&](int Count) { return German.toString(Count); };
-    QStringList Parts;
-    if (T.Changed)
-        Parts << QStringLiteral("%1 mit Änderungen").arg(N(T.Changed));
-    if (T.Behind)
-        Parts << QStringLiteral("%1 veraltet").arg(N(T.Behind));
-    if (T.Updated)
-        Parts << QStringLiteral("%1 aktualisiert").arg(N(T.Updated));
-    if (T.Conflicts)
-        Parts << (T.Conflicts == 1 ? QStringLiteral("1 mit Konflikt")
-                                   : QStringLiteral("%1 mit Konflikten").arg(N(T.Conflicts)));
-    if (T.Missing)
-        Parts << (T.Missing == 1 ? QStringLiteral("1 Verzeichnis fehlt")
-                                 : QStringLiteral("%1 Verzeichnisse fehlen").arg(N(T.Missing)));
-    if (T.Failed)
-        Parts << QStringLiteral("%1 Fehler").arg(N(T.Failed));
-    const QString Head = T.Projects == 1 ? QStringLiteral("1 Projekt")
-                                         : QStringLiteral("%1 Projekte").arg(N(T.Projects));
-    return Head + QStringLiteral(": ") +
-           (Parts.isEmpty() ? QStringLiteral("alles in Ordnung") : Parts.join(QStringLiteral(", ")));
-}
-
 TkivStatusBar::TkivStatusBar(QWidget* Parent) : QStatusBar(Parent) {
     setSizeGripEnabled(false);
     FMessage = new QLabel(this);

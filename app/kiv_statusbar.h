@@ -3,7 +3,7 @@
 // the tree's colours.
 #pragma once
 
-#include "svn_output.h"
+#include "svn_tables.h"
 
 #include <QStatusBar>
 #include <QString>
@@ -11,15 +11,6 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
-
-// What a run found, counted for the summary.
-struct TRunTally {
-    int Projects = 0;
-    int Changed = 0, Behind = 0, Conflicts = 0, Updated = 0, Missing = 0, Failed = 0;
-    void Add(TSvnState State, const TSvnVerdict& Verdict);
-};
-// "400 Projekte: 3 mit Änderungen, 2 veraltet, 1 Fehler" (or "...: alles in Ordnung").
-QString TallyText(const TRunTally& T);
 
 class TkivStatusBar : public QStatusBar {
     Q_OBJECT

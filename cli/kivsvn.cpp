@@ -7,6 +7,7 @@
 #include "kiv_system.h"
 #include "svn_engine.h"
 #include "svn_search.h"
+#include "svn_store.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,9 +15,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
+#include <QTemporaryFile>
 
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -33,11 +37,13 @@ const char* const HelpText =
     "  status           auf Änderungen testen (svn status)\n"
     "  update           aktualisieren (svn update)\n"
     "  info             Angaben zur Arbeitskopie (svn info)\n"
+    "  state            den zuletzt festgestellten Zustand zeigen, ohne svn aufzurufen\n"
     "  search ORDNER    Arbeitskopien unter ORDNER suchen, die nicht eingetragen sind\n"
     "\n"
     "Optionen:\n"
     "  -u, --show-updates   bei status auch den Server fragen: veraltete Kopien zeigen\n"
-    "      --short          kurze Anzeige: Projekte ohne Meldung weglassen\n"
+    "      --short          kurze Anzeige: Projekte ohne Meldung weglassen (bei state:\n"
+    "                       nur Projekte mit Handlungsbedarf)\n"
     "      --jobs N         N Aufrufe von svn gleichzeitig (Vorgabe: \"Jobs\" der Liste,\n"
     "                       sonst die Zahl der Kerne, mindestens 2)\n"
     "      --timeout SEK    svn beenden, wenn es SEK Sekunden nichts ausgibt (Vorgabe:\n"
@@ -52,13 +58,58 @@ const char* const HelpText =
     "Standardfehlerausgabe. svn fragt nie nach: Zugangsdaten einmal im Fenster mit\n"
     "\"in DOS-Box ausführen\" oder mit svn selbst speichern.\n";
 
+// Set when standard output has gone (a closed pipe: "kivsvn update | head -1"): the run is
+// cancelled as on SIGTERM, and nothing more is written.
+bool OutputGone = false;
+std::function<void()> OnOutputGone;
+
 void Write(std::FILE* To, const QString& Text) {
+    if (To == stdout && OutputGone)
+        return;
     const QByteArray Bytes = Text.toLocal8Bit();
-    std::fwrite(Bytes.constData(), 1, size_t(Bytes.size()), To);
+    if (std::fwrite(Bytes.constData(), 1, size_t(Bytes.size()), To) != size_t(Bytes.size()) &&
+        To == stdout) {
+        OutputGone = true;
+        if (OnOutputGone)
+            OnOutputGone();
+    }
 }
 
 void Print(const QString& Line) {
     Write(stdout, Line + u'\n');
+}
+
+void Flush() {
+    if (!OutputGone && std::fflush(stdout) != 0) {
+        OutputGone = true;
+        if (OnOutputGone)
+            OnOutputGone();
+    }
+}
+
+// A string as a JSON value, quotes and escapes included.
+QString JsonString(const QString& S) {
+    const QByteArray A = QJsonDocument(QJsonArray{S}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(A.mid(1, A.size() - 2));
+}
+
+// The lines an outcome did not keep, from the file they were spilled to.
+void ForEachSpilled(const TSvnOutcome& Out, const std::function<void(const QString&)>& Each) {
+    if (!Out.Spill || !Out.Spill->seek(0))
+        return;
+    while (!Out.Spill->atEnd() && !OutputGone) {
+        QByteArray L = Out.Spill->readLine();
+        if (L.endsWith('\n'))
+            L.chop(1);
+        Each(QString::fromUtf8(L));
+    }
+}
+
+// The state store both programs share; a note on stderr when its file was set aside.
+void LoadStore(TStateStore& Store) {
+    const QString Note = Store.Load(TStateStore::DefaultFileName());
+    if (!Note.isEmpty())
+        Write(stderr, QStringLiteral("kivsvn: %1\n").arg(Note));
 }
 
 int Usage(const QString& Message) {
@@ -122,69 +173,107 @@ int Search(const TOptions& O) {
                     .toJson(QJsonDocument::Compact)));
         else
             Print(Folder);
-        std::fflush(stdout);
+        Flush();
     });
+    OnOutputGone = [&Walk] { Walk.Cancel(); };
     QObject::connect(&Walk, &TSvnSearch::Finished, [] { QCoreApplication::quit(); });
     WatchSignals(&Walk, [&Walk] { Walk.Cancel(); });
     Walk.Start();
     QCoreApplication::exec();
-    std::fflush(stdout);
+    Flush();
     return Walk.Cancelled() ? ExitFailed : ExitFine;
 }
 
-int RunTask(const TOptions& O) {
-    std::unique_ptr<TkivPlainXmlElement> Root;
+// The registry's element at the option's path, or an exit code and a message.
+TkivXmlElement* NodeOf(const TOptions& O, std::unique_ptr<TkivPlainXmlElement>& Root, int& Exit) {
     try {
         Root = ReadRegistryFile(O.Registry);
     } catch (const std::exception& E) {
         Write(stderr, QStringLiteral("kivsvn: %1\n").arg(QString::fromUtf8(E.what())));
-        return ExitUsage;
+        Exit = ExitUsage;
+        return nullptr;
     }
     TkivXmlElement* Node = FindPath(Root.get(), O.Path);
     if (!Node)
-        return Usage(QStringLiteral("Kein Eintrag »%1« in der Projektliste.").arg(O.Path));
+        Exit = Usage(QStringLiteral("Kein Eintrag »%1« in der Projektliste.").arg(O.Path));
+    return Node;
+}
 
-    const TSvnTask Task = O.Task == u"status"   ? TSvnTask::Status
+// The keys every project's JSON line has, whatever the command.
+QJsonObject ProjectJson(const TSvnProject& P) {
+    return QJsonObject{{QStringLiteral("path"), P.TreePath},
+                       {QStringLiteral("name"), P.Name},
+                       {QStringLiteral("folder"), P.Folder}};
+}
+
+int RunTask(const TOptions& O) {
+    std::unique_ptr<TkivPlainXmlElement> Root;
+    int Exit = ExitFine;
+    TkivXmlElement* Node = NodeOf(O, Root, Exit);
+    if (!Node)
+        return Exit;
+    const TSvnTask Task = O.Task == u"status" ? (O.ShowUpdates ? TSvnTask::StatusRemote
+                                                                 : TSvnTask::Status)
                           : O.Task == u"update" ? TSvnTask::Update
                                                 : TSvnTask::Info;
     std::vector<TSvnProject> Projects;
     // In the window's order: siblings sorted by caption. Folders are resolved once, here.
     CollectProjectsInCaptionOrder(Node, O.Path, ProjectBase(), Projects);
+    TStateStore Store;
+    LoadStore(Store);
     TSvnRunOptions Options;
-    Options.ShowUpdates = O.ShowUpdates;
     Options.Jobs = O.Jobs > 0 ? O.Jobs : JobCount(Root.get());
     Options.TimeoutSeconds = O.Timeout > 0 ? O.Timeout : TimeoutSeconds(Root.get());
+    // Every line the client prints is passed on, however many: those beyond what is held
+    // wait in a file, not in memory.
+    Options.SpillOmitted = true;
+    Options.Store = &Store;
     TSvnRun Run(std::move(Projects), Task, Options);
 
     int FailedCount = 0;
-    const QString Title = Task == TSvnTask::Status   ? QStringLiteral("Testen auf Änderungen")
-                          : Task == TSvnTask::Update ? QStringLiteral("Aktualisieren")
-                                                     : QStringLiteral("Info");
     if (!O.Json)
-        Print(QStringLiteral("*** ") + Title);
+        Print(QStringLiteral("*** ") + TaskTitle(Task));
     QObject::connect(&Run, &TSvnRun::ProjectDone, [&](int Index, const TSvnOutcome& Out) {
         const TSvnProject& P = Run.Projects()[size_t(Index)];
         if (IsFailure(Out.State))
             ++FailedCount;
         if (O.Json) {
-            QJsonObject J{{QStringLiteral("path"), P.TreePath},
-                          {QStringLiteral("name"), P.Name},
-                          {QStringLiteral("folder"), P.Folder},
-                          {QStringLiteral("task"), O.Task},
-                          {QStringLiteral("state"), StateKey(Out.State)},
-                          {QStringLiteral("exitCode"), Out.ExitCode},
-                          {QStringLiteral("lines"), QJsonArray::fromStringList(Out.Lines)},
-                          {QStringLiteral("notes"), QJsonArray::fromStringList(Out.Notes)}};
+            QJsonObject J = ProjectJson(P);
+            J.insert(QStringLiteral("task"), O.Task);
+            J.insert(QStringLiteral("state"), StateKey(Out.State));
+            J.insert(QStringLiteral("exitCode"), Out.ExitCode);
+            J.insert(QStringLiteral("notes"), QJsonArray::fromStringList(Out.Notes));
             if (Task == TSvnTask::Update && Out.Verdict.Files >= 0)
                 J.insert(QStringLiteral("files"), Out.Verdict.Files);
             if (Task == TSvnTask::Info)
                 J.insert(QStringLiteral("url"), Out.Verdict.Url);
-            Print(QString::fromUtf8(QJsonDocument(J).toJson(QJsonDocument::Compact)));
-        } else {
+            // The lines are written as they come, not gathered into one document first.
+            QString Head = QString::fromUtf8(QJsonDocument(J).toJson(QJsonDocument::Compact));
+            Head.chop(1);
+            Write(stdout, Head + QStringLiteral(",\"lines\":["));
+            bool First = true;
+            auto Line = [&](const QString& L) {
+                Write(stdout, (First ? QString() : QStringLiteral(",")) + JsonString(L));
+                First = false;
+            };
+            for (const QString& L : Out.Lines)
+                Line(L);
+            ForEachSpilled(Out, Line);
+            Write(stdout, QStringLiteral("]}\n"));
+        } else if (!Out.Spill) {
             for (const QString& L : ProjectBlock(P, Out, O.Short))
                 Print(L);
+        } else {
+            TSvnOutcome Head = Out;
+            Head.Omitted = 0;
+            Head.Notes.clear();
+            for (const QString& L : ProjectBlock(P, Head, false))
+                Print(L);
+            ForEachSpilled(Out, Print);
+            for (const QString& L : Out.Notes)
+                Print(L);
         }
-        std::fflush(stdout);
+        Flush();
     });
     bool Cancelled = false;
     QObject::connect(&Run, &TSvnRun::Finished, [&](bool C) {
@@ -193,17 +282,75 @@ int RunTask(const TOptions& O) {
             Print(C ? QStringLiteral("*** Abgebrochen") : QStringLiteral("*** Ende"));
         QCoreApplication::quit();
     });
-    WatchSignals(&Run, [&Run] {
+    auto Stop = [&Run] {
+        if (!Run.Cancelling())
+            Write(stderr, QStringLiteral("kivsvn: Abbruch – die laufenden Aufrufe von svn werden "
+                                         "beendet.\n"));
         Run.Cancel();
-        Write(stderr, Run.WaitingForUpdates()
-                          ? QStringLiteral("kivsvn: Abbruch – die laufenden Aktualisierungen "
-                                           "werden noch beendet (noch einmal: sofort).\n")
-                          : QStringLiteral("kivsvn: Abbruch.\n"));
-    });
+    };
+    WatchSignals(&Run, Stop);
+    OnOutputGone = Stop;
     Run.Start();
     QCoreApplication::exec();
-    std::fflush(stdout);
+    Flush();
+    OnOutputGone = nullptr;
+    QString Error;
+    if (!Store.Save(TStateStore::DefaultFileName(), &Error))
+        Write(stderr, QStringLiteral("kivsvn: %1\n").arg(Error));
     return FailedCount > 0 || Cancelled ? ExitFailed : ExitFine;
+}
+
+// What the store knows of the node's projects, without running svn.
+int ShowState(const TOptions& O) {
+    std::unique_ptr<TkivPlainXmlElement> Root;
+    int Exit = ExitFine;
+    TkivXmlElement* Node = NodeOf(O, Root, Exit);
+    if (!Node)
+        return Exit;
+    std::vector<TSvnProject> Projects;
+    CollectProjectsInCaptionOrder(Node, O.Path, ProjectBase(), Projects);
+    TStateStore Store;
+    LoadStore(Store);
+    const QLocale German(QLocale::German);
+    int FailedCount = 0;
+    for (const TSvnProject& P : Projects) {
+        const TStoredState* S = Store.Find(P.Folder);
+        if (S && IsFailure(S->State))
+            ++FailedCount;
+        if (O.Short && (!S || !NeedsAttention(S->State)))
+            continue;
+        if (O.Json) {
+            QJsonObject J = ProjectJson(P);
+            if (!S) {
+                J.insert(QStringLiteral("state"), QJsonValue::Null);
+                J.insert(QStringLiteral("time"), QJsonValue::Null);
+            } else {
+                J.insert(QStringLiteral("task"), TaskCommand(S->Task));
+                J.insert(QStringLiteral("state"), StateKey(S->State));
+                J.insert(QStringLiteral("time"), S->Time.toLocalTime().toString(Qt::ISODate));
+                J.insert(QStringLiteral("exitCode"), S->ExitCode);
+                J.insert(QStringLiteral("lines"), QJsonArray::fromStringList(S->Lines));
+                J.insert(QStringLiteral("notes"), QJsonArray::fromStringList(S->Notes));
+                if (S->Files >= 0)
+                    J.insert(QStringLiteral("files"), S->Files);
+                if (!S->Url.isEmpty())
+                    J.insert(QStringLiteral("url"), S->Url);
+                if (S->Revision >= 0)
+                    J.insert(QStringLiteral("revision"), S->Revision);
+            }
+            Print(QString::fromUtf8(QJsonDocument(J).toJson(QJsonDocument::Compact)));
+        } else if (!S) {
+            Print(QStringLiteral("%1: noch nie geprüft").arg(P.TreePath));
+        } else {
+            const QDateTime T = S->Time.toLocalTime();
+            Print(QStringLiteral("%1: %2 – %3 am %4 um %5")
+                      .arg(P.TreePath, StateText(S->State), TaskTitle(S->Task),
+                           German.toString(T.date(), QStringLiteral("dd.MM.yyyy")),
+                           German.toString(T.time(), QStringLiteral("HH:mm"))));
+        }
+    }
+    Flush();
+    return FailedCount > 0 ? ExitFailed : ExitFine;
 }
 
 } // namespace
@@ -283,11 +430,16 @@ int main(int argc, char** argv) {
     }
     if (O.Task.isEmpty())
         return Usage(QStringLiteral("Keine Aufgabe angegeben."));
-    if (O.Task != u"status" && O.Task != u"update" && O.Task != u"info" && O.Task != u"search")
+    if (O.Task != u"status" && O.Task != u"update" && O.Task != u"info" && O.Task != u"search" &&
+        O.Task != u"state")
         return Usage(QStringLiteral("Unbekannte Aufgabe: %1").arg(O.Task));
     if (O.ShowUpdates && O.Task != u"status")
         return Usage(QStringLiteral("-u gilt nur für status."));
     if (O.Registry.isEmpty())
         O.Registry = RegistryFilePath();
-    return O.Task == u"search" ? Search(O) : RunTask(O);
+    // A closed output ends the run as SIGTERM does, not the process at the next write.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (O.Task == u"search")
+        return Search(O);
+    return O.Task == u"state" ? ShowState(O) : RunTask(O);
 }

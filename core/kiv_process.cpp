@@ -256,10 +256,11 @@ int RunCapturedArgs(QStringList& Lines, const QString& Program, const QStringLis
     }
     Status.Started = true;
 
-    bool Cancelled = false, TimedOut = false;
+    bool Cancelled = false, TimedOut = false, Interrupted = false;
     TLineSplitter Splitter;
     Splitter.OnLine = [&](const QString& Line) {
-        Lines.append(Line);
+        if (Options.Collect)
+            Lines.append(Line);
         if (Options.OnLine)
             Options.OnLine(Line);
         if (PumpEvents)
@@ -267,23 +268,49 @@ int RunCapturedArgs(QStringList& Lines, const QString& Program, const QStringLis
     };
     using Clock = std::chrono::steady_clock;
     Clock::time_point LastOutput = Clock::now();
+    std::optional<Clock::time_point> InterruptedAt, ExitedAt;
+    auto Since = [](Clock::time_point T) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - T).count();
+    };
+    auto Interrupt = [&] {
+        if (!InterruptedAt) {
+            kill(-Pid, SIGINT);
+            InterruptedAt = Clock::now();
+        }
+    };
+    bool Hard = false; // ended without waiting for the child to stop on its own
     try {
         char Buffer[4096];
         for (;;) {
             if (Options.Cancel && Options.Cancel->load()) {
-                Cancelled = true;
+                Cancelled = Hard = true;
                 break;
             }
-            if (Options.IdleTimeoutMs > 0 &&
-                Clock::now() - LastOutput >= std::chrono::milliseconds(Options.IdleTimeoutMs)) {
+            if (Options.Interrupt && Options.Interrupt->load() && !InterruptedAt) {
+                Cancelled = Interrupted = true;
+                Interrupt();
+            }
+            if (Options.IdleTimeoutMs > 0 && !InterruptedAt &&
+                Since(LastOutput) >= Options.IdleTimeoutMs) {
                 TimedOut = true;
+                Interrupt();
+            }
+            if (InterruptedAt && Since(*InterruptedAt) >= Options.InterruptGraceMs) {
+                Hard = true;
                 break;
             }
+            if (!ExitedAt) {
+                siginfo_t Info{};
+                if (waitid(P_PID, id_t(Pid), &Info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                    Info.si_pid == Pid)
+                    ExitedAt = Clock::now();
+            }
+            if (ExitedAt && Since(*ExitedAt) >= Options.ExitGraceMs)
+                break; // the client is gone; what holds the pipe is not ours to wait for
             pollfd P{Pipe[0], POLLIN, 0};
-            // Wake up now and then to look at the cancel flag and the time limit and, on the
-            // GUI thread, to keep the window painting between two pieces of output.
-            const bool Watch = Options.Cancel || PumpEvents || Options.IdleTimeoutMs > 0;
-            const int Ready = poll(&P, 1, Watch ? 50 : -1);
+            // Wake up now and then to look at the flags, the time limit and the child's exit
+            // and, on the GUI thread, to keep the window painting between two pieces of output.
+            const int Ready = poll(&P, 1, PumpEvents ? 50 : 100);
             if (Ready < 0) {
                 if (errno == EINTR)
                     continue;
@@ -302,7 +329,7 @@ int RunCapturedArgs(QStringList& Lines, const QString& Program, const QStringLis
             LastOutput = Clock::now();
             Splitter.Feed(Buffer, Got);
         }
-        if (!Cancelled && !TimedOut)
+        if (!Hard)
             Splitter.Finish();
     } catch (...) {
         close(Pipe[0]);
@@ -310,13 +337,14 @@ int RunCapturedArgs(QStringList& Lines, const QString& Program, const QStringLis
         throw;
     }
     close(Pipe[0]);
-    if (Cancelled || TimedOut) {
+    if (Hard) {
         EndChild(Pid);
-        Status.Cancelled = Cancelled;
-        Status.TimedOut = TimedOut;
-        return -1;
     }
-    return WaitExitCode(Pid);
+    const int Code = Hard ? -1 : WaitExitCode(Pid);
+    Status.Cancelled = Cancelled;
+    Status.Interrupted = Interrupted;
+    Status.TimedOut = TimedOut;
+    return Cancelled || TimedOut ? -1 : Code;
 }
 
 qint64 StartChild(const QString& Program, const QStringList& Arguments, const QString& Dir,

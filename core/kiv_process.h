@@ -12,9 +12,10 @@
 // How a captured run ended, for callers that need more than the exit code.
 struct TRunStatus {
     bool Started = false;
-    int StartError = 0;     // errno of the failed start (ENOENT: no such program)
-    bool TimedOut = false;  // ended after IdleTimeoutMs without output
-    bool Cancelled = false; // ended because Cancel became true
+    int StartError = 0;       // errno of the failed start (ENOENT: no such program)
+    bool TimedOut = false;    // ended after IdleTimeoutMs without output
+    bool Cancelled = false;   // ended because Cancel or Interrupt became true
+    bool Interrupted = false; // ended by Interrupt: the child got the chance to stop cleanly
 };
 
 struct TRunOptions {
@@ -25,9 +26,19 @@ struct TRunOptions {
     std::function<void(const QString& Line)> OnLine;
     // When it becomes true the child is ended (SIGTERM, then SIGKILL) and the call returns -1.
     const std::atomic<bool>* Cancel = nullptr;
-    // Ends the child when it has written nothing for this long (0: no limit); the call
-    // returns -1 and Status->TimedOut is set.
-    int IdleTimeoutMs = 0;
+    // When it becomes true the child's process group gets SIGINT, as a terminal's Ctrl+C
+    // sends it: the child stops cleanly, and what it prints meanwhile is still read. One
+    // that has not ended after InterruptGraceMs is ended as by Cancel. The call returns -1.
+    const std::atomic<bool>* Interrupt = nullptr;
+    int InterruptGraceMs = 3000;
+    // Ends the child when it has written nothing for this long (0: no limit), first as by
+    // Interrupt; the call returns -1 and Status->TimedOut is set.
+    qint64 IdleTimeoutMs = 0;
+    // False: lines go only to OnLine, the list stays as it is (for output too large to hold).
+    bool Collect = true;
+    // Once the child has exited, what the pipe still holds is read for this long at most: a
+    // program it started (an ssh connection kept for later) may hold the pipe open for hours.
+    int ExitGraceMs = 1000;
     // The child's environment, "NAME=value" each; empty: ours.
     QStringList Environment;
     // Standard input from /dev/null rather than ours, so a child can never wait for typing.

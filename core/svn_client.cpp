@@ -1,9 +1,11 @@
 #include "svn_client.h"
 
+#include "kiv_FileText.h"
 #include "kiv_process.h"
 
 #include <QProcessEnvironment>
 
+#include <cerrno>
 #include <clocale>
 #include <mutex>
 
@@ -32,8 +34,12 @@ QStringList TSvnClient::Environment() {
         }
         E.remove(QStringLiteral("LC_ALL"));
         E.remove(QStringLiteral("LANGUAGE"));
-        if (!Type.isEmpty())
-            E.insert(QStringLiteral("LC_CTYPE"), Type);
+        // Without a UTF-8 character type (LANG=C, or none at all as under cron) the client
+        // refuses every path outside ASCII, while this program reads them as UTF-8.
+        const QString Lower = Type.toLower();
+        if (!Lower.contains(QLatin1String("utf-8")) && !Lower.contains(QLatin1String("utf8")))
+            Type = QStringLiteral("C.UTF-8");
+        E.insert(QStringLiteral("LC_CTYPE"), Type);
         E.insert(QStringLiteral("LC_MESSAGES"), QStringLiteral("C"));
         // An ssh tunnel asks for passwords and host keys on the terminal, which the client
         // does not have; in batch mode it fails instead.
@@ -49,7 +55,10 @@ TSvnResult TSvnClient::Run(const TSvnCall& Call) const {
     TRunOptions Options;
     Options.WorkingDirectory = Call.Folder;
     Options.Cancel = Call.Cancel;
-    Options.IdleTimeoutMs = Call.TimeoutSeconds > 0 ? Call.TimeoutSeconds * 1000 : 0;
+    Options.Interrupt = Call.Interrupt;
+    Options.IdleTimeoutMs = Call.TimeoutSeconds > 0 ? qint64(Call.TimeoutSeconds) * 1000 : 0;
+    Options.OnLine = Call.OnLine;
+    Options.Collect = !Call.OnLine;
     Options.Environment = Environment() + Call.Environment;
     Options.NullInput = true;
     TRunStatus Status;
@@ -59,6 +68,7 @@ TSvnResult TSvnClient::Run(const TSvnCall& Call) const {
     R.StartError = Status.StartError;
     R.TimedOut = Status.TimedOut;
     R.Cancelled = Status.Cancelled;
+    R.Interrupted = Status.Interrupted;
     return R;
 }
 
@@ -66,4 +76,30 @@ QString TimeoutText(int Seconds) {
     return QStringLiteral("Zeitlimit überschritten: svn hat %1 Sekunden lang nichts ausgegeben "
                           "und wurde beendet.")
         .arg(Seconds);
+}
+
+QString StartFailureText(const QString& Program, int Error) {
+    switch (Error) {
+    case ENOENT:
+        return QStringLiteral("%1 konnte nicht gestartet werden: das Programm ist nicht "
+                              "installiert (nicht im Suchpfad gefunden).")
+            .arg(Program);
+    case EACCES:
+        return QStringLiteral("%1 konnte nicht gestartet werden: das Programm ist nicht "
+                              "ausführbar (fehlende Rechte).")
+            .arg(Program);
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("%1 konnte nicht gestartet werden: zu viele offene Dateien "
+                              "(weniger Aufrufe gleichzeitig wählen).")
+            .arg(Program);
+    case EAGAIN:
+    case ENOMEM:
+        return QStringLiteral("%1 konnte nicht gestartet werden: zu viele Prozesse oder zu "
+                              "wenig Speicher.")
+            .arg(Program);
+    default:
+        return QStringLiteral("%1 konnte nicht gestartet werden: %2")
+            .arg(Program, SystemErrorText(Error));
+    }
 }

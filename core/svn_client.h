@@ -7,13 +7,18 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 struct TSvnCall {
     QStringList Arguments; // the subcommand first, then options and targets
     QString Folder;        // the folder it runs in (absolute)
     int TimeoutSeconds = 0; // ended after this long without output; 0: no limit
-    const std::atomic<bool>* Cancel = nullptr; // ends the client when it becomes true
+    const std::atomic<bool>* Cancel = nullptr;    // ends the client when it becomes true
+    const std::atomic<bool>* Interrupt = nullptr; // interrupts it as Ctrl+C does (it stops
+                                                  // cleanly and releases what it holds)
     QStringList Environment; // "NAME=value" on top of the client's own environment
+    // Each line as it arrives (any thread); with it, Lines stays empty.
+    std::function<void(const QString&)> OnLine;
 };
 
 struct TSvnResult {
@@ -22,7 +27,8 @@ struct TSvnResult {
     bool Started = false;
     int StartError = 0; // errno when it could not be started
     bool TimedOut = false;
-    bool Cancelled = false;
+    bool Cancelled = false;   // ended by Cancel or Interrupt
+    bool Interrupted = false; // by Interrupt
 };
 
 class TSvnClient {
@@ -31,10 +37,13 @@ public:
     TSvnResult Run(const TSvnCall& Call) const;
     // "svn SUBCOMMAND --non-interactive ARGS...": what Run passes to the program.
     static QStringList Arguments(const QStringList& Arguments);
-    // The client's environment: ours with messages in English and the character type kept,
-    // and ssh tunnels that never ask.
+    // The client's environment: ours with messages in English and the character type kept
+    // (a UTF-8 one where ours has none, so that no path is beyond it), and ssh tunnels that
+    // never ask.
     static QStringList Environment();
 };
 
 // The German line for a time limit that ended a client.
 QString TimeoutText(int Seconds);
+// Why a client could not be started, in German, from the error of the start.
+QString StartFailureText(const QString& Program, int Error);

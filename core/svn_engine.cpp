@@ -4,29 +4,29 @@
 #include "kiv_folders.h"
 #include "kiv_kinds.h"
 #include "kiv_terminal.h"
+#include "svn_store.h"
 
 #include <QCollator>
 #include <QElapsedTimer>
-#include <QTimer>
-#include <QLocale>
-
 #include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTemporaryFile>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <sys/stat.h>
-#include <mutex>
 #include <thread>
 
 namespace {
 
-// Folders per client: large enough to save most start-ups, small enough that the batches
-// spread over the workers and the first blocks show early.
-constexpr int BatchSize = 24;
-
 // Where batched clients run: the root always exists, so what they print does not depend on
 // any current directory.
 const QString BatchDir = QStringLiteral("/");
+
+// Clients at once for work that waits on a server: their round trips overlap.
+constexpr int ServerClients = 8;
 
 TSvnState StateOfFolder(TFolderState F) {
     switch (F) {
@@ -53,12 +53,19 @@ bool NeedsCredentials(const QStringList& Lines) {
     return false;
 }
 
-// What the user can do about a failure the client reported.
+// What the user can do about what the client reported.
 void AddHints(TSvnOutcome& O) {
     if (NeedsCredentials(O.Lines))
         O.Notes << QStringLiteral("Der Server verlangt eine Anmeldung. Einmal »in DOS-Box "
                                   "ausführen« wählen und die Zugangsdaten dort eingeben und "
                                   "speichern lassen; danach läuft die Aufgabe ohne Rückfrage.");
+    if (O.State == TSvnState::Locked)
+        O.Notes << QStringLiteral("Die Arbeitskopie ist gesperrt: ein anderer Aufruf von svn "
+                                  "läuft noch oder wurde unterbrochen. »Aufräumen« im "
+                                  "Kontextmenü des Projekts gibt sie frei.");
+    else if (O.State == TSvnState::Incomplete)
+        O.Notes << QStringLiteral("Die Arbeitskopie ist unvollständig, weil eine Aktualisierung "
+                                  "unterbrochen wurde. Erneut »Aktualisieren« wählen.");
 }
 
 // After an update the client waits until file times can tell a later change apart. Given one
@@ -88,13 +95,22 @@ QString ProjectHead(const TSvnProject& Project) {
     return QStringLiteral("--> ") + Project.Folder;
 }
 
+QString OmittedText(qint64 Omitted) {
+    return QStringLiteral("… %1 weitere Zeilen von svn sind hier nicht aufgeführt.")
+        .arg(QLocale(QLocale::German).toString(Omitted));
+}
+
 QStringList ProjectBlock(const TSvnProject& Project, const TSvnOutcome& Outcome, bool Short) {
-    if (Outcome.State == TSvnState::Cancelled && Outcome.Lines.isEmpty() && Outcome.Notes.isEmpty())
+    if (Outcome.State == TSvnState::NotRun && Outcome.Lines.isEmpty() && Outcome.Notes.isEmpty())
         return {};
     const QStringList Filtered = FilterOutput(Outcome.Lines);
-    if (Short && !IsFailure(Outcome.State) && Outcome.Notes.isEmpty() && LeftOutInShort(Filtered))
+    if (Short && !IsFailure(Outcome.State) && Outcome.Notes.isEmpty() && Outcome.Omitted == 0 &&
+        LeftOutInShort(Filtered))
         return {};
-    return QStringList{ProjectHead(Project)} + Filtered + Outcome.Notes;
+    QStringList Block = QStringList{ProjectHead(Project)} + Filtered;
+    if (Outcome.Omitted > 0)
+        Block << OmittedText(Outcome.Omitted);
+    return Block + Outcome.Notes;
 }
 
 void CollectProjects(TkivXmlElement* Element, const QString& TreePath, const QString& Base,
@@ -147,8 +163,6 @@ TSvnRun::TSvnRun(std::vector<TSvnProject> Projects, TSvnTask Task, TSvnRunOption
     : QObject(Parent), FProjects(std::move(Projects)), FTask(Task), FOptions(std::move(Options)) {
     qRegisterMetaType<TSvnOutcome>();
     FClient.Program = FOptions.Program;
-    if (FOptions.Console)
-        FOptions.Jobs = 1;
     FOptions.Jobs = std::max(1, FOptions.Jobs);
 }
 
@@ -158,52 +172,90 @@ TSvnRun::~TSvnRun() {
     FWorkers.Join();
 }
 
-QStringList TSvnRun::TaskArguments() const {
-    switch (FTask) {
-    case TSvnTask::Status:
-        return FOptions.ShowUpdates ? QStringList{QStringLiteral("status"), QStringLiteral("-u")}
-                                    : QStringList{QStringLiteral("status")};
-    case TSvnTask::Update:
-        return {QStringLiteral("update")};
-    case TSvnTask::Info:
-        return {QStringLiteral("info")};
-    }
-    return {};
-}
-
 void TSvnRun::Start() {
     FRunning = true;
     FDone.clear();
     FDone.resize(FProjects.size());
-    // A folder inside another of the same batch gets a batch of its own, so every line of a
-    // client's output has exactly one owner; the file system's root always runs alone.
-    const bool Batched = !FOptions.Console;
-    std::vector<int> Current;
-    QStringList CurrentFolders;
-    auto Flush = [&] {
-        if (!Current.empty())
-            FBatches.push_back(std::move(Current));
-        Current.clear();
-        CurrentFolders.clear();
-    };
+    // Each folder runs once, however many entries name it (two clients on one copy would
+    // fight over its lock); entries that reach it through a link count as the same folder,
+    // and the client is given the real one, so that it names paths as in the folder itself.
+    QHash<QString, int> UnitOf;
     for (int i = 0; i < int(FProjects.size()); ++i) {
         const QString& F = FProjects[size_t(i)].Folder;
-        if (!Batched || F == BatchDir) {
-            Flush();
-            FBatches.push_back({i});
+        const QString Real = F.isEmpty() ? QString() : QFileInfo(F).canonicalFilePath();
+        const QString Key = Real.isEmpty() ? F : Real;
+        const auto It = Key.isEmpty() ? UnitOf.constEnd() : UnitOf.constFind(Key);
+        if (It != UnitOf.constEnd()) {
+            FUnits[size_t(*It)].Projects.push_back(i);
             continue;
         }
-        bool Inside = false;
-        for (const QString& Other : CurrentFolders)
-            Inside = Inside || PathsOverlap(F, Other);
-        if (Inside || int(Current.size()) >= BatchSize)
-            Flush();
-        Current.push_back(i);
-        CurrentFolders.append(F);
+        if (!Key.isEmpty())
+            UnitOf.insert(Key, int(FUnits.size()));
+        FUnits.push_back({F, Real.isEmpty() ? F : Real, {i}});
     }
-    Flush();
-    const int Workers =
-        FProjects.empty() ? 0 : std::min<int>(FOptions.Jobs, int(FBatches.size()));
+    // Folders inside one another never run at the same time (their clients would fight over
+    // the copy's lock): each such family runs one folder after the other, in tree order, on
+    // one worker. The others go in batches, the file system's root alone.
+    const TTaskRow& Row = TaskRow(FTask);
+    const bool Batched = Row.Batched && !FOptions.Console;
+    const int Size = std::max(1, Row.BatchSize);
+    std::vector<int> Family(FUnits.size());
+    for (size_t u = 0; u < FUnits.size(); ++u)
+        Family[u] = int(u);
+    std::function<int(int)> Top = [&](int u) {
+        return Family[size_t(u)] == u ? u : Family[size_t(u)] = Top(Family[size_t(u)]);
+    };
+    {
+        QHash<QString, int> ByTarget;
+        for (int u = 0; u < int(FUnits.size()); ++u)
+            ByTarget.insert(FUnits[size_t(u)].Target, u);
+        for (int u = 0; u < int(FUnits.size()); ++u) {
+            QString Up = FUnits[size_t(u)].Target;
+            while (!Up.isEmpty() && Up != u"/") {
+                const qsizetype Cut = Up.lastIndexOf(u'/');
+                Up = Cut <= 0 ? QStringLiteral("/") : Up.left(Cut);
+                const auto It = ByTarget.constFind(Up);
+                if (It != ByTarget.constEnd())
+                    Family[size_t(Top(u))] = Top(*It);
+            }
+        }
+    }
+    std::vector<int> Members(FUnits.size(), 0);
+    for (int u = 0; u < int(FUnits.size()); ++u)
+        ++Members[size_t(Top(u))];
+    QHash<int, int> JobOfFamily;
+    std::vector<int> Current;
+    auto Close = [&] {
+        if (!Current.empty())
+            FJobs.push_back({std::move(Current)});
+        Current.clear();
+    };
+    for (int u = 0; u < int(FUnits.size()); ++u) {
+        const int F = Top(u);
+        if (Members[size_t(F)] > 1) {
+            const auto It = JobOfFamily.constFind(F);
+            if (It == JobOfFamily.constEnd()) {
+                JobOfFamily.insert(F, int(FJobs.size()));
+                FJobs.push_back({{u}});
+            } else {
+                FJobs[size_t(*It)].push_back({u});
+            }
+            continue;
+        }
+        if (!Batched || FUnits[size_t(u)].Target == BatchDir) {
+            FJobs.push_back({{u}});
+            continue;
+        }
+        if (int(Current.size()) >= Size)
+            Close();
+        Current.push_back(u);
+    }
+    Close();
+    // The terminal form shows one window at a time.
+    const int Wanted = FOptions.Console ? 1
+                       : Row.Server    ? std::max(FOptions.Jobs, ServerClients)
+                                       : FOptions.Jobs;
+    const int Workers = FUnits.empty() ? 0 : std::min<int>(Wanted, int(FJobs.size()));
     FWorkers.Start(Workers, [this] { Work(); }, this, [this] {
         FWorkersDone = true;
         TakeArrivals(); // whatever the last worker queued before it ended
@@ -212,226 +264,385 @@ void TSvnRun::Start() {
 }
 
 void TSvnRun::Cancel() {
-    if (FStop || FTask != TSvnTask::Update || FOptions.Console)
+    if (FStop)
         FKill = true;
     FStop = true;
 }
 
 void TSvnRun::Work() {
     for (;;) {
-        const int B = FNextBatch.fetch_add(1);
-        if (B >= int(FBatches.size()))
+        const int J = FNextJob.fetch_add(1);
+        if (J >= int(FJobs.size()))
             break;
-        if (FStop) {
-            for (int i : FBatches[size_t(B)])
-                DeliverNotRun(i);
-            continue;
-        }
-        RunBatch(FBatches[size_t(B)]);
+        for (const std::vector<int>& Batch : FJobs[size_t(J)])
+            RunBatch(Batch);
     }
+}
+
+TLineBlock TSvnRun::NewBlock(TSvnTask Task, int Unit, bool Keep) const {
+    // Of the checks before and after an update only the facts count, never the lines.
+    return TLineBlock(Task, FUnits[size_t(Unit)].Target, Keep ? FOptions.KeepLines : 0,
+                      Keep && FOptions.SpillOmitted);
 }
 
 void TSvnRun::RunBatch(const std::vector<int>& Batch) {
     std::vector<int> Ready;
-    for (int i : Batch) {
-        const TFolderState F = CheckFolder(FProjects[size_t(i)].Folder);
+    for (int u : Batch) {
+        if (FStop) {
+            TSvnOutcome O;
+            O.State = TSvnState::NotRun;
+            DeliverUnit(u, O);
+            continue;
+        }
+        const TFolderState F = CheckFolder(FUnits[size_t(u)].Folder);
         if (F == TFolderState::Ready) {
-            Ready.push_back(i);
+            Ready.push_back(u);
             continue;
         }
         TSvnOutcome O;
         O.State = StateOfFolder(F);
-        O.Notes << FolderProblemText(F, FProjects[size_t(i)].Folder);
-        Deliver(i, std::move(O));
+        O.Notes << FolderProblemText(F, FUnits[size_t(u)].Folder);
+        DeliverUnit(u, O);
     }
+    if (Ready.empty())
+        return;
     if (FOptions.Console) {
-        for (int i : Ready)
-            RunInConsole(i);
+        for (int u : Ready)
+            RunInConsole(u);
         return;
     }
-    if (Ready.size() > 1)
-        RunGroup(std::move(Ready));
-    else
-        for (int i : Ready)
-            RunAlone(i);
+    if (TaskRow(FTask).ChangesCopy) {
+        RunChanging(Ready);
+        return;
+    }
+    std::vector<TUnitResult> R = RunSplit(FTask, Ready, true, true);
+    for (size_t k = 0; k < Ready.size(); ++k)
+        DeliverUnit(Ready[k], FromResult(R[k], true));
 }
 
-void TSvnRun::RunGroup(std::vector<int> Group) {
-    while (Group.size() > 1) {
-        if (FStop) {
-            for (int i : Group)
-                DeliverNotRun(i);
-            return;
+std::vector<TSvnRun::TUnitResult> TSvnRun::RunSplit(TSvnTask Task, const std::vector<int>& Units,
+                                                    bool Interruptible, bool Counted) {
+    const bool Keep = Task == FTask;
+    std::vector<TUnitResult> Out(Units.size());
+    for (size_t k = 0; k < Units.size(); ++k)
+        Out[k].Block = NewBlock(Task, Units[k], Keep);
+    const TTaskRow& Row = TaskRow(Task);
+    const bool Changing = Row.ChangesCopy;
+    std::vector<size_t> Group(Units.size());
+    for (size_t k = 0; k < Group.size(); ++k)
+        Group[k] = k;
+    while (!Group.empty()) {
+        if ((Interruptible && FStop) || FKill)
+            return Out; // the rest stays not reached
+        if (Group.size() == 1 || !Row.Batched) {
+            for (size_t k : Group)
+                RunOne(Task, Units[k], Interruptible, Out[k]);
+            return Out;
         }
-        QStringList Folders, Args = TaskArguments();
-        for (int i : Group) {
-            Folders << FProjects[size_t(i)].Folder;
-            Args << Target(FProjects[size_t(i)].Folder);
+        QStringList Folders, Args = Row.Arguments;
+        std::vector<TLineBlock> Blocks;
+        for (size_t k : Group) {
+            const QString& T = FUnits[size_t(Units[k])].Target;
+            Folders << T;
+            Args << Target(T);
+            Blocks.push_back(NewBlock(Task, Units[k], Keep));
         }
+        TBatchSplitter Splitter(Task, Folders, BatchDir, Blocks);
+        int Hinted = 0;
         TSvnCall Call;
         Call.Arguments = Args;
         Call.Folder = BatchDir;
         Call.TimeoutSeconds = FOptions.TimeoutSeconds;
         Call.Cancel = &FKill;
-        const bool OwnSleep = FTask == TSvnTask::Update && FineFileTimes(Folders);
+        Call.Interrupt = Interruptible ? &FStop : nullptr;
+        Call.OnLine = [&](const QString& Line) {
+            Splitter.Feed(Line);
+            if (Counted && Splitter.Finished() > Hinted) {
+                AddProgress(Splitter.Finished() - Hinted);
+                Hinted = Splitter.Finished();
+            }
+        };
+        const bool OwnSleep = Task == TSvnTask::Update && FineFileTimes(Folders);
         if (OwnSleep)
             Call.Environment << NoTimestampSleep;
         const TSvnResult R = FClient.Run(Call);
         if (OwnSleep)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (Counted && Hinted > 0)
+            FHinted -= Hinted; // handed out below, or run again
         if (!R.Started) {
             // No client at all: each project says so on its own.
-            for (int i : Group)
-                RunAlone(i);
-            return;
+            for (size_t k : Group)
+                RunOne(Task, Units[k], Interruptible, Out[k]);
+            return Out;
         }
-        const TBatchSplit S =
-            SplitBatch(FTask, FOptions.ShowUpdates, R.Lines, Folders, BatchDir, R.ExitCode);
-        std::vector<int> Rest;
-        bool Hung = false; // the time limit's project has been named
-        for (size_t k = 0; k < Group.size(); ++k) {
-            const int i = Group[k];
-            if (S.Done[k] || S.Failed[k]) {
-                Deliver(i, FromLines(S.Blocks[k], S.Done[k] ? 0 : 1));
+        Splitter.Finish(R.ExitCode);
+        std::vector<size_t> Rest;
+        bool Hung = false; // the time limit's folder has been named
+        const bool Stopped = R.Cancelled || R.TimedOut;
+        for (size_t j = 0; j < Group.size(); ++j) {
+            const size_t k = Group[j];
+            TUnitResult& U = Out[k];
+            if (Splitter.Done[j] || Splitter.Failed[j]) {
+                U.Block = std::move(Blocks[j]);
+                U.ExitCode = Splitter.Done[j] ? 0 : 1;
+                // A copy whose update was stopped half-way is what the stop made of it.
+                U.How = Splitter.Done[j]           ? THow::Done
+                        : Changing && Stopped      ? (R.TimedOut && !Hung ? THow::TimedOut
+                                                                         : THow::Interrupted)
+                                                   : THow::Failed;
+                Hung = Hung || (U.How == THow::TimedOut);
                 continue;
             }
-            if ((R.TimedOut || R.Cancelled) && FTask == TSvnTask::Update) {
-                // The client was ended during an update: whatever it held is released.
-                TSvnOutcome O;
-                O.State = R.TimedOut && !Hung ? TSvnState::TimedOut : TSvnState::Cancelled;
-                if (R.TimedOut && !Hung)
-                    O.Notes << TimeoutText(FOptions.TimeoutSeconds);
+            if (Changing && Splitter.Begun()[j]) {
+                U.Block = std::move(Blocks[j]);
+                U.How = R.TimedOut && !Hung ? THow::TimedOut : THow::Interrupted;
                 Hung = Hung || R.TimedOut;
-                CleanUp(i, O);
-                // A copy the ended client had not reached is untouched: it may run again.
-                if (R.TimedOut && O.State == TSvnState::Cancelled && !FStop) {
-                    Rest.push_back(i);
-                    continue;
-                }
-                Deliver(i, std::move(O));
                 continue;
             }
-            if (R.TimedOut && !Hung) {
+            if (R.Cancelled) {
+                U.How = THow::NotReached;
+                continue;
+            }
+            if (R.TimedOut && !Changing && !Hung) {
                 // The client stops at the folder it waits for: the first one not done.
                 Hung = true;
-                TSvnOutcome O;
-                O.State = TSvnState::TimedOut;
-                O.Notes << TimeoutText(FOptions.TimeoutSeconds);
-                Deliver(i, std::move(O));
+                U.How = THow::TimedOut;
                 continue;
             }
-            Rest.push_back(i);
+            Rest.push_back(k);
         }
-        if (Rest.size() == Group.size() && !R.TimedOut && !R.Cancelled) {
+        if (Rest.size() == Group.size() && !Stopped) {
             // Nothing could be told apart: each alone, where no splitting is needed.
-            for (int i : Rest)
-                RunAlone(i);
-            return;
+            for (size_t k : Rest)
+                RunOne(Task, Units[k], Interruptible, Out[k]);
+            return Out;
         }
         Group = std::move(Rest);
     }
-    for (int i : Group)
-        RunAlone(i);
+    return Out;
 }
 
-TSvnOutcome TSvnRun::FromResult(const TSvnResult& R) const {
-    TSvnOutcome O;
-    O.Lines = R.Lines;
-    O.ExitCode = R.ExitCode;
-    if (!R.Started) {
-        O.State = TSvnState::NoClient;
-        O.Notes << QStringLiteral("svn konnte nicht gestartet werden");
-        return O;
+void TSvnRun::RunOne(TSvnTask Task, int Unit, bool Interruptible, TUnitResult& Out) {
+    if ((Interruptible && FStop) || FKill) {
+        Out.How = THow::NotReached;
+        return;
     }
-    if (R.TimedOut) {
+    TLineBlock Block = NewBlock(Task, Unit, Task == FTask);
+    TSvnCall Call;
+    Call.Arguments = TaskRow(Task).Arguments;
+    Call.Folder = FUnits[size_t(Unit)].Target;
+    Call.TimeoutSeconds = FOptions.TimeoutSeconds;
+    Call.Cancel = &FKill;
+    Call.Interrupt = Interruptible ? &FStop : nullptr;
+    Call.OnLine = [&](const QString& Line) { Block.Add(Line); };
+    const TSvnResult R = FClient.Run(Call);
+    Out.Block = std::move(Block);
+    Out.ExitCode = R.ExitCode;
+    Out.StartError = R.StartError;
+    if (!R.Started)
+        Out.How = THow::NoClient;
+    else if (R.TimedOut)
+        Out.How = THow::TimedOut;
+    else if (R.Cancelled)
+        Out.How = TaskRow(Task).ChangesCopy ? THow::Interrupted : THow::NotReached;
+    else
+        Out.How = THow::Done;
+}
+
+TSvnOutcome TSvnRun::FromResult(const TUnitResult& R, bool Hints) const {
+    TSvnOutcome O;
+    O.Lines = R.Block.Lines();
+    O.Omitted = R.Block.Omitted();
+    O.Spill = R.Block.SpillFile();
+    O.ExitCode = R.ExitCode;
+    switch (R.How) {
+    case THow::NoClient:
+        O.State = TSvnState::NoClient;
+        O.Notes << StartFailureText(FOptions.Program, R.StartError);
+        return O;
+    case THow::NotReached:
+        O.State = TSvnState::NotRun;
+        O.Lines.clear();
+        O.Omitted = 0;
+        O.Spill.reset();
+        return O;
+    case THow::TimedOut:
+        O.Verdict = R.Block.Fold().Facts();
         O.State = TSvnState::TimedOut;
         O.Notes << TimeoutText(FOptions.TimeoutSeconds);
         return O;
-    }
-    if (R.Cancelled) {
+    case THow::Interrupted:
+        O.Verdict = R.Block.Fold().Facts();
         O.State = TSvnState::Cancelled;
         return O;
+    case THow::Done:
+    case THow::Failed:
+        break;
     }
-    return FromLines(R.Lines, R.ExitCode);
+    O.Verdict = R.Block.Fold().Decide(R.ExitCode);
+    O.State = O.Verdict.State;
+    if (Hints)
+        AddHints(O);
+    return O;
 }
 
-TSvnOutcome TSvnRun::FromLines(const QStringList& Lines, int ExitCode) const {
-    TSvnOutcome O;
-    O.Lines = Lines;
-    O.ExitCode = ExitCode;
-    O.Verdict = DecideState(FTask, Lines, ExitCode);
-    O.State = O.Verdict.State;
+TSvnOutcome TSvnRun::AfterChange(TUnitResult& Update, qint64 RevisionBefore,
+                                 TUnitResult* Check, int Unit) {
+    TSvnOutcome O = FromResult(Update, false);
+    if (Update.How == THow::NoClient || Update.How == THow::NotReached)
+        return O;
+    O.Verdict.RevisionBefore = RevisionBefore;
+    O.RevisionChanged = O.Verdict.Files > 0 ||
+                        (RevisionBefore >= 0 && O.Verdict.Revision >= 0 &&
+                         O.Verdict.Revision != RevisionBefore);
+    if (O.State == TSvnState::Updated && !O.RevisionChanged)
+        O.State = TSvnState::Current;
+    if (O.State == TSvnState::Current && O.RevisionChanged)
+        O.State = TSvnState::Updated;
+    const bool Stopped = Update.How == THow::Interrupted || Update.How == THow::TimedOut;
+    TSvnVerdict After;
+    bool Known = Check && Check->How == THow::Done;
+    if (Known)
+        After = Check->Block.Fold().Decide(0);
+    if (Update.How == THow::Interrupted)
+        O.Notes << QStringLiteral("Abgebrochen, während svn diese Arbeitskopie aktualisierte.");
+    // A stopped client may leave its lock behind; only where it did is the copy cleaned up.
+    if (Stopped && Known && After.WcLocked) {
+        const QString Failure = CleanUp(Unit);
+        if (Failure.isEmpty()) {
+            O.Notes << QStringLiteral("Die Aktualisierung wurde unterbrochen; »svn cleanup« hat "
+                                      "die Arbeitskopie wieder freigegeben.");
+            TUnitResult Again;
+            RunOne(TSvnTask::Status, Unit, false, Again);
+            Known = Again.How == THow::Done;
+            if (Known)
+                After = Again.Block.Fold().Decide(0);
+        } else {
+            O.Notes << QStringLiteral("Die Aktualisierung wurde unterbrochen; »svn cleanup« ist "
+                                      "fehlgeschlagen, die Arbeitskopie kann noch gesperrt sein:")
+                    << Failure;
+        }
+    }
+    if (Known && !After.NotWorkingCopy) {
+        // The copy as it is now: what the update left, and what earlier runs left in it.
+        const TSvnState Found = After.State == TSvnState::Error ? TSvnState::Clean : After.State;
+        O.State = Heavier(O.State, Found);
+        O.Verdict.HasChanges = After.HasChanges;
+        O.Verdict.HasConflict = O.Verdict.HasConflict || After.HasConflict;
+        O.Verdict.WcLocked = After.WcLocked;
+        O.Verdict.Incomplete = After.Incomplete;
+        O.Verdict.Switched = After.Switched;
+    }
     AddHints(O);
     return O;
 }
 
-void TSvnRun::DeliverNotRun(int Index) {
-    TSvnOutcome O;
-    O.State = TSvnState::Cancelled;
-    Deliver(Index, std::move(O));
+void TSvnRun::RunChanging(const std::vector<int>& Units) {
+    // Before: each copy's revision, so that "updated" means its revision moved.
+    const std::vector<TUnitResult> Before = RunSplit(TSvnTask::Info, Units, true, false);
+    std::vector<TUnitResult> Update = RunSplit(FTask, Units, true, true);
+    // After: every copy the client reached, as "svn status" sees it now; this check is never
+    // interrupted (it is quick, and what it finds is the copy's truth).
+    std::vector<int> Reached;
+    std::vector<size_t> Where(Units.size(), size_t(-1));
+    for (size_t k = 0; k < Units.size(); ++k)
+        if (Update[k].How != THow::NotReached && Update[k].How != THow::NoClient) {
+            Where[k] = Reached.size();
+            Reached.push_back(Units[k]);
+        }
+    std::vector<TUnitResult> Check = RunSplit(TSvnTask::Status, Reached, false, false);
+    for (size_t k = 0; k < Units.size(); ++k) {
+        const qint64 Rev =
+            Before[k].How == THow::Done ? Before[k].Block.Fold().Facts().Revision : -1;
+        TUnitResult* C = Where[k] == size_t(-1) ? nullptr : &Check[Where[k]];
+        DeliverUnit(Units[k], AfterChange(Update[k], Rev, C, Units[k]));
+    }
 }
 
-void TSvnRun::RunAlone(int Index) {
-    const TSvnProject& P = FProjects[size_t(Index)];
+void TSvnRun::RunInConsole(int Unit) {
     if (FStop) {
-        DeliverNotRun(Index);
+        TSvnOutcome O;
+        O.State = TSvnState::NotRun;
+        DeliverUnit(Unit, O);
         return;
     }
-    TSvnCall Call;
-    Call.Arguments = TaskArguments();
-    Call.Folder = P.Folder;
-    Call.TimeoutSeconds = FOptions.TimeoutSeconds;
-    Call.Cancel = &FKill;
-    const TSvnResult R = FClient.Run(Call);
-    TSvnOutcome O = FromResult(R);
-    if ((R.TimedOut || R.Cancelled) && FTask == TSvnTask::Update)
-        CleanUp(Index, O);
-    Deliver(Index, std::move(O));
-}
-
-void TSvnRun::RunInConsole(int Index) {
-    const TSvnProject& P = FProjects[size_t(Index)];
-    if (FStop) {
-        DeliverNotRun(Index);
-        return;
-    }
-    TSvnOutcome O;
-    // The terminal form asks what it must (passwords, certificates): it is the place to give
-    // them once.
-    const TTerminalResult T =
-        RunInTerminal({FOptions.Program, QStringLiteral("update")}, P.Folder, &FKill);
-    O.ExitCode = T.ExitCode;
+    TUnitResult Before;
+    RunOne(TSvnTask::Info, Unit, false, Before);
+    const qint64 Rev = Before.How == THow::Done ? Before.Block.Fold().Facts().Revision : -1;
+    // The terminal form asks what it must (passwords, certificates, conflicts): it is the
+    // place to give them once.
+    const TTerminalResult T = RunInTerminal({FOptions.Program, QStringLiteral("update")},
+                                            FUnits[size_t(Unit)].Target, &FStop);
     if (!T.Started) {
+        TSvnOutcome O;
         O.State = TSvnState::NoTerminal;
         O.Notes << NoTerminalText();
-    } else if (T.Cancelled) {
-        O.State = TSvnState::Cancelled;
-        CleanUp(Index, O);
-    } else if (T.ExitCode == 0) {
-        O.State = TSvnState::Updated;
-        O.Verdict.Files = -1; // not known: the output went to the terminal
-    } else {
-        O.State = TSvnState::Error;
+        DeliverUnit(Unit, O);
+        return;
     }
-    O.Verdict.State = O.State;
-    Deliver(Index, std::move(O));
+    // The output went to the terminal: the copy's revision and state are read from it now.
+    TUnitResult After, Check;
+    RunOne(TSvnTask::Info, Unit, false, After);
+    RunOne(TSvnTask::Status, Unit, false, Check);
+    TUnitResult Update;
+    Update.Block = NewBlock(FTask, Unit, true);
+    Update.ExitCode = T.ExitCode;
+    Update.How = T.Cancelled ? THow::Interrupted : T.ExitCode == 0 ? THow::Done : THow::Failed;
+    TSvnOutcome O = AfterChange(Update, Rev, &Check, Unit);
+    if (Update.How == THow::Done || Update.How == THow::Failed) {
+        const qint64 Now = After.How == THow::Done ? After.Block.Fold().Facts().Revision : -1;
+        O.Verdict.Revision = Now;
+        O.Verdict.Files = -1; // not known: the output went to the terminal
+        O.RevisionChanged = Rev >= 0 && Now >= 0 && Now != Rev;
+        TSvnState Base = TSvnState::Error;
+        if (Update.How == THow::Done)
+            Base = O.RevisionChanged ? TSvnState::Updated : TSvnState::Current;
+        const TSvnVerdict Found =
+            Check.How == THow::Done ? Check.Block.Fold().Decide(0) : TSvnVerdict();
+        O.State = Heavier(Base, Found.State == TSvnState::Error ? TSvnState::Clean : Found.State);
+        if (Update.How == THow::Failed)
+            O.Notes.prepend(QStringLiteral("svn update hat im Terminal einen Fehler gemeldet "
+                                           "(Rückgabewert %1).")
+                                .arg(T.ExitCode));
+    }
+    DeliverUnit(Unit, O);
 }
 
-void TSvnRun::CleanUp(int Index, TSvnOutcome& O) const {
-    // An update ended half-way leaves the copy locked until "svn cleanup" runs; it is quick
-    // and must not be cancelled itself, but it gets a time limit of its own.
+QString TSvnRun::CleanUp(int Unit) const {
+    // Quick, and never cancelled itself, but with a time limit of its own.
     TSvnCall Call;
     Call.Arguments = {QStringLiteral("cleanup")};
-    Call.Folder = FProjects[size_t(Index)].Folder;
+    Call.Folder = FUnits[size_t(Unit)].Target;
     Call.TimeoutSeconds = std::max(FOptions.TimeoutSeconds, 60);
     const TSvnResult R = FClient.Run(Call);
     if (R.Started && R.ExitCode == 0)
-        O.Notes << QStringLiteral("Die Aktualisierung wurde beendet; »svn cleanup« hat die "
-                                  "Arbeitskopie wieder freigegeben.");
-    else
-        O.Notes << QStringLiteral("Die Aktualisierung wurde beendet; »svn cleanup« ist "
-                                  "fehlgeschlagen, die Arbeitskopie kann noch gesperrt sein:")
-                << R.Lines;
+        return QString();
+    return R.Lines.isEmpty() ? StartFailureText(FOptions.Program, R.StartError)
+                             : R.Lines.join(u'\n');
+}
+
+void TSvnRun::DeliverUnit(int Unit, const TSvnOutcome& Outcome) {
+    for (int i : FUnits[size_t(Unit)].Projects)
+        Deliver(i, Outcome);
+}
+
+void TSvnRun::AddProgress(int Delta) {
+    FHinted += Delta;
+    if (!FProgressPosted.exchange(true))
+        PostTo(this, [this] {
+            // At most ten times a second: the window redraws the bar each time.
+            QTimer::singleShot(100, this, [this] {
+                FProgressPosted = false;
+                const int Total = int(FProjects.size());
+                const int Shown =
+                    std::min(Total, std::max(FShownProgress, FNextDeliver + std::max(0, FHinted.load())));
+                if (Shown > FShownProgress) {
+                    FShownProgress = Shown;
+                    emit Progress(Shown, Total);
+                }
+            });
+        });
 }
 
 void TSvnRun::Deliver(int Index, TSvnOutcome Outcome) {
@@ -476,7 +687,13 @@ void TSvnRun::Flush() {
         }
         const int I = FNextDeliver++;
         const std::unique_ptr<TSvnOutcome> O = std::move(FDone[size_t(I)]);
+        if (FOptions.Store)
+            FOptions.Store->Record(FProjects[size_t(I)].Folder, FTask, *O);
         emit ProjectDone(I, *O);
+        if (FNextDeliver > FShownProgress) {
+            FShownProgress = FNextDeliver;
+            emit Progress(FShownProgress, int(FProjects.size()));
+        }
     }
     if (FWorkersDone && FRunning && FNextDeliver == int(FDone.size())) {
         FRunning = false;

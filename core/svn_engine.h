@@ -17,7 +17,9 @@
 #include <mutex>
 #include <vector>
 
+class QTemporaryFile;
 class TkivXmlElement;
+class TStateStore;
 
 // One project of a run, as it was when the run's snapshot was taken.
 struct TSvnProject {
@@ -29,19 +31,26 @@ struct TSvnProject {
 };
 
 struct TSvnOutcome {
-    QStringList Lines;   // the client's lines, as its run in the project's own folder prints them
+    QStringList Lines;   // the client's lines, as its run in the project's own folder prints
+                         // them; at most TSvnRunOptions::KeepLines of them
+    qint64 Omitted = 0;  // lines beyond those, counted
+    std::shared_ptr<QTemporaryFile> Spill; // the omitted lines, when the run was asked to keep
+                                           // them (UTF-8, one per line)
     int ExitCode = 0;
     TSvnState State = TSvnState::Clean;
-    TSvnVerdict Verdict; // what the lines say in detail (changes, behind, files, URL)
+    TSvnVerdict Verdict; // what the lines say in detail (changes, behind, files, URL, revision)
+    bool RevisionChanged = false; // an update moved the copy's revision, or changed files
     QStringList Notes;   // the program's own lines after the client's (time limit, cleanup, hints)
 };
 
 struct TSvnRunOptions {
-    bool ShowUpdates = false; // status: ask the server too (svn status -u)
-    bool Console = false;     // update: each in a terminal window, one at a time
-    int Jobs = 2;             // clients at once
-    int TimeoutSeconds = 0;   // a client without output for this long is ended; 0: no limit
+    bool Console = false;   // update: each in a terminal window, one at a time
+    int Jobs = 2;           // clients at once for local work; server work takes more
+    int TimeoutSeconds = 0; // a client without output for this long is ended; 0: no limit
     QString Program = QStringLiteral("svn");
+    qsizetype KeepLines = 5000; // per project; the rest is counted (and spilled, see below)
+    bool SpillOmitted = false;  // keep the lines beyond KeepLines in a temporary file
+    TStateStore* Store = nullptr; // every project's result goes into it as it is handed out
 };
 
 // The line that heads a project's block in the memo: "--> " and the folder it ran in.
@@ -49,6 +58,8 @@ QString ProjectHead(const TSvnProject& Project);
 // The memo lines of one project: the head and the filtered lines and notes; empty when the
 // short display leaves it out. A project whose run failed is always shown.
 QStringList ProjectBlock(const TSvnProject& Project, const TSvnOutcome& Outcome, bool Short);
+// The note under a project whose lines were too many to keep.
+QString OmittedText(qint64 Omitted);
 
 // The projects at and below Element, depth first, each element's children in the order Less
 // gives on their names (none: as stored); folders resolved against Base.
@@ -64,50 +75,81 @@ class TSvnRun : public QObject {
 public:
     TSvnRun(std::vector<TSvnProject> Projects, TSvnTask Task, TSvnRunOptions Options = {},
             QObject* Parent = nullptr);
-    ~TSvnRun() override; // ends every client (an update so ended is cleaned up) and waits
+    // Interrupts every client and waits for them and for the checks after them.
+    ~TSvnRun() override;
 
     void Start();
-    // The first call starts no further client; running updates finish (status and info, and
-    // the terminal form, end at once). A second call ends the running updates too, and each
-    // copy they leave is cleaned up.
+    // Starts no further client and interrupts the running ones as Ctrl+C in a terminal does:
+    // each stops cleanly at once. A copy an update was working on is checked afterwards and
+    // cleaned up where a lock remains; the projects not reached are "not run". The run ends
+    // with Finished(true) once all that is done. A second call skips the checks still to
+    // come (a cleanup that has begun still ends).
     void Cancel();
-    // An update run was cancelled once and waits for the updates still running.
-    bool WaitingForUpdates() const { return FStop && !FKill && FRunning; }
+    bool Cancelling() const { return FStop; }
+    bool SkippingChecks() const { return FKill; }
+    bool Running() const { return FRunning; }
     TSvnTask Task() const { return FTask; }
     const std::vector<TSvnProject>& Projects() const { return FProjects; }
 
 signals:
     // In tree order: Index 0, 1, 2, ... each as soon as it and all before it are done.
     void ProjectDone(int Index, const TSvnOutcome& Outcome);
+    // Projects whose clients have finished with them, as their output arrives (never less
+    // than those handed out); at most once per 100 ms.
+    void Progress(int Finished, int Total);
     void Finished(bool Cancelled);
 
 private:
+    // One folder of the run: projects that name the same folder share it.
+    struct TUnit {
+        QString Folder;   // the folder as the first project names it
+        QString Target;   // the folder the client is given (links resolved)
+        std::vector<int> Projects;
+    };
+    // What a client run left for one unit.
+    enum class THow { Done, Failed, NotReached, TimedOut, Interrupted, NoClient };
+    struct TUnitResult {
+        THow How = THow::NotReached;
+        TLineBlock Block;
+        int ExitCode = 0;
+        int StartError = 0;
+    };
+
     void Work();
     void RunBatch(const std::vector<int>& Batch);
-    void RunGroup(std::vector<int> Group);
-    void RunAlone(int Index);
-    void RunInConsole(int Index);
-    TSvnOutcome FromResult(const TSvnResult& R) const;
-    TSvnOutcome FromLines(const QStringList& Lines, int ExitCode) const; // what the lines say
-    void DeliverNotRun(int Index); // a project no client ran for
-    void CleanUp(int Index, TSvnOutcome& O) const; // after an update was ended
-    QStringList TaskArguments() const;
+    void RunChanging(const std::vector<int>& Units);
+    void RunInConsole(int Unit);
+    std::vector<TUnitResult> RunSplit(TSvnTask Task, const std::vector<int>& Units,
+                                      bool Interruptible, bool Counted);
+    void RunOne(TSvnTask Task, int Unit, bool Interruptible, TUnitResult& Out);
+    TLineBlock NewBlock(TSvnTask Task, int Unit, bool Keep) const;
+    TSvnOutcome FromResult(const TUnitResult& R, bool Hints) const;
+    TSvnOutcome AfterChange(TUnitResult& Update, qint64 RevisionBefore, TUnitResult* Check,
+                            int Unit);
+    QString CleanUp(int Unit) const; // "" when the copy is free again, else what the client said
+    void DeliverUnit(int Unit, const TSvnOutcome& Outcome);
     void Deliver(int Index, TSvnOutcome Outcome); // any thread
+    void AddProgress(int Delta);                   // any thread
     void TakeArrivals(); // owner's thread: the queued results into FDone
     void Flush(); // hands ready results to the owner, in order, a slice of time at a time
 
     std::vector<TSvnProject> FProjects;
+    std::vector<TUnit> FUnits;
     TSvnTask FTask;
     TSvnRunOptions FOptions;
     TSvnClient FClient;
-    std::vector<std::vector<int>> FBatches;
-    std::atomic<int> FNextBatch{0};
-    std::atomic<bool> FStop{false}; // no further clients
-    std::atomic<bool> FKill{false}; // running clients end
+    // What the workers take, one at a time: batches of units run one after the other.
+    std::vector<std::vector<std::vector<int>>> FJobs;
+    std::atomic<int> FNextJob{0};
+    std::atomic<bool> FStop{false};      // no further clients; running ones are interrupted
+    std::atomic<bool> FKill{false};      // everything ends now (the run is being destroyed)
     std::vector<std::unique_ptr<TSvnOutcome>> FDone;
     std::mutex FArrivalsMutex;
     std::vector<std::pair<int, TSvnOutcome>> FArrivals; // from the workers, not yet taken
     bool FArrivalPosted = false;                        // guarded by FArrivalsMutex
+    std::atomic<int> FHinted{0};  // projects counted from output not yet handed out
+    std::atomic<bool> FProgressPosted{false};
+    int FShownProgress = 0;
     int FNextDeliver = 0;
     bool FRunning = false;
     bool FWorkersDone = false;

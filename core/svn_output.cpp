@@ -2,29 +2,28 @@
 
 #include "kiv_kinds.h"
 
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <QDir>
+
 namespace {
 
 const QLatin1String StatusAgainst("Status against revision:");
 const QLatin1String PerformingExternal("Performing status on external item at '");
-const QLatin1String FetchingExternal("Fetching external item into '");
 const QLatin1String SummaryOfConflicts("Summary of conflicts:");
 const QLatin1String SummaryOfUpdates("Summary of updates:");
+const QLatin1String SearchingDetails("Searching tree conflict details for '");
 
 bool NotWorkingCopyLine(const QString& Line) {
     return Line.startsWith(QLatin1String("svn: warning: W155007:")) ||
            Line.startsWith(QLatin1String("svn: E155007:"));
 }
 
-// The columns and the path of a status line; false for any other line.
-bool StatusItem(const QString& Line, bool ShowUpdates, QString* Path = nullptr) {
-    const int At = ShowUpdates ? 21 : 8;
-    if (Line.size() <= At || Line.at(7) != u' ')
-        return false;
-    if (ShowUpdates && (Line.at(9) != u' ' || Line.mid(18, 3) != QLatin1String("   ")))
-        return false;
-    if (Path)
-        *Path = Line.mid(At);
-    return true;
+// The client refuses to work on a copy another client has locked, or whose last operation
+// was interrupted: "svn cleanup" frees it.
+bool LockedCopyLine(const QString& Line) {
+    return Line.startsWith(QLatin1String("svn: E155004:")) ||
+           Line.startsWith(QLatin1String("svn: E155037:"));
 }
 
 // An update's notification line ("U    datei.txt", " U   .", "   C baum"): its four columns.
@@ -38,6 +37,15 @@ bool UpdateItem(const QString& Line) {
     return !(C0 == u' ' && C1 == u' ' && C2 == u' ' && C3 == u' ');
 }
 
+// The number at the end of "At revision 12." and the like; -1 when there is none.
+qint64 TrailingRevision(const QString& Line, qsizetype From) {
+    QString N = Line.mid(From).trimmed();
+    if (N.endsWith(u'.'))
+        N.chop(1);
+    bool Ok = false;
+    const qint64 R = N.toLongLong(&Ok);
+    return Ok ? R : -1;
+}
 
 // The folder of Folders that holds Path (absolute), the innermost one; -1 for none.
 int OwnerOf(const QString& Path, const QStringList& Folders) {
@@ -89,459 +97,157 @@ QString Rebase(const QString& Line, const QString& Display) {
     return Out;
 }
 
-// The summary the folder's own update prints after its lines, counted from them as the client
-// counts them.
-QStringList ConflictSummary(const QStringList& Block) {
-    int Text = 0, Prop = 0, Tree = 0, Skipped = 0;
-    for (const QString& L : Block) {
-        if (UpdateItem(L)) {
-            Text += L.at(0) == u'C';
-            Prop += L.at(1) == u'C';
-            Tree += L.at(3) == u'C';
-        } else if (L.startsWith(QLatin1String("Skipped "))) {
-            ++Skipped;
-        }
-    }
-    if (Text + Prop + Tree + Skipped == 0)
+// The summary the folder's own update prints after its lines, as the client counts it.
+QStringList ConflictSummary(const TSvnVerdict& V) {
+    if (V.TextConflicts + V.PropConflicts + V.TreeConflicts + V.Skipped == 0)
         return {};
     QStringList S{SummaryOfConflicts};
-    if (Text)
-        S << QStringLiteral("  Text conflicts: %1").arg(Text);
-    if (Prop)
-        S << QStringLiteral("  Property conflicts: %1").arg(Prop);
-    if (Tree)
-        S << QStringLiteral("  Tree conflicts: %1").arg(Tree);
-    if (Skipped)
-        S << QStringLiteral("  Skipped paths: %1").arg(Skipped);
+    if (V.TextConflicts)
+        S << QStringLiteral("  Text conflicts: %1").arg(V.TextConflicts);
+    if (V.PropConflicts)
+        S << QStringLiteral("  Property conflicts: %1").arg(V.PropConflicts);
+    if (V.TreeConflicts)
+        S << QStringLiteral("  Tree conflicts: %1").arg(V.TreeConflicts);
+    if (V.Skipped)
+        S << QStringLiteral("  Skipped paths: %1").arg(V.Skipped);
     return S;
 }
 
-QStringList DisplayPaths(const QStringList& Folders, const QString& WorkDir) {
-    QStringList Display;
-    for (const QString& F : Folders)
-        Display << SvnDisplayPath(F, WorkDir);
-    return Display;
-}
-
-TBatchSplit EmptySplit(int Count) {
-    TBatchSplit S;
-    S.Blocks.assign(size_t(Count), QStringList());
-    S.Done.assign(size_t(Count), false);
-    S.Failed.assign(size_t(Count), false);
-    return S;
-}
-
-// Status, plain or with -u. Items carry absolute paths; each folder's items come together, in
-// the order of the folders; with -u each folder (and each external inside it) ends with its
-// "Status against revision" line.
-TBatchSplit SplitStatus(bool ShowUpdates, const QStringList& Output, const QStringList& Folders,
-                        const QString& WorkDir, int ExitCode) {
-    const int N = Folders.size();
-    TBatchSplit S = EmptySplit(N);
-    // Changelists come after a folder's other lines (with -u even after its revision line),
-    // and nothing tells whose they are: every folder runs on its own.
-    // The same for the conflict summary, which sums up all folders at the very end.
-    for (const QString& Line : Output)
-        if (Line.startsWith(QLatin1String("--- Changelist '")) || Line == SummaryOfConflicts)
-            return S;
-    int Cur = 0;
-    bool AfterTerminator = false; // -u: the current folder has printed its revision line
-    bool Broken = false;
-    QString PendingBlank; // a blank line belongs to the external section that follows it
-    bool HavePendingBlank = false;
-    auto Take = [&](int Owner) {
-        // Folders without output in between have nothing to say; they are done.
-        if (Owner < Cur || (ShowUpdates && Owner != Cur))
-            return false;
-        for (int k = Cur; k < Owner; ++k)
-            S.Done[size_t(k)] = true;
-        Cur = Owner;
-        return true;
-    };
-    for (qsizetype li = 0; li < Output.size() && !Broken; ++li) {
-        const QString& Line = Output.at(li);
-        if (ShowUpdates && AfterTerminator) {
-            // After a folder's revision line comes either one of its externals or the next folder.
-            const bool External = Line.isEmpty() && li + 1 < Output.size() &&
-                                  Output.at(li + 1).startsWith(PerformingExternal) &&
-                                  OwnerOf(QStringLiteral("/") + Output.at(li + 1).mid(
-                                                                      PerformingExternal.size()),
-                                          Folders) == Cur;
-            AfterTerminator = false;
-            if (!External) {
-                S.Done[size_t(Cur)] = true;
-                if (++Cur >= N) {
-                    Broken = true;
-                    break;
-                }
-            }
-        }
-        if (Cur >= N) {
-            Broken = true;
-            break;
-        }
-        if (Line.isEmpty()) {
-            if (HavePendingBlank) {
-                Broken = true;
-                break;
-            }
-            HavePendingBlank = true;
-            PendingBlank = Line;
-            continue;
-        }
-        QString Path;
-        if (Line.startsWith(PerformingExternal) && Line.endsWith(QLatin1String("':"))) {
-            const QString Shown = Line.mid(PerformingExternal.size(),
-                                           Line.size() - PerformingExternal.size() - 2);
-            const QString Abs = WorkDir == u"/" ? u'/' + Shown : WorkDir + u'/' + Shown;
-            const int Owner = OwnerOf(Abs, Folders);
-            if (Owner < 0 || !Take(Owner) || !HavePendingBlank) {
-                Broken = true;
-                break;
-            }
-            S.Blocks[size_t(Cur)] << PendingBlank
-                                  << PerformingExternal + Relative(Abs, Folders.at(Cur)) +
-                                         QStringLiteral("':");
-            HavePendingBlank = false;
-            continue;
-        }
-        if (HavePendingBlank) {
-            Broken = true;
-            break;
-        }
-        if (ShowUpdates && Line.startsWith(StatusAgainst)) {
-            S.Blocks[size_t(Cur)] << Line;
-            AfterTerminator = true;
-            continue;
-        }
-        if (Line.startsWith(QLatin1String("svn: warning: W155007: '")) &&
-            Line.endsWith(QLatin1String("' is not a working copy"))) {
-            const QString Quoted = Line.mid(24, Line.size() - 24 - 23);
-            const int Owner = Folders.indexOf(Quoted);
-            if (Owner < 0 || Owner < Cur) {
-                Broken = true;
-                break;
-            }
-            for (int k = Cur; k < Owner; ++k)
-                S.Done[size_t(k)] = !ShowUpdates; // with -u each folder ends with its own line
-            if (ShowUpdates && Owner != Cur) {
-                Broken = true;
-                break;
-            }
-            Cur = Owner;
-            S.Blocks[size_t(Cur)] << Line;
-            // A folder that is no working copy prints nothing else.
-            S.Done[size_t(Cur)] = true;
-            ++Cur;
-            continue;
-        }
-        if (Line.startsWith(QLatin1String("      >"))) {
-            // A tree conflict's description belongs to the item above it.
-            if (S.Blocks[size_t(Cur)].isEmpty()) {
-                Broken = true;
-                break;
-            }
-            S.Blocks[size_t(Cur)] << Line;
-            continue;
-        }
-        if (!StatusItem(Line, ShowUpdates, &Path)) {
-            Broken = true; // conflict summaries, errors, anything unknown
-            break;
-        }
-        const int Owner = OwnerOf(Path, Folders);
-        // With -u an unversioned folder names itself differently in its own run (by its name,
-        // not as "."): that folder runs on its own.
-        if (Owner < 0 || !Take(Owner) ||
-            (ShowUpdates && Path == Folders.at(Owner) && Line.at(0) == u'?')) {
-            Broken = true;
-            break;
-        }
-        const int At = ShowUpdates ? 21 : 8;
-        S.Blocks[size_t(Cur)] << Line.left(At) + Relative(Path, Folders.at(Cur));
-    }
-    if (ShowUpdates) {
-        if (!Broken && AfterTerminator && Cur < N)
-            S.Done[size_t(Cur)] = true;
-        if (Broken || ExitCode != 0) {
-            // Only folders ended by their revision line count; the rest run again.
-            for (int k = 0; k < N; ++k)
-                if (S.Done[size_t(k)] &&
-                    (S.Blocks[size_t(k)].isEmpty() ||
-                     (!S.Blocks[size_t(k)].last().startsWith(StatusAgainst) &&
-                      !NotWorkingCopyLine(S.Blocks[size_t(k)].last()))))
-                    S.Done[size_t(k)] = false;
-        }
-        return S;
-    }
-    if (Broken || HavePendingBlank || ExitCode != 0)
-        return EmptySplit(N); // nothing can be told apart safely: every folder runs alone
-    S.Done.assign(size_t(N), true);
-    return S;
-}
-
-// Update: each folder's block begins with "Updating 'D':" (D relative to WorkDir) and ends
-// with its revision line; summaries for all folders follow at the end.
-TBatchSplit SplitUpdate(const QStringList& Output, const QStringList& Folders,
-                        const QString& WorkDir) {
-    const int N = Folders.size();
-    TBatchSplit S = EmptySplit(N);
-    const QStringList Display = DisplayPaths(Folders, WorkDir);
-    int Open = -1;         // the folder whose block is being read
-    bool OpenEnded = false; // its revision line has come
-    QStringList ExternalsFailed;
-    bool InSummary = false;
-    auto Close = [&] {
-        if (Open >= 0) {
-            if (OpenEnded)
-                S.Done[size_t(Open)] = true;
-            else
-                S.Failed[size_t(Open)] = true;
-        }
-        Open = -1;
-        OpenEnded = false;
-    };
-    for (const QString& Line : Output) {
-        if (Line.startsWith(QLatin1String("Updating '")) && Line.endsWith(QLatin1String("':"))) {
-            Close();
-            InSummary = false;
-            const int K = Display.indexOf(Line.mid(10, Line.size() - 12));
-            if (K < 0 || S.Done[size_t(K)] || S.Failed[size_t(K)])
-                continue; // not ours to name: those folders run again
-            Open = K;
-            S.Blocks[size_t(K)] << QStringLiteral("Updating '.':");
-            continue;
-        }
-        if (Line == SummaryOfUpdates || Line == SummaryOfConflicts) {
-            Close();
-            InSummary = true;
-            continue;
-        }
-        if (InSummary && Line.startsWith(QLatin1String("  ")))
-            continue;
-        InSummary = false;
-        if (Open >= 0 && !OpenEnded) {
-            S.Blocks[size_t(Open)] << Rebase(Line, Display.at(Open));
-            if (Line.startsWith(QLatin1String("At revision ")) ||
-                Line.startsWith(QLatin1String("Updated to revision ")))
-                OpenEnded = true;
-            continue;
-        }
-        // After a folder's revision line, or before any header: a skipped folder that is no
-        // working copy, or an error that stopped the client before the next folder began.
-        // Folders not reached are neither done nor failed: they run again. The one error the
-        // client keeps for the very end is that of failed externals.
-        if (Line.startsWith(QLatin1String("svn: E205011:")))
-            ExternalsFailed << Line;
-        Close();
-    }
-    Close();
-    // Failed externals: the folders that were warned of them end with that error, as their
-    // own runs do, and count as failed.
-    if (!ExternalsFailed.isEmpty()) {
-        for (int k = 0; k < N; ++k) {
-            if (!S.Done[size_t(k)])
-                continue;
-            bool Warned = false;
-            for (const QString& L : S.Blocks[size_t(k)])
-                Warned = Warned || L.startsWith(QLatin1String("svn: warning: W205011:"));
-            if (Warned) {
-                S.Blocks[size_t(k)] += ExternalsFailed;
-                S.Done[size_t(k)] = false;
-                S.Failed[size_t(k)] = true;
-            }
-        }
-    }
-    for (int k = 0; k < N; ++k) {
-        // The client sums up conflicts only after an update that went through.
-        if (S.Done[size_t(k)])
-            S.Blocks[size_t(k)] += ConflictSummary(S.Blocks[size_t(k)]);
-        // A block that broke off before its revision line holds the error that ended it;
-        // without an error line in it the cause is unknown, and the folder runs again.
-        if (S.Failed[size_t(k)]) {
-            bool HasError = false;
-            for (const QString& L : S.Blocks[size_t(k)])
-                HasError = HasError || L.startsWith(QLatin1String("svn: E"));
-            if (!HasError) {
-                S.Failed[size_t(k)] = false;
-                S.Blocks[size_t(k)].clear();
-            }
-        }
-    }
-    return S;
-}
-
-// Info: one block per folder, "Path: D" first (D relative to WorkDir), a blank line after.
-TBatchSplit SplitInfo(const QStringList& Output, const QStringList& Folders,
-                      const QString& WorkDir) {
-    const int N = Folders.size();
-    TBatchSplit S = EmptySplit(N);
-    const QStringList Display = DisplayPaths(Folders, WorkDir);
-    int Open = -1;
-    for (const QString& Line : Output) {
-        if (Open < 0) {
-            if (Line.startsWith(QLatin1String("Path: "))) {
-                const int K = Display.indexOf(Line.mid(6));
-                if (K >= 0 && !S.Done[size_t(K)]) {
-                    Open = K;
-                    S.Blocks[size_t(K)] << QStringLiteral("Path: .");
-                }
-            }
-            continue; // error lines of folders that run again
-        }
-        S.Blocks[size_t(Open)] << Line;
-        if (Line.isEmpty()) {
-            S.Done[size_t(Open)] = true;
-            Open = -1;
-        }
-    }
-    if (Open >= 0) // the last block may end without its blank line when the output ends
-        S.Blocks[size_t(Open)].clear();
-    return S;
+bool IsStatusTask(TSvnTask Task) {
+    return Task == TSvnTask::Status || Task == TSvnTask::StatusRemote;
 }
 
 } // namespace
 
-bool NeedsAttention(TSvnState State) {
-    switch (State) {
-    case TSvnState::Clean:
-    case TSvnState::Current:
-    case TSvnState::Updated:
-    case TSvnState::Info:
-        return false;
-    default:
+bool ParseStatusLine(const QString& Line, TStatusItem* Item, TStatusForm Form) {
+    auto Try = [&](bool Remote) {
+        const int At = Remote ? 21 : 8;
+        if (Line.size() <= At || Line.at(7) != u' ')
+            return false;
+        if (Remote && (Line.at(9) != u' ' || Line.mid(18, 3) != QLatin1String("   ")))
+            return false;
+        if (Item) {
+            Item->Columns = Line.left(7);
+            Item->OutOfDate = Remote && Line.at(8) == u'*';
+            Item->Path = Line.mid(At);
+            Item->PathAt = At;
+        }
         return true;
+    };
+    switch (Form) {
+    case TStatusForm::Plain:
+        return Try(false);
+    case TStatusForm::Remote:
+        return Try(true);
+    case TStatusForm::Either:
+        return Try(true) || Try(false);
     }
+    return false;
 }
 
-bool IsFailure(TSvnState State) {
-    return NeedsAttention(State) && State != TSvnState::Changes && State != TSvnState::OutOfDate;
-}
-
-QString StateText(TSvnState State) {
-    switch (State) {
-    case TSvnState::Clean:
-        return QStringLiteral("keine Änderungen");
-    case TSvnState::Changes:
-        return QStringLiteral("lokale Änderungen");
-    case TSvnState::OutOfDate:
-        return QStringLiteral("veraltet");
-    case TSvnState::Conflict:
-        return QStringLiteral("Konflikt");
-    case TSvnState::Updated:
-        return QStringLiteral("aktualisiert");
-    case TSvnState::Current:
-        return QStringLiteral("bereits aktuell");
-    case TSvnState::Info:
-        return QStringLiteral("Info gelesen");
-    case TSvnState::NotWorkingCopy:
-        return QStringLiteral("kein Arbeitsverzeichnis");
-    case TSvnState::Error:
-        return QStringLiteral("Fehler");
-    case TSvnState::Missing:
-        return QStringLiteral("Verzeichnis fehlt");
-    case TSvnState::NoAccess:
-        return QStringLiteral("kein Zugriff");
-    case TSvnState::TooLong:
-        return QStringLiteral("Pfad zu lang");
-    case TSvnState::NoClient:
-        return QStringLiteral("svn nicht gestartet");
-    case TSvnState::NoTerminal:
-        return QStringLiteral("kein Terminal");
-    case TSvnState::TimedOut:
-        return QStringLiteral("Zeitlimit überschritten");
-    case TSvnState::Cancelled:
-        return QStringLiteral("abgebrochen");
+void TVerdictFold::Add(const QString& L) {
+    if (NotWorkingCopyLine(L))
+        FV.NotWorkingCopy = true;
+    if (L.startsWith(QLatin1String("svn: E"))) {
+        FV.ErrorLine = true;
+        FV.WcLocked = FV.WcLocked || LockedCopyLine(L);
     }
-    return QString();
-}
-
-QString StateKey(TSvnState State) {
-    switch (State) {
-    case TSvnState::Clean:
-        return QStringLiteral("clean");
-    case TSvnState::Changes:
-        return QStringLiteral("changes");
-    case TSvnState::OutOfDate:
-        return QStringLiteral("outdated");
-    case TSvnState::Conflict:
-        return QStringLiteral("conflict");
-    case TSvnState::Updated:
-        return QStringLiteral("updated");
-    case TSvnState::Current:
-        return QStringLiteral("current");
-    case TSvnState::Info:
-        return QStringLiteral("info");
-    case TSvnState::NotWorkingCopy:
-        return QStringLiteral("not-a-working-copy");
-    case TSvnState::Error:
-    case TSvnState::NoClient:
-    case TSvnState::NoTerminal:
-    case TSvnState::NoAccess:
-    case TSvnState::TooLong:
-        return QStringLiteral("error");
-    case TSvnState::Missing:
-        return QStringLiteral("missing");
-    case TSvnState::TimedOut:
-        return QStringLiteral("timeout");
-    case TSvnState::Cancelled:
-        return QStringLiteral("cancelled");
-    }
-    return QString();
-}
-
-TSvnVerdict DecideState(TSvnTask Task, const QStringList& Lines, int ExitCode) {
-    TSvnVerdict V;
-    bool ErrorLine = false;
-    for (const QString& L : Lines) {
-        if (NotWorkingCopyLine(L)) {
-            V.State = TSvnState::NotWorkingCopy;
-            return V;
+    if (L == SummaryOfConflicts)
+        FV.HasConflict = true;
+    if (IsStatusTask(FTask)) {
+        if (L.startsWith(StatusAgainst)) {
+            if (FV.ServerRevision < 0)
+                FV.ServerRevision = TrailingRevision(L, StatusAgainst.size());
+            return;
         }
-        if (L.startsWith(QLatin1String("svn: E")))
-            ErrorLine = true;
-        if (L == SummaryOfConflicts)
-            V.HasConflict = true;
-        switch (Task) {
-        case TSvnTask::Status: {
-            const bool ShowUpdates = StatusItem(L, true);
-            if (!ShowUpdates && !StatusItem(L, false))
-                break;
-            const QString Cols = L.left(7);
-            if (Cols.at(0) == u'C' || Cols.at(1) == u'C' || Cols.at(6) == u'C')
-                V.HasConflict = true;
-            if (ShowUpdates && L.at(8) == u'*')
-                V.IsBehind = true;
-            // An external's definition line ("X") is no change of its own.
-            if (!Cols.trimmed().isEmpty() && Cols != QLatin1String("X      "))
-                V.HasChanges = true;
-            break;
+        TStatusItem It;
+        if (!ParseStatusLine(L, &It))
+            return;
+        const QString& C = It.Columns;
+        if (C.at(0) == u'C' || C.at(1) == u'C' || C.at(6) == u'C')
+            FV.HasConflict = true;
+        if (It.OutOfDate)
+            FV.IsBehind = true;
+        if (C.at(2) == u'L')
+            FV.WcLocked = true;
+        if (C.at(4) == u'S')
+            FV.Switched = true;
+        if (C.at(5) == u'O' || C.at(5) == u'T' || C.at(5) == u'B')
+            FV.ReposLocked = true;
+        if (C.at(0) == u'!') {
+            // A folder that is still there but "!" was left incomplete by an interrupted
+            // update; what is gone is a local change (deleted without svn).
+            const bool Top = It.Path == u".";
+            const QString Abs = FFolder.isEmpty() ? QString()
+                                : Top ? FFolder
+                                      : QDir::cleanPath(FFolder + u'/' + It.Path);
+            if (Top || (!Abs.isEmpty() && QFileInfo(Abs).isDir()))
+                FV.Incomplete = true;
+            else
+                FV.HasChanges = true;
+        } else if (QStringLiteral("ADMRC?~").contains(C.at(0)) || C.at(1) == u'M' ||
+                   C.at(1) == u'C' || C.at(3) == u'+') {
+            FV.HasChanges = true;
         }
-        case TSvnTask::Update:
-            if (UpdateItem(L)) {
-                ++V.Files;
-                if (L.at(0) == u'C' || L.at(1) == u'C' || L.at(3) == u'C')
-                    V.HasConflict = true;
-            }
-            break;
-        case TSvnTask::Info:
-            break;
-        }
+        return;
     }
-    if (Task == TSvnTask::Info)
-        V.Url = ExtractSvnUrl(Lines);
-    if (ExitCode != 0 || ErrorLine)
-        V.State = TSvnState::Error;
-    else if (V.HasConflict)
-        V.State = TSvnState::Conflict;
-    else if (Task == TSvnTask::Status)
-        V.State = V.IsBehind     ? TSvnState::OutOfDate
-                  : V.HasChanges ? TSvnState::Changes
-                                 : TSvnState::Clean;
-    else if (Task == TSvnTask::Update)
-        V.State = V.Files > 0 ? TSvnState::Updated : TSvnState::Current;
-    else
-        V.State = TSvnState::Info;
+    if (FTask == TSvnTask::Update) {
+        if (UpdateItem(L)) {
+            ++FV.Files;
+            FV.TextConflicts += L.at(0) == u'C';
+            FV.PropConflicts += L.at(1) == u'C';
+            FV.TreeConflicts += L.at(3) == u'C';
+            if (L.at(0) == u'C' || L.at(1) == u'C' || L.at(3) == u'C')
+                FV.HasConflict = true;
+        } else if (L.startsWith(QLatin1String("Skipped "))) {
+            ++FV.Skipped;
+        } else if (L.startsWith(QLatin1String("Updated to revision "))) {
+            FV.Revision = TrailingRevision(L, 20);
+        } else if (L.startsWith(QLatin1String("At revision "))) {
+            FV.Revision = TrailingRevision(L, 12);
+        } else if (L.startsWith(QLatin1String("svn: warning: W205011:"))) {
+            FV.ExternalsWarned = true;
+        }
+        return;
+    }
+    if (FTask == TSvnTask::Info) {
+        if (FV.Url.isEmpty() && L.startsWith(QLatin1String("URL:")))
+            FV.Url = TrimBlanksAndControls(L.mid(4));
+        else if (FV.Revision < 0 && L.startsWith(QLatin1String("Revision: ")))
+            FV.Revision = TrailingRevision(L, 10);
+    }
+}
+
+TSvnVerdict TVerdictFold::Decide(int ExitCode) const {
+    TSvnVerdict V = FV;
+    if (V.NotWorkingCopy) {
+        V.State = TSvnState::NotWorkingCopy;
+        return V;
+    }
+    TSvnState S = TSvnState::Clean;
+    if (FTask == TSvnTask::Update)
+        S = V.Files > 0 ? TSvnState::Updated : TSvnState::Current;
+    else if (FTask == TSvnTask::Info)
+        S = TSvnState::Info;
+    const std::pair<bool, TSvnState> Findings[] = {
+        {V.ReposLocked, TSvnState::ReposLocked}, {V.HasChanges, TSvnState::Changes},
+        {V.IsBehind, TSvnState::OutOfDate},      {V.HasConflict, TSvnState::Conflict},
+        {V.Incomplete, TSvnState::Incomplete},   {V.WcLocked, TSvnState::Locked},
+        {ExitCode != 0 || V.ErrorLine, TSvnState::Error},
+    };
+    for (const auto& [Found, State] : Findings)
+        if (Found)
+            S = Heavier(S, State);
+    V.State = S;
     return V;
+}
+
+TSvnVerdict DecideState(TSvnTask Task, const QStringList& Lines, int ExitCode,
+                        const QString& Folder) {
+    TVerdictFold Fold(Task, Folder);
+    for (const QString& L : Lines)
+        Fold.Add(L);
+    return Fold.Decide(ExitCode);
 }
 
 QStringList FilterOutput(QStringList Lines) {
@@ -582,15 +288,408 @@ QString SvnDisplayPath(const QString& AbsPath, const QString& WorkDir) {
     return AbsPath;
 }
 
-TBatchSplit SplitBatch(TSvnTask Task, bool ShowUpdates, const QStringList& Output,
-                       const QStringList& Folders, const QString& WorkDir, int ExitCode) {
-    switch (Task) {
-    case TSvnTask::Status:
-        return SplitStatus(ShowUpdates, Output, Folders, WorkDir, ExitCode);
-    case TSvnTask::Update:
-        return SplitUpdate(Output, Folders, WorkDir);
-    case TSvnTask::Info:
-        return SplitInfo(Output, Folders, WorkDir);
+// ---- TLineBlock
+
+TLineBlock::TLineBlock(TSvnTask Task, QString Folder, qsizetype Keep, bool Spill)
+    : FTask(Task), FFolder(std::move(Folder)), FKeep(Keep), FSpillWanted(Spill),
+      FFold(Task, FFolder) {}
+
+void TLineBlock::Add(const QString& Line) {
+    FFold.Add(Line);
+    FLast = Line;
+    if (FKeep < 0 || FLines.size() < FKeep) {
+        FLines.append(Line);
+        return;
     }
-    return EmptySplit(Folders.size());
+    ++FOmitted;
+    if (!FSpillWanted)
+        return;
+    if (!FSpill) {
+        FSpill = std::make_shared<QTemporaryFile>(QDir::tempPath() +
+                                                  QStringLiteral("/kivsvn-lines-XXXXXX"));
+        if (!FSpill->open()) {
+            FSpill.reset();
+            FSpillWanted = false;
+            return;
+        }
+    }
+    FSpill->write(Line.toUtf8().append('\n'));
+}
+
+void TLineBlock::Clear() {
+    *this = TLineBlock(FTask, FFolder, FKeep, FSpillWanted);
+}
+
+// ---- TBatchSplitter
+
+TBatchSplitter::TBatchSplitter(TSvnTask Task, QStringList Folders, QString WorkDir,
+                               std::vector<TLineBlock>& Blocks)
+    : FTask(Task), FFolders(std::move(Folders)), FWorkDir(std::move(WorkDir)), FBlocks(Blocks),
+      FN(int(FFolders.size())) {
+    Done.assign(size_t(FN), false);
+    Failed.assign(size_t(FN), false);
+    FBegun.assign(size_t(FN), false);
+    for (const QString& F : FFolders)
+        FDisplay << SvnDisplayPath(F, FWorkDir);
+}
+
+void TBatchSplitter::Feed(const QString& Line) {
+    switch (FTask) {
+    case TSvnTask::Status:
+    case TSvnTask::StatusRemote:
+        // One line of lookahead: a blank line after a folder's revision line belongs to the
+        // folder when an external's section follows it.
+        if (FHaveBuffered)
+            StepStatus(FBuffered, &Line);
+        FBuffered = Line;
+        FHaveBuffered = true;
+        return;
+    case TSvnTask::Update:
+        StepUpdate(Line);
+        return;
+    case TSvnTask::Info:
+        StepInfo(Line);
+        return;
+    }
+}
+
+void TBatchSplitter::Finish(int ExitCode) {
+    switch (FTask) {
+    case TSvnTask::Status:
+    case TSvnTask::StatusRemote:
+        if (FHaveBuffered)
+            StepStatus(FBuffered, nullptr);
+        FHaveBuffered = false;
+        FinishStatus(ExitCode);
+        break;
+    case TSvnTask::Update:
+        FinishUpdate();
+        break;
+    case TSvnTask::Info:
+        FinishInfo();
+        break;
+    }
+    // What a folder that runs again printed is not its own run's; an update the client had
+    // begun keeps what it printed until it stopped.
+    for (int k = 0; k < FN; ++k)
+        if (!Done[size_t(k)] && !Failed[size_t(k)] && !FBegun[size_t(k)])
+            FBlocks[size_t(k)].Clear();
+}
+
+int TBatchSplitter::Finished() const {
+    switch (FTask) {
+    case TSvnTask::Status:
+        return std::min(FCur, FN);
+    case TSvnTask::StatusRemote:
+        return int(std::count(Done.begin(), Done.end(), true));
+    case TSvnTask::Update:
+        return FClosed;
+    case TSvnTask::Info:
+        return FInfoDone;
+    }
+    return 0;
+}
+
+bool TBatchSplitter::Take(int Owner) {
+    // Folders without output in between have nothing to say; they are done.
+    if (Owner < FCur || (FTask == TSvnTask::StatusRemote && Owner != FCur))
+        return false;
+    for (int k = FCur; k < Owner; ++k)
+        Done[size_t(k)] = true;
+    FCur = Owner;
+    return true;
+}
+
+// Status, plain or with -u. Items carry absolute paths; each folder's items come together, in
+// the order of the folders; with -u each folder (and each external inside it) ends with its
+// "Status against revision" line. The conflict summary sums up all folders at the very end.
+void TBatchSplitter::StepStatus(const QString& Line, const QString* Next) {
+    const bool Remote = FTask == TSvnTask::StatusRemote;
+    // Changelists come after all folders' other lines (with -u after the last revision
+    // line), and nothing tells whose they are: every folder runs on its own. These two are
+    // looked for even after the output could no longer be followed.
+    if (Line.startsWith(QLatin1String("--- Changelist '"))) {
+        FBroken = FAllAgain = true;
+        return;
+    }
+    if (Line == SummaryOfConflicts) {
+        if (!FBroken && Remote && FAfterTerminator && FCur < FN)
+            Done[size_t(FCur++)] = true;
+        FAfterTerminator = false;
+        FInSummary = true;
+        return;
+    }
+    if (FBroken)
+        return;
+    if (FInSummary) {
+        if (!Line.startsWith(QLatin1String("  ")))
+            FBroken = FAllAgain = true;
+        return;
+    }
+    if (Remote && FAfterTerminator) {
+        // After a folder's revision line comes either one of its externals or the next folder.
+        const bool External =
+            Line.isEmpty() && Next && Next->startsWith(PerformingExternal) &&
+            OwnerOf(QStringLiteral("/") + Next->mid(PerformingExternal.size()), FFolders) == FCur;
+        FAfterTerminator = false;
+        if (!External) {
+            Done[size_t(FCur)] = true;
+            if (++FCur >= FN) {
+                FBroken = true;
+                return;
+            }
+        }
+    }
+    if (FCur >= FN) {
+        FBroken = true;
+        return;
+    }
+    if (Line.isEmpty()) {
+        if (FHavePendingBlank) {
+            FBroken = true;
+            return;
+        }
+        FHavePendingBlank = true;
+        return;
+    }
+    if (Line.startsWith(PerformingExternal) && Line.endsWith(QLatin1String("':"))) {
+        const QString Shown =
+            Line.mid(PerformingExternal.size(), Line.size() - PerformingExternal.size() - 2);
+        const QString Abs = FWorkDir == u"/" ? u'/' + Shown : FWorkDir + u'/' + Shown;
+        const int Owner = OwnerOf(Abs, FFolders);
+        if (Owner < 0 || !Take(Owner) || !FHavePendingBlank) {
+            FBroken = true;
+            return;
+        }
+        TLineBlock& B = FBlocks[size_t(FCur)];
+        B.Add(QString());
+        B.Add(PerformingExternal + Relative(Abs, FFolders.at(FCur)) + QStringLiteral("':"));
+        FHavePendingBlank = false;
+        return;
+    }
+    if (FHavePendingBlank) {
+        FBroken = true;
+        return;
+    }
+    if (Remote && Line.startsWith(StatusAgainst)) {
+        FBlocks[size_t(FCur)].Add(Line);
+        FAfterTerminator = true;
+        return;
+    }
+    if (Line.startsWith(QLatin1String("svn: warning: W155007: '")) &&
+        Line.endsWith(QLatin1String("' is not a working copy"))) {
+        const QString Quoted = Line.mid(24, Line.size() - 24 - 23);
+        const int Owner = FFolders.indexOf(Quoted);
+        if (Owner < 0 || Owner < FCur) {
+            FBroken = true;
+            return;
+        }
+        for (int k = FCur; k < Owner; ++k)
+            Done[size_t(k)] = !Remote; // with -u each folder ends with its own line
+        if (Remote && Owner != FCur) {
+            FBroken = true;
+            return;
+        }
+        FCur = Owner;
+        FBlocks[size_t(FCur)].Add(Line);
+        // A folder that is no working copy prints nothing else.
+        Done[size_t(FCur)] = true;
+        ++FCur;
+        return;
+    }
+    if (Line.startsWith(QLatin1String("      >"))) {
+        // A tree conflict's description belongs to the item above it.
+        if (FBlocks[size_t(FCur)].Count() == 0) {
+            FBroken = true;
+            return;
+        }
+        FBlocks[size_t(FCur)].Add(Line);
+        return;
+    }
+    TStatusItem It;
+    if (!ParseStatusLine(Line, &It, Remote ? TStatusForm::Remote : TStatusForm::Plain)) {
+        FBroken = true; // errors, anything unknown
+        return;
+    }
+    const int Owner = OwnerOf(It.Path, FFolders);
+    // With -u an unversioned folder names itself differently in its own run (by its name,
+    // not as "."): that folder runs on its own.
+    if (Owner < 0 || !Take(Owner) ||
+        (Remote && It.Path == FFolders.at(Owner) && Line.at(0) == u'?')) {
+        FBroken = true;
+        return;
+    }
+    FBlocks[size_t(FCur)].Add(Line.left(It.PathAt) + Relative(It.Path, FFolders.at(FCur)));
+}
+
+void TBatchSplitter::FinishStatus(int ExitCode) {
+    if (FAllAgain) {
+        Done.assign(size_t(FN), false);
+        return;
+    }
+    if (FTask == TSvnTask::StatusRemote) {
+        if (!FBroken && FAfterTerminator && FCur < FN)
+            Done[size_t(FCur)] = true;
+        if (FBroken || ExitCode != 0) {
+            // Only folders ended by their revision line count; the rest run again.
+            for (int k = 0; k < FN; ++k) {
+                const TLineBlock& B = FBlocks[size_t(k)];
+                if (Done[size_t(k)] && (B.Count() == 0 || (!B.Last().startsWith(StatusAgainst) &&
+                                                           !NotWorkingCopyLine(B.Last()))))
+                    Done[size_t(k)] = false;
+            }
+        }
+    } else if (!FBroken && !FHavePendingBlank && ExitCode == 0) {
+        Done.assign(size_t(FN), true);
+    } else {
+        // Whatever came after the last folder that began cannot be told apart; the folders
+        // before it are whole (a later folder's lines began after theirs).
+        for (int k = 0; k < FN; ++k)
+            Done[size_t(k)] = k < FCur && FCur <= FN;
+    }
+    // The conflict summary is the client's for all folders together: a folder with conflicts
+    // runs on its own to get its own.
+    if (FInSummary)
+        for (int k = 0; k < FN; ++k)
+            if (FBlocks[size_t(k)].Fold().Facts().HasConflict)
+                Done[size_t(k)] = false;
+}
+
+// Update: each folder's block begins with "Updating 'D':" (D relative to WorkDir) and ends
+// with its revision line; summaries for all folders follow at the end.
+void TBatchSplitter::CloseUpdate() {
+    if (FOpen >= 0) {
+        if (FOpenEnded)
+            Done[size_t(FOpen)] = true;
+        else
+            Failed[size_t(FOpen)] = true;
+        ++FClosed;
+    }
+    FOpen = -1;
+    FOpenEnded = false;
+}
+
+void TBatchSplitter::StepUpdate(const QString& Line) {
+    if (Line.startsWith(QLatin1String("Updating '")) && Line.endsWith(QLatin1String("':"))) {
+        CloseUpdate();
+        FInSummary = false;
+        const int K = FDisplay.indexOf(Line.mid(10, Line.size() - 12));
+        if (K < 0 || Done[size_t(K)] || Failed[size_t(K)] || FBegun[size_t(K)])
+            return; // not ours to name: those folders run again
+        FOpen = K;
+        FDetailsOwner = -1;
+        FBegun[size_t(K)] = true;
+        FBlocks[size_t(K)].Add(QStringLiteral("Updating '.':"));
+        return;
+    }
+    if (Line == SummaryOfUpdates || Line == SummaryOfConflicts) {
+        CloseUpdate();
+        FInSummary = true;
+        FDetailsOwner = -1;
+        return;
+    }
+    // After all folders the client looks up the history of each new tree conflict; a
+    // folder's own run prints that after its revision line, before its summary.
+    if (Line.startsWith(SearchingDetails) && Line.endsWith(QLatin1String("' in repository:"))) {
+        CloseUpdate();
+        const QString Path = Line.mid(SearchingDetails.size(),
+                                      Line.size() - SearchingDetails.size() - 16);
+        FDetailsOwner = -1;
+        for (int k = 0; k < FN && FDetailsOwner < 0; ++k) {
+            const QString& D = FDisplay.at(k);
+            if (D == u"." || Path == D || Path.startsWith(D + u'/'))
+                FDetailsOwner = k;
+        }
+    }
+    if (FDetailsOwner >= 0) {
+        FBlocks[size_t(FDetailsOwner)].Add(Rebase(Line, FDisplay.at(FDetailsOwner)));
+        return;
+    }
+    if (FInSummary && Line.startsWith(QLatin1String("  ")))
+        return;
+    FInSummary = false;
+    if (FOpen >= 0 && !FOpenEnded) {
+        FBlocks[size_t(FOpen)].Add(Rebase(Line, FDisplay.at(FOpen)));
+        if (Line.startsWith(QLatin1String("At revision ")) ||
+            Line.startsWith(QLatin1String("Updated to revision ")))
+            FOpenEnded = true;
+        return;
+    }
+    // After a folder's revision line, or before any header: a skipped folder that is no
+    // working copy, or an error that stopped the client before the next folder began.
+    // Folders not reached are neither done nor failed: they run again. The one error the
+    // client keeps for the very end is that of failed externals.
+    if (Line.startsWith(QLatin1String("svn: E205011:")))
+        FExternalsFailed << Line;
+    CloseUpdate();
+}
+
+void TBatchSplitter::FinishUpdate() {
+    CloseUpdate();
+    // Failed externals: the folders that were warned of them end with that error, as their
+    // own runs do, and count as failed.
+    if (!FExternalsFailed.isEmpty()) {
+        for (int k = 0; k < FN; ++k) {
+            TLineBlock& B = FBlocks[size_t(k)];
+            if (Done[size_t(k)] && B.Fold().Facts().ExternalsWarned) {
+                for (const QString& L : std::as_const(FExternalsFailed))
+                    B.Add(L);
+                Done[size_t(k)] = false;
+                Failed[size_t(k)] = true;
+            }
+        }
+    }
+    for (int k = 0; k < FN; ++k) {
+        TLineBlock& B = FBlocks[size_t(k)];
+        // The client sums up conflicts only after an update that went through.
+        if (Done[size_t(k)])
+            for (const QString& L : ConflictSummary(B.Fold().Facts()))
+                B.Add(L);
+        // A block that broke off before its revision line holds the error that ended it;
+        // without an error line in it the cause is unknown, and the folder runs again.
+        if (Failed[size_t(k)] && !B.Fold().Facts().ErrorLine)
+            Failed[size_t(k)] = false;
+    }
+}
+
+// Info: one block per folder, "Path: D" first (D relative to WorkDir), a blank line after.
+void TBatchSplitter::StepInfo(const QString& Line) {
+    if (FOpen < 0) {
+        if (Line.startsWith(QLatin1String("Path: "))) {
+            const int K = FDisplay.indexOf(Line.mid(6));
+            if (K >= 0 && !Done[size_t(K)]) {
+                FOpen = K;
+                FBlocks[size_t(K)].Add(QStringLiteral("Path: ."));
+            }
+        }
+        return; // error lines of folders that run again
+    }
+    FBlocks[size_t(FOpen)].Add(Line);
+    if (Line.isEmpty()) {
+        Done[size_t(FOpen)] = true;
+        ++FInfoDone;
+        FOpen = -1;
+    }
+}
+
+void TBatchSplitter::FinishInfo() {
+    // The last block may end without its blank line when the output ends: it runs again.
+    FOpen = -1;
+}
+
+TBatchSplit SplitBatch(TSvnTask Task, const QStringList& Output, const QStringList& Folders,
+                       const QString& WorkDir, int ExitCode) {
+    std::vector<TLineBlock> Blocks;
+    for (const QString& F : Folders)
+        Blocks.emplace_back(Task, F);
+    TBatchSplitter Splitter(Task, Folders, WorkDir, Blocks);
+    for (const QString& L : Output)
+        Splitter.Feed(L);
+    Splitter.Finish(ExitCode);
+    TBatchSplit S;
+    S.Done = Splitter.Done;
+    S.Failed = Splitter.Failed;
+    for (const TLineBlock& B : Blocks)
+        S.Blocks.push_back(B.Lines());
+    return S;
 }

@@ -35,9 +35,10 @@ TRunResult RunEngine(const QStringList& Folders, TSvnTask Task, int Jobs, bool S
                             QString(), 0});
     TSvnRunOptions Options;
     Options.Jobs = Jobs;
-    Options.ShowUpdates = ShowUpdates;
     Options.Program = Program;
     Options.TimeoutSeconds = 60;
+    if (ShowUpdates)
+        Task = TSvnTask::StatusRemote;
     TSvnRun Run(std::move(Projects), Task, Options);
     TRunResult R;
     QObject::connect(&Run, &TSvnRun::ProjectDone,
@@ -121,7 +122,7 @@ private slots:
             QCOMPARE(ProjectBlock(P, Failed, Short),
                      QStringList({"--> /work/proj", "Verzeichnis nicht gefunden"}));
         TSvnOutcome NotRun;
-        NotRun.State = TSvnState::Cancelled;
+        NotRun.State = TSvnState::NotRun;
         QVERIFY(ProjectBlock(P, NotRun, false).isEmpty());
 
         // The URL: the first line that begins with "URL:", trimmed; nothing else counts.
@@ -180,7 +181,7 @@ private slots:
             << 0 << int(TSvnState::Conflict);
         QTest::newRow("update locked")
             << U << QStringList{"svn: E155004: Run 'svn cleanup' to remove locks"} << 1
-            << int(TSvnState::Error);
+            << int(TSvnState::Locked);
         QTest::newRow("update not a working copy")
             << U
             << QStringList{"Skipped '.'", "svn: E155007: None of the targets are working copies"}
@@ -361,7 +362,8 @@ private slots:
                 Call.Folder = "/";
                 const TSvnResult R = TSvnClient().Run(Call);
                 const TBatchSplit S =
-                    SplitBatch(TSvnTask::Status, ShowUpdates, R.Lines, Batch, "/", R.ExitCode);
+                    SplitBatch(ShowUpdates ? TSvnTask::StatusRemote : TSvnTask::Status, R.Lines,
+                               Batch, "/", R.ExitCode);
                 const QString Tag = Kinds[k] + (ShowUpdates ? " -u" : "");
                 // With -u an unversioned folder as the target, and one the repository has deleted
                 // (it prints no revision line of its own), run alone.
@@ -392,7 +394,9 @@ private slots:
                     QCOMPARE(O.State, TSvnState::Missing);
                     continue;
                 }
-                QVERIFY2(Same(O.Lines, Expected[i], ShowUpdates), qPrintable(O.Lines.join(" | ")));
+                QVERIFY2(Same(O.Lines, Expected[i], ShowUpdates),
+                         qPrintable(All[i] + ": " + O.Lines.join(" | ") + " != " +
+                                    Expected[i].join(" | ")));
                 QCOMPARE(O.State, DecideState(TSvnTask::Status, Expected[i], 0).State);
             }
         }
@@ -492,7 +496,8 @@ private slots:
         QCOMPARE(R.Delivered[size_t(Kinds.indexOf("current"))].second.State, TSvnState::Current);
         QCOMPARE(R.Delivered[size_t(Kinds.indexOf("conflict"))].second.State,
                  TSvnState::Conflict);
-        QCOMPARE(R.Delivered[size_t(Kinds.indexOf("locked"))].second.State, TSvnState::Error);
+        // The copy another client holds needs cleaning up: that is what it is.
+        QCOMPARE(R.Delivered[size_t(Kinds.indexOf("locked"))].second.State, TSvnState::Locked);
         QCOMPARE(R.Delivered[size_t(Kinds.indexOf("notwc"))].second.State,
                  TSvnState::NotWorkingCopy);
         QCOMPARE(R.Delivered[size_t(Kinds.indexOf("extfail"))].second.State, TSvnState::Error);
@@ -552,7 +557,11 @@ private slots:
         QCOMPARE(int(R.Delivered.size()), 2);
         for (const auto& D : R.Delivered) {
             QCOMPARE(D.second.State, TSvnState::NoClient);
-            QCOMPARE(D.second.Notes, QStringList{"svn konnte nicht gestartet werden"});
+            // The cause, not only the fact.
+            QCOMPARE(D.second.Notes.size(), 1);
+            QVERIFY2(D.second.Notes[0].endsWith("konnte nicht gestartet werden: das Programm ist "
+                                                "nicht installiert (nicht im Suchpfad gefunden)."),
+                     qPrintable(D.second.Notes[0]));
         }
     }
 };

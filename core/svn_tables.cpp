@@ -1,0 +1,144 @@
+#include "svn_tables.h"
+
+#include <QLocale>
+
+#include <algorithm>
+
+namespace {
+
+using L = TStateLook;
+using G = TTallyGroup;
+
+// Weights: what the copy is now outweighs what the task did. A lock must be cleaned up before
+// anything else can run, an incomplete copy updated again before its conflicts can be seen
+// whole; a failed client says less than either.
+const QList<TStateRow> States = {
+    {TSvnState::Clean, "clean", "keine Änderungen", L::Good, false, false, 10, G::None},
+    {TSvnState::Changes, "changes", "lokale Änderungen", L::Changed, true, false, 50, G::Changed},
+    {TSvnState::OutOfDate, "outdated", "veraltet", L::Behind, true, false, 60, G::Behind},
+    {TSvnState::Conflict, "conflict", "Konflikt", L::Conflict, true, true, 96, G::Conflict},
+    {TSvnState::Updated, "updated", "aktualisiert", L::Changed, false, false, 30, G::Updated},
+    {TSvnState::Current, "current", "bereits aktuell", L::Good, false, false, 20, G::None},
+    {TSvnState::Info, "info", "Info gelesen", L::Good, false, false, 10, G::None},
+    {TSvnState::NotWorkingCopy, "not-a-working-copy", "kein Arbeitsverzeichnis", L::Error, true,
+     true, 92, G::Failed},
+    {TSvnState::Error, "error", "Fehler", L::Error, true, true, 90, G::Failed},
+    {TSvnState::Missing, "missing", "Verzeichnis fehlt", L::Missing, true, true, 92, G::Missing},
+    {TSvnState::NoAccess, "no-access", "kein Zugriff", L::Error, true, true, 92, G::Failed},
+    {TSvnState::TooLong, "path-too-long", "Pfad zu lang", L::Error, true, true, 92, G::Failed},
+    {TSvnState::NoClient, "no-client", "svn nicht gestartet", L::Error, true, true, 90, G::Failed},
+    {TSvnState::NoTerminal, "no-terminal", "kein Terminal", L::Error, true, true, 90, G::Failed},
+    {TSvnState::TimedOut, "timeout", "Zeitlimit überschritten", L::Error, true, true, 90,
+     G::Failed},
+    {TSvnState::Cancelled, "cancelled", "abgebrochen", L::Error, true, true, 80, G::Cancelled},
+    {TSvnState::NotRun, "not-run", "nicht ausgeführt", L::Neutral, false, true, 0, G::NotRun},
+    {TSvnState::Locked, "locked", "gesperrt – Aufräumen nötig", L::Error, true, true, 100,
+     G::Locked},
+    {TSvnState::Incomplete, "incomplete", "unvollständig – erneut aktualisieren", L::Error, true,
+     true, 98, G::Incomplete},
+    {TSvnState::ReposLocked, "repos-locked", "im Repository gesperrt", L::Good, false, false, 40,
+     G::None},
+};
+
+// Server work overlaps round trips: few folders per client, more clients. Local work pays
+// for process starts: many folders per client.
+const QList<TTaskRow> Tasks = {
+    {TSvnTask::Status, "status", {QStringLiteral("status")}, "Testen auf Änderungen", true, false,
+     24, false},
+    {TSvnTask::StatusRemote, "status-u", {QStringLiteral("status"), QStringLiteral("-u")},
+     "Testen auf Änderungen", true, true, 4, false},
+    {TSvnTask::Update, "update", {QStringLiteral("update")}, "Aktualisieren", true, true, 4, true},
+    {TSvnTask::Info, "info", {QStringLiteral("info")}, "Info", true, false, 64, false},
+};
+
+// Plural and singular of each count of the summary, in the order they are named.
+struct TTallyText {
+    TTallyGroup Group;
+    const char* One;
+    const char* Many;
+};
+const TTallyText TallyTexts[] = {
+    {G::Changed, "1 mit Änderungen", "%1 mit Änderungen"},
+    {G::Behind, "1 veraltet", "%1 veraltet"},
+    {G::Updated, "1 aktualisiert", "%1 aktualisiert"},
+    {G::Conflict, "1 mit Konflikt", "%1 mit Konflikten"},
+    {G::Locked, "1 gesperrt (Aufräumen nötig)", "%1 gesperrt (Aufräumen nötig)"},
+    {G::Incomplete, "1 unvollständig", "%1 unvollständig"},
+    {G::Missing, "1 Verzeichnis fehlt", "%1 Verzeichnisse fehlen"},
+    {G::Failed, "1 Fehler", "%1 Fehler"},
+    {G::Cancelled, "1 unterbrochen", "%1 unterbrochen"},
+    {G::NotRun, "1 nicht ausgeführt", "%1 nicht ausgeführt"},
+};
+
+} // namespace
+
+const QList<TStateRow>& StateRows() {
+    return States;
+}
+
+const TStateRow& StateRow(TSvnState State) {
+    return States.at(int(State));
+}
+
+bool StateFromKey(const QString& Key, TSvnState& State) {
+    for (const TStateRow& R : States)
+        if (Key == QLatin1String(R.Key)) {
+            State = R.State;
+            return true;
+        }
+    return false;
+}
+
+TSvnState Heavier(TSvnState A, TSvnState B) {
+    return StateRow(B).Weight > StateRow(A).Weight ? B : A;
+}
+
+const QList<TTaskRow>& TaskRows() {
+    return Tasks;
+}
+
+const TTaskRow& TaskRow(TSvnTask Task) {
+    return Tasks.at(int(Task));
+}
+
+bool TaskFromKey(const QString& Key, TSvnTask& Task) {
+    for (const TTaskRow& R : Tasks)
+        if (Key == QLatin1String(R.Key)) {
+            Task = R.Task;
+            return true;
+        }
+    return false;
+}
+
+void TRunTally::Add(TSvnState State, bool HasChanges, bool IsBehind, bool RevisionChanged) {
+    ++Projects;
+    const TStateRow& Row = StateRow(State);
+    bool In[int(G::NotRun) + 1] = {};
+    In[int(Row.Tally)] = true;
+    // A copy in trouble counts once, as its trouble; one that is fine may be several things
+    // at once: changed, behind and updated.
+    if (!Row.Failure) {
+        In[int(G::Changed)] = In[int(G::Changed)] || HasChanges;
+        In[int(G::Behind)] = In[int(G::Behind)] || IsBehind;
+        In[int(G::Updated)] = In[int(G::Updated)] || RevisionChanged;
+    }
+    for (int g = 1; g <= int(G::NotRun); ++g)
+        Counts[g] += In[g];
+}
+
+QString TallyText(const TRunTally& T) {
+    const QLocale German(QLocale::German);
+    QStringList Parts;
+    for (const TTallyText& Text : TallyTexts) {
+        const int N = T.Count(Text.Group);
+        if (N == 1)
+            Parts << QString::fromUtf8(Text.One);
+        else if (N > 1)
+            Parts << QString::fromUtf8(Text.Many).arg(German.toString(N));
+    }
+    const QString Head = T.Projects == 1
+                             ? QStringLiteral("1 Projekt")
+                             : QStringLiteral("%1 Projekte").arg(German.toString(T.Projects));
+    return Head + QStringLiteral(": ") +
+           (Parts.isEmpty() ? QStringLiteral("alles in Ordnung") : Parts.join(QStringLiteral(", ")));
+}

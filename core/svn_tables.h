@@ -1,0 +1,99 @@
+// The states a working copy can be in and the tasks the program runs on it, each once, as a
+// row of a table: every part of the program (the engine, the store, the tree, the summary,
+// kivsvn) asks these tables and never switches over states or tasks itself.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What a project's last task found. The order is the tables' order; the store and kivsvn name
+// states by their key, never by number.
+enum class TSvnState {
+    Clean,          // status: nothing to report
+    Changes,        // local changes
+    OutOfDate,      // status with the server: the repository is ahead
+    Conflict,       // conflicts, from this task or an earlier one
+    Updated,        // update: the revision changed
+    Current,        // update: already at the latest revision
+    Info,           // info: read
+    NotWorkingCopy, // the folder is no working copy
+    Error,          // the client failed
+    Missing,        // the folder does not exist (or is a file)
+    NoAccess,       // the folder cannot be read
+    TooLong,        // the path is too long for the system
+    NoClient,       // svn could not be started
+    NoTerminal,     // no terminal window for the terminal form
+    TimedOut,       // ended by the time limit
+    Cancelled,      // interrupted by a cancel while it ran
+    NotRun,         // not run: the run was cancelled before it got there
+    Locked,         // a working-copy lock is left behind: "svn cleanup" is needed
+    Incomplete,     // an interrupted update left folders incomplete: update again
+    ReposLocked,    // a file is locked in the repository by another copy (information)
+};
+
+// How the tree draws a state; the window picks the colours for its palette.
+enum class TStateLook { Good, Changed, Behind, Conflict, Error, Missing, Neutral };
+
+// Which count of a run's summary a state adds to.
+enum class TTallyGroup {
+    None, Changed, Behind, Updated, Conflict, Locked, Incomplete, Missing, Failed, Cancelled,
+    NotRun
+};
+
+struct TStateRow {
+    TSvnState State;
+    const char* Key;     // for scripts and the store file ("clean", "changes", ...)
+    const char* Caption; // German, UTF-8: "lokale Änderungen"
+    TStateLook Look;
+    bool NeedsAction; // "nur Handlungsbedarf" shows it
+    bool Failure;     // the task went wrong or left the copy unusable: kivsvn exits 1
+    int Weight;       // when two findings meet (an update and the status after it), the
+                      // heavier one is the copy's state
+    TTallyGroup Tally;
+};
+
+const TStateRow& StateRow(TSvnState State);
+// All rows, in the order of the enum.
+const QList<TStateRow>& StateRows();
+// The state for a key; false when no row has it.
+bool StateFromKey(const QString& Key, TSvnState& State);
+
+inline QString StateKey(TSvnState State) { return QString::fromLatin1(StateRow(State).Key); }
+inline QString StateText(TSvnState State) { return QString::fromUtf8(StateRow(State).Caption); }
+inline bool NeedsAttention(TSvnState State) { return StateRow(State).NeedsAction; }
+inline bool IsFailure(TSvnState State) { return StateRow(State).Failure; }
+// The heavier of two findings.
+TSvnState Heavier(TSvnState A, TSvnState B);
+
+enum class TSvnTask { Status, StatusRemote, Update, Info };
+
+struct TTaskRow {
+    TSvnTask Task;
+    const char* Key;      // for the store file ("status", "status-u", ...)
+    QStringList Arguments; // the subcommand and its options, before the targets
+    const char* Title;    // German, UTF-8: the window's caption for it
+    bool Batched;         // many folders per client, split back per folder
+    bool Server;          // talks to the repository's server
+    int BatchSize;        // folders per client when batched
+    bool ChangesCopy;     // changes the working copy: its revision is read before, its state
+                          // after, and an interrupted run is checked for a lock it left
+};
+
+const TTaskRow& TaskRow(TSvnTask Task);
+const QList<TTaskRow>& TaskRows();
+bool TaskFromKey(const QString& Key, TSvnTask& Task);
+inline QString TaskTitle(TSvnTask Task) { return QString::fromUtf8(TaskRow(Task).Title); }
+// The subcommand ("status" for both forms of the test).
+inline QString TaskCommand(TSvnTask Task) { return TaskRow(Task).Arguments.value(0); }
+
+// A run's findings counted for the summary: "400 Projekte: 3 mit Änderungen, 1 Fehler".
+struct TRunTally {
+    int Projects = 0;
+    int Counts[int(TTallyGroup::NotRun) + 1] = {};
+    // Beside the state, what else is true of the copy: a copy that is fine may count as
+    // changed, behind and updated at once; one in trouble counts only as its trouble.
+    void Add(TSvnState State, bool HasChanges = false, bool IsBehind = false,
+             bool RevisionChanged = false);
+    int Count(TTallyGroup G) const { return Counts[int(G)]; }
+};
+QString TallyText(const TRunTally& T);
