@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -272,6 +273,69 @@ private slots:
             for (const QString& L : RunIn(Wc, {"status"}))
                 QVERIFY2(!(L.size() > 2 && L.at(2) == u'L'), qPrintable(L));
         }
+    }
+
+    // What the last runs found, told without running svn: in a line per project or as JSON,
+    // also by a new kivsvn that never ran these projects itself; never-checked projects say so.
+    void storedState() {
+        const QByteArray OldCache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(FTmp.path() + "/cache-state"));
+        TKivsvn R = Kivsvn({"state", "Eins", "--registry", FReg});
+        QCOMPARE(R.Code, 0);
+        QCOMPARE(R.Out, QStringList({"Eins/alpha: noch nie geprüft", "Eins/beta: noch nie geprüft",
+                                     "Eins/fehlt: noch nie geprüft"}));
+        QCOMPARE(Kivsvn({"status", "Eins", "--registry", FReg}).Code, 1);
+        R = Kivsvn({"state", "Eins", "--registry", FReg});
+        QCOMPARE(R.Code, 1); // the missing folder is a failure, as in the run
+        QCOMPARE(R.Out.size(), 3);
+        QVERIFY2(QRegularExpression("^Eins/beta: lokale Änderungen – Testen auf Änderungen am "
+                                    "\\d\\d\\.\\d\\d\\.\\d{4} um \\d\\d:\\d\\d$")
+                     .match(R.Out[1])
+                     .hasMatch(),
+                 qPrintable(R.Out[1]));
+        QVERIFY(R.Out[2].startsWith("Eins/fehlt: Verzeichnis fehlt"));
+        R = Kivsvn({"state", "--short", "--registry", FReg});
+        QCOMPARE(R.Out.size(), 2); // beta and the missing one need a look; the rest not
+        R = Kivsvn({"state", "--format", "json", "--registry", FReg});
+        QCOMPARE(R.Out.size(), 5);
+        for (const QString& L : R.Out) {
+            const QJsonObject J = QJsonDocument::fromJson(L.toUtf8()).object();
+            const QString Path = J.value("path").toString();
+            if (Path.startsWith("Zwei/")) {
+                QVERIFY(J.value("state").isNull());
+                continue;
+            }
+            QVERIFY(J.contains("lines") && J.contains("notes") && J.contains("exitCode"));
+            QCOMPARE(J.value("task").toString(), QStringLiteral("status"));
+            QVERIFY(QDateTime::fromString(J.value("time").toString(), Qt::ISODate).isValid());
+            if (Path == u"Eins/beta") {
+                QCOMPARE(J.value("state").toString(), QStringLiteral("changes"));
+                QCOMPARE(J.value("lines").toArray().at(0).toString(),
+                         QStringLiteral("M       datei.txt"));
+            }
+        }
+        qputenv("XDG_CACHE_HOME", OldCache);
+    }
+
+    // Output that goes away ("kivsvn update | head -1") ends the run as SIGTERM does: no
+    // death by SIGPIPE, no client left running, no copy locked.
+    void closedOutputEndsTheRun() {
+        ResetDelta();
+        QProcess P;
+        P.start("bash", {"-c", QStringLiteral("'%1' update --jobs 1 --registry '%2' | head -1; "
+                                              "echo \"rc=${PIPESTATUS[0]}\"")
+                                   .arg(QStringLiteral(KIV_KIVSVN_PATH), FReg)});
+        QVERIFY(P.waitForFinished(60000));
+        const QStringList Out = QString::fromUtf8(P.readAllStandardOutput()).trimmed().split(u'\n');
+        QCOMPARE(Out, QStringList({"*** Aktualisieren", "rc=1"}));
+        QProcess Ps;
+        Ps.start("ps", {"-eo", "args"});
+        QVERIFY(Ps.waitForFinished());
+        QVERIFY(!QString::fromLocal8Bit(Ps.readAll()).contains("update --non-interactive"));
+        for (const char* C : {"alpha", "beta", "gamma", "delta"})
+            for (const QString& L : RunIn(Wc(C), {"status"}))
+                QVERIFY2(!(L.size() > 2 && L.at(2) == u'L'), qPrintable(L));
+        ResetDelta();
     }
 
     // Folders a client cannot run in say what is wrong with them: no access, a path longer than

@@ -38,6 +38,7 @@ private slots:
     void capturedMultibyteCutByRead();
     void capturedWorkingDirectoryAndThreads();
     void capturedCallbackAndCancel();
+    void capturedExitDecidesAndInterrupt();
     void capturedPumpsEventsOnGuiThread();
     void capturedSvnVersion();
     void runAndWaitUsesTerminal();
@@ -215,6 +216,40 @@ void TestCore::capturedCallbackAndCancel() {
     QCOMPARE(RunCapturedArgs(Partial, Helper, {"out:los\\n", "hang"}, C), -1);
     QVERIFY(std::chrono::steady_clock::now() - Start < std::chrono::seconds(10));
     QCOMPARE(Partial, QStringList{"los"});
+}
+
+void TestCore::capturedExitDecidesAndInterrupt() {
+    // A child that leaves a program of its own holding the pipe (as ssh's shared connection
+    // does): its exit code counts at once, not when the other program lets the pipe go.
+    QStringList Lines;
+    QElapsedTimer Clock;
+    Clock.start();
+    QCOMPARE(RunCapturedArgs(Lines, "sh", {"-c", "echo eins; sleep 30 & exit 3"}), 3);
+    QVERIFY2(Clock.elapsed() < 5000, qPrintable(QString::number(Clock.elapsed())));
+    QCOMPARE(Lines, QStringList{"eins"});
+
+    // An interrupt is Ctrl+C: the child may stop on its own and say so; what it says is read.
+    std::atomic<bool> Stop{false};
+    TRunOptions O;
+    O.Interrupt = &Stop;
+    O.OnLine = [&](const QString&) { Stop = true; };
+    TRunStatus Status;
+    O.Status = &Status;
+    QStringList Said;
+    QCOMPARE(RunCapturedArgs(Said, "sh",
+                             {"-c", "trap 'echo angehalten; exit 130' INT; echo los; "
+                                    "while :; do sleep 0.05; done"},
+                             O),
+             -1);
+    QVERIFY(Status.Interrupted && Status.Cancelled);
+    QCOMPARE(Said, (QStringList{"los", "angehalten"}));
+    // One that ignores it is ended all the same.
+    Stop = false;
+    O.InterruptGraceMs = 500;
+    Clock.restart();
+    QStringList Deaf;
+    QCOMPARE(RunCapturedArgs(Deaf, "sh", {"-c", "trap '' INT; echo los; sleep 30"}, O), -1);
+    QVERIFY2(Clock.elapsed() < 5000, qPrintable(QString::number(Clock.elapsed())));
 }
 
 void TestCore::capturedPumpsEventsOnGuiThread() {
