@@ -3,6 +3,9 @@
 #include "fm_addgruppe.h"
 #include "kiv_appcore.h"
 #include "kiv_busy.h"
+#include "kiv_nodestate.h"
+#include "kiv_output.h"
+#include "kiv_taskcontrol.h"
 #include "kiv_statusbar.h"
 #include "kiv_folderlist.h"
 #include "kiv_treefilter.h"
@@ -138,8 +141,10 @@ TfmMain::~TfmMain() {
         FinishRun();
     } catch (...) {
     }
-    // The tree outlives the other children while they are destroyed: it must not call back.
+    // The tree's nodes draw from the window's look, which goes before the tree does.
     lvDir->disconnect(this);
+    lvDir->OnCreateNodeClass = nullptr;
+    lvDir->DeleteAllNodes();
     lvDir->OnChangeXML = nullptr;
     lvDir->OnEditing = nullptr;
     lvDir->OnEdited = nullptr;
@@ -584,6 +589,21 @@ void TfmMain::SaveRegistryNow() {
 }
 
 void TfmMain::done(int Result) {
+    if (!FFinished && Tasks && Tasks->Busy()) {
+        // Work still runs: the user says whether to cancel it, and the window closes when it
+        // has ended. Asked again meanwhile, it skips what can be skipped.
+        if (!FCloseWhenIdle && !FClosingUnattended &&
+            !AskYesNo(QStringLiteral("Es läuft noch etwas: %1.\n\nAbbrechen und das Programm "
+                                     "beenden?")
+                          .arg(Tasks->WaitingFor()),
+                      true))
+            return;
+        FCloseWhenIdle = true;
+        Tasks->Cancel();
+        ShowClosingWait();
+        if (Tasks->Busy())
+            return;
+    }
     // The main window closes only once; what follows is the end of the program.
     if (!FFinished)
         Guarded([this] { FinishRun(); });
@@ -593,8 +613,10 @@ void TfmMain::done(int Result) {
 void TfmMain::changeEvent(QEvent* Event) {
     TKivForm::changeEvent(Event);
     // The tree's colours are chosen against the palette: a new one (dark mode) chooses anew.
-    if (Event->type() == QEvent::PaletteChange && FTasks)
-        RepaintNodeMarks();
+    if (Event->type() == QEvent::PaletteChange && TreeLook) {
+        TreeLook->SetPalette(lvDir->palette());
+        lvDir->viewport()->update();
+    }
 }
 
 void TfmMain::keyPressEvent(QKeyEvent* Event) {
@@ -608,9 +630,19 @@ void TfmMain::keyPressEvent(QKeyEvent* Event) {
 
 void TfmMain::RequestClose() {
     FClosingUnattended = true;
-    // Background work ends first, so that the search offers no further dialog while the
-    // open ones are being closed.
-    StopBackgroundWork();
+    // Background work is cancelled first, so that the search offers no further dialog while
+    // the open ones are being closed; the window then closes when it has ended, or after a
+    // while in any case (nobody may be there to wait for).
+    if (Tasks && Tasks->Busy()) {
+        Tasks->Cancel();
+        FCloseWhenIdle = true;
+        QTimer::singleShot(30000, this, [this] {
+            if (!FFinished) {
+                StopBackgroundWork();
+                close();
+            }
+        });
+    }
     // Open menus, dialogs and message boxes end first (as cancelled), so that their callers
     // return before the window writes the registry.
     if (QWidget* Popup = QApplication::activePopupWidget()) {
@@ -698,6 +730,7 @@ void TfmMain::lvDirChange(TkivXMLTreeView* Sender, TXMLTreeNode* Node) {
         return;
     const QString Stored = Node->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis"));
     edVerzeichnis->setText(Stored);
+    ShowStoredOutput(Node);
     if (Stored.isEmpty())
         return;
     const QString Dir = ProjectFolder(Stored);
@@ -801,6 +834,12 @@ void TfmMain::cbServerClick() {
 void TfmMain::cbKurzClick() {
     if (TkivXmlElement* Root = lvDir->XMLItems()->RootElement())
         Root->SetBoolAttribute(QStringLiteral("Kurz"), cbKurz->isChecked());
+    if (FMemoShowsStored)
+        ShowStoredOutput(lvDir->Selected());
+}
+
+const TStoredState* TfmMain::NodeState(const TXMLTreeNode* Node) const {
+    return TreeLook ? TreeLook->StateOf(Node) : nullptr;
 }
 
 void TfmMain::edVerzeichnisChange() {

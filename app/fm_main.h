@@ -11,6 +11,8 @@
 #include <QPoint>
 #include <QString>
 
+#include <memory>
+
 class QAction;
 class QCheckBox;
 class QFileSystemModel;
@@ -31,7 +33,10 @@ class TTreeFilter;
 class TWindowState;
 class TFolderOpener;
 class TBusyIndicator;
-class TTaskState;
+class TTaskController;
+class TOutputView;
+class TTreeLook;
+class QShortcut;
 
 // The kind of a registry node, from its element name.
 TElementKind GetElementKind(TXMLTreeNode* Node);
@@ -127,9 +132,14 @@ public:
     void RunSvnTask(const QString& SubCommand, const QString& Title, bool Console);
     void btnAutoSuchenClick();
     void InitTasks();          // called at the end of the constructor
-    void StopBackgroundWork(); // called before the registry is written at close: ends running jobs
-    TTaskState* FTasks = nullptr; // owned as a QObject child; created by InitTasks
-    void RepaintNodeMarks();      // the tree's state colours, chosen anew for the palette
+    void StopBackgroundWork(); // ends running work at once (the end of the program)
+    // The runs, the search, the exports and the state store (a child of the window).
+    TTaskController* Tasks = nullptr;
+    TOutputView* Output = nullptr; // writes into mmExec
+    // The memo shows the selected node's last known output (no run since the selection).
+    void ShowStoredOutput(TXMLTreeNode* Node);
+    // The stored state of a project node; null for groups and never-checked projects.
+    const struct TStoredState* NodeState(const TXMLTreeNode* Node) const;
 
     // HTML export (fm_main_export.cpp).
     void ToolButton15Click();
@@ -146,6 +156,7 @@ public:
     void SaveRegistryNow();
 
 protected:
+    // Closing while work runs asks first, cancels it, and closes once it has ended.
     void done(int Result) override;
     void changeEvent(QEvent* Event) override;
     void keyPressEvent(QKeyEvent* Event) override;
@@ -154,6 +165,12 @@ private:
     void CreateComponents();
     void CreateImages();
     void ReportUnattended(const QString& Message);
+    void ShowClosingWait();
+    std::unique_ptr<TTreeLook> TreeLook;
+    QShortcut* FCancelKey = nullptr;
+    bool FShowingBusy = false;
+    bool FCloseWhenIdle = false; // the window closes when the work it waits for has ended
+    bool FMemoShowsStored = false;
     bool FRegistryLoaded = false;
     bool FFinished = false;
     bool FClosingUnattended = false; // a signal or the session's end closes the window

@@ -1,6 +1,12 @@
 #include "kiv_nodestate.h"
 
+#include "kiv_folders.h"
+#include "kiv_kinds.h"
+
+#include <QBrush>
+#include <QFont>
 #include <QLocale>
+#include <QTreeWidget>
 
 #include <cmath>
 
@@ -15,11 +21,11 @@ double Luminance(const QColor& C) {
 }
 
 // The colour's hue and saturation, made lighter or darker until it can be read on Base.
-QColor Readable(QColor C, const QColor& Base) {
+QColor Readable(QColor C, const QColor& Base, double Ratio = 4.5) {
     const bool DarkBase = Luminance(Base) < 0.5;
     float H, S, L, A;
     C.getHslF(&H, &S, &L, &A);
-    for (int I = 0; I < 40 && ContrastRatio(C, Base) < 4.5; ++I) {
+    for (int I = 0; I < 40 && ContrastRatio(C, Base) < Ratio; ++I) {
         L = DarkBase ? std::min(1.0f, L + 0.025f) : std::max(0.0f, L - 0.025f);
         C.setHslF(H, S, L, A);
     }
@@ -47,8 +53,8 @@ QColor BaseColour(TStateLook K) {
 
 } // namespace
 
-QColor ReadableOn(const QColor& Colour, const QColor& Base) {
-    return Readable(Colour, Base);
+QColor ReadableOn(const QColor& Colour, const QColor& Base, double Ratio) {
+    return Readable(Colour, Base, Ratio);
 }
 
 double ContrastRatio(const QColor& A, const QColor& B) {
@@ -56,29 +62,99 @@ double ContrastRatio(const QColor& A, const QColor& B) {
     return (std::max(LA, LB) + 0.05) / (std::min(LA, LB) + 0.05);
 }
 
-TNodeLook LookOf(TSvnState State, const QPalette& Palette) {
+TNodeLook LookOf(TSvnState State, const QPalette& Palette, bool Stale) {
     const TStateLook K = StateRow(State).Look;
+    const QColor Base = Palette.color(QPalette::Base);
     TNodeLook L;
-    L.Foreground = Readable(BaseColour(K), Palette.color(QPalette::Base));
-    L.Bold = K == TStateLook::Changed || K == TStateLook::Behind || K == TStateLook::Conflict ||
-             K == TStateLook::Error;
+    QColor C = BaseColour(K);
+    if (Stale) {
+        // Halfway to the background, but still readable.
+        C = QColor((C.red() + Base.red()) / 2, (C.green() + Base.green()) / 2,
+                   (C.blue() + Base.blue()) / 2);
+        L.Foreground = Readable(C, Base, 3.0);
+    } else {
+        L.Foreground = Readable(C, Base);
+        L.Bold = K == TStateLook::Changed || K == TStateLook::Behind ||
+                 K == TStateLook::Conflict || K == TStateLook::Error;
+    }
     L.Italic = K == TStateLook::Missing;
     return L;
 }
 
-QString NodeToolTip(TSvnTask Task, TSvnState State, const TSvnVerdict& Verdict,
-                    const QDateTime& When) {
-    QString What = StateText(State);
-    if (State == TSvnState::Updated && Verdict.Files > 0)
-        What += Verdict.Files == 1 ? QStringLiteral(" (1 Datei)")
-                                   : QStringLiteral(" (%1 Dateien)").arg(Verdict.Files);
-    else if (State == TSvnState::OutOfDate && Verdict.HasChanges)
-        What += QStringLiteral(", mit lokalen Änderungen");
+QString NodeToolTip(const TStoredState& S, bool Fresh, const QDateTime& Now) {
     const QLocale German(QLocale::German);
-    const QString Time = When.date() == QDate::currentDate()
-                             ? German.toString(When.time(), QStringLiteral("HH:mm"))
-                             : German.toString(When, QStringLiteral("dd.MM.yyyy HH:mm"));
-    return QStringLiteral("%1 um %2: %3").arg(TaskTitle(Task), Time, What);
+    QString What = StateText(S.State);
+    if (S.Task == TSvnTask::Update && S.RevisionChanged && S.Revision >= 0)
+        What += QStringLiteral(", auf Revision %1").arg(S.Revision);
+    if (S.State == TSvnState::Updated && S.Files > 0)
+        What += S.Files == 1 ? QStringLiteral(" (1 Datei)")
+                             : QStringLiteral(" (%1 Dateien)").arg(German.toString(S.Files));
+    else if (S.State == TSvnState::OutOfDate && S.HasChanges)
+        What += QStringLiteral(", mit lokalen Änderungen");
+    if (S.Switched)
+        What += QStringLiteral("; Teile umgeschaltet (svn switch)");
+    const QDateTime When = S.Time.toLocalTime();
+    const QString Time = German.toString(When.time(), QStringLiteral("HH:mm"));
+    if (!Fresh || When.date() != Now.date()) {
+        const QString Day = German.toString(When.date(), QStringLiteral("dd.MM.yyyy"));
+        QString Tip = QStringLiteral("%1 am %2 um %3: %4").arg(TaskTitle(S.Task), Day, Time, What);
+        if (!Fresh)
+            Tip += QStringLiteral("\nStand aus einem früheren Programmlauf, seitdem nicht "
+                                  "geprüft");
+        return Tip;
+    }
+    return QStringLiteral("%1 um %2: %3").arg(TaskTitle(S.Task), Time, What);
+}
+
+void TTreeLook::SetPalette(const QPalette& Palette) {
+    FLooks.clear();
+    FStaleLooks.clear();
+    for (const TStateRow& R : StateRows()) {
+        FLooks << LookOf(R.State, Palette);
+        FStaleLooks << LookOf(R.State, Palette, true);
+    }
+}
+
+const TStoredState* TTreeLook::StateOf(const TXMLTreeNode* Node) const {
+    const TkivXmlElement* E = Node ? Node->XMLElement() : nullptr;
+    if (!E || !FStore || ElementKindOf(E->Name()) != ekProject)
+        return nullptr;
+    return FStore->Find(ProjectFolder(E->GetAttribute(QStringLiteral("Verzeichnis"))));
+}
+
+QVariant TTreeLook::Data(const TXMLTreeNode* Node, int Role) const {
+    if (Role != Qt::ForegroundRole && Role != Qt::FontRole && Role != Qt::ToolTipRole &&
+        Role != NodeStateRole)
+        return QVariant();
+    const TStoredState* S = StateOf(Node);
+    if (!S)
+        return QVariant();
+    const bool Fresh = FStore->Fresh(*S);
+    if (Role == NodeStateRole)
+        return int(S->State);
+    if (Role == Qt::ToolTipRole)
+        return NodeToolTip(*S, Fresh, QDateTime::currentDateTime());
+    const int I = int(S->State);
+    if (I >= FLooks.size())
+        return QVariant();
+    const TNodeLook& L = Fresh ? FLooks.at(I) : FStaleLooks.at(I);
+    if (Role == Qt::ForegroundRole)
+        return L.Foreground.isValid() ? QVariant(QBrush(L.Foreground)) : QVariant();
+    if (!L.Bold && !L.Italic)
+        return QVariant();
+    QFont F = Node->treeWidget() ? Node->treeWidget()->font() : QFont();
+    F.setBold(L.Bold);
+    F.setItalic(L.Italic);
+    return F;
+}
+
+QVariant TStateNode::data(int Column, int Role) const {
+    if (Column == 0) {
+        const QVariant V = FLook->Data(this, Role);
+        if (V.isValid())
+            return V;
+    }
+    return TXMLTreeNode::data(Column, Role);
 }
 
 QString LegendHtml(const QPalette& Palette) {

@@ -2,7 +2,7 @@
 
 #include "kiv_XMLTreeView.h"
 #include "kiv_kinds.h"
-#include "kiv_noderoles.h"
+#include "kiv_nodestate.h"
 #include "svn_output.h"
 
 #include <QApplication>
@@ -109,6 +109,11 @@ void DeferLayout(QTreeWidget* Tree) {
 
 bool TTreeFilter::Active() const {
     return !edFilter->text().isEmpty() || btnHandlungsbedarf->isChecked();
+}
+
+void TTreeFilter::StatesChanged() {
+    if (btnHandlungsbedarf->isChecked())
+        Schedule();
 }
 
 void TTreeFilter::Reapply() {

@@ -27,6 +27,8 @@ public:
     // Shows and hides the nodes anew now. Changes of the tree (nodes added, renamed, moved or
     // marked by a run) do this by themselves, shortly after.
     void Reapply();
+    // The projects' states changed: with "nur Handlungsbedarf" on, the tree follows shortly.
+    void StatesChanged();
     // Nodes the filter shows (the root included), for the status line and tests.
     int VisibleCount() const { return FVisible; }
 

@@ -5,7 +5,7 @@
 #include "fm_main.h"
 #include "bench_registry.h"
 #include "kiv_appcore.h"
-#include "kiv_noderoles.h"
+#include "kiv_nodestate.h"
 #include "kiv_treefilter.h"
 
 #include "kiv_XmlObjects.h"

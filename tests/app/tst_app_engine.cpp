@@ -9,7 +9,10 @@
 #include "kiv_prompts.h"
 #include "kiv_system.h"
 #include "svn_engine.h"
-#include "kiv_noderoles.h"
+#include "kiv_nodestate.h"
+#include "kiv_output.h"
+#include "kiv_taskcontrol.h"
+#include "svn_store.h"
 #include "kiv_statusbar.h"
 
 #include <QAbstractButton>
@@ -81,7 +84,8 @@ class TestAppEngine : public QObject {
             W.cbKurz->click();
         const QString Before = QDir::currentPath();
         Button->click();
-        if (!QTest::qWaitFor([&] { return W.ToolButton8->isEnabled(); }, 60000))
+        if (!QTest::qWaitFor([&] { return W.ToolButton8->isEnabled() && W.Output->Pending() == 0; },
+                             60000))
             qWarning("run did not end");
         if (QDir::currentPath() != Before)
             qWarning("current directory changed");
@@ -214,11 +218,46 @@ private slots:
         QCOMPARE(State(Child(Child(R, "Eins"), "beta")), TSvnState::Changes);
         QCOMPARE(State(Child(Child(R, "Eins"), "alpha")), TSvnState::Current);
         QCOMPARE(State(Child(Child(R, "Zwei"), "delta")), TSvnState::Updated);
-        QVERIFY(Child(Child(R, "Zwei"), "delta")->toolTip(0).endsWith(": aktualisiert (1 Datei)"));
+        QVERIFY2(Child(Child(R, "Zwei"), "delta")
+                     ->toolTip(0)
+                     .endsWith(": aktualisiert, auf Revision 2 (1 Datei)"),
+                 qPrintable(Child(Child(R, "Zwei"), "delta")->toolTip(0)));
         QVERIFY(Child(Child(R, "Eins"), "beta")->toolTip(0).startsWith("Aktualisieren um "));
         QCOMPARE(W->findChild<QLabel*>("lblStatus")->text(),
                  QStringLiteral("5 Projekte: 2 mit Änderungen, 1 aktualisiert, 1 Verzeichnis "
                                 "fehlt"));
+    }
+
+    // The states a run found are there at the next start, marked as not fresh: colour,
+    // tooltip, the filter and the memo of the selected node show them without a run.
+    void windowKeepsStatesAcrossStarts() {
+        WriteRegistry(MainRegistry());
+        {
+            auto W = Open();
+            TXMLTreeNode* R = W->lvDir->XMLItems()->TopNode(0);
+            RunInWindow(*W, R, W->ToolButton8, false);
+            QVERIFY(W->NodeState(Child(Child(R, "Eins"), "beta")));
+        }
+        auto W = Open();
+        TXMLTreeNode* R = W->lvDir->XMLItems()->TopNode(0);
+        TXMLTreeNode* Beta = Child(Child(R, "Eins"), "beta");
+        const TStoredState* S = W->NodeState(Beta);
+        QVERIFY(S);
+        QCOMPARE(S->State, TSvnState::Changes);
+        QVERIFY(!W->Tasks->Store()->Fresh(*S));
+        QVERIFY2(Beta->toolTip(0).contains("Stand aus einem früheren Programmlauf"),
+                 qPrintable(Beta->toolTip(0)));
+        QCOMPARE(Beta->foreground(0).color(),
+                 LookOf(TSvnState::Changes, W->lvDir->palette(), true).Foreground);
+        QVERIFY(!Beta->font(0).bold());
+        // Selecting it shows its lines; nothing has run.
+        W->lvDir->SetSelected(Beta);
+        QTRY_VERIFY(W->mmExec->toPlainText().contains("M       datei.txt"));
+        QVERIFY(W->mmExec->toPlainText().startsWith("*** Zuletzt festgestellt"));
+        // A fresh run draws it as fresh.
+        RunInWindow(*W, Beta, W->ToolButton8, false);
+        QVERIFY(W->Tasks->Store()->Fresh(*W->NodeState(Beta)));
+        QVERIFY(Beta->font(0).bold());
     }
 
     void windowUpdate() {
@@ -275,7 +314,8 @@ private slots:
             if (W->cbKurz->isChecked() != Short)
                 W->cbKurz->click();
             W->inDOSBoxausfhren1Click();
-            QVERIFY(QTest::qWaitFor([&] { return W->ToolButton8->isEnabled(); }, 60000));
+            QVERIFY(QTest::qWaitFor(
+                [&] { return W->ToolButton8->isEnabled() && W->Output->Pending() == 0; }, 60000));
             const QStringList Memo = W->mmExec->toPlainText().split(u'\n');
             if (Short)
                 QCOMPARE(Memo, QStringList({"*** Aktualisieren", "--> " + Wc("fehlt"),
@@ -317,11 +357,17 @@ private slots:
         auto W = Open();
         TXMLTreeNode* R = W->lvDir->XMLItems()->TopNode(0);
         W->lvDir->SetSelected(R);
+        const QDateTime Started = QDateTime::currentDateTimeUtc();
         W->inDOSBoxausfhren1Click();
         auto State = [](TXMLTreeNode* N) { return N->data(0, NodeStateRole); };
+        // The states are kept between runs: this run's are those found since it started.
+        auto Found = [&](TXMLTreeNode* N) {
+            const TStoredState* S = W->NodeState(N);
+            return S && S->Time >= Started && S->Task == TSvnTask::Update;
+        };
         TXMLTreeNode* Beta = Child(Child(R, "Eins"), "beta");
         TXMLTreeNode* Alpha = Child(Child(R, "Eins"), "alpha");
-        QTRY_VERIFY_WITH_TIMEOUT(State(Child(Child(R, "Zwei"), "delta")).isValid(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(Found(Child(Child(R, "Zwei"), "delta")), 20000);
         QCOMPARE(TSvnState(State(Beta).toInt()), TSvnState::Error);
         // Alpha was at the latest revision already: the terminal's success updated nothing.
         QCOMPARE(TSvnState(State(Alpha).toInt()), TSvnState::Current);
@@ -334,15 +380,26 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(W->ToolButton8->isEnabled(), 10000);
         QVERIFY(Clock.elapsed() < 5000);
         QVERIFY(W->mmExec->toPlainText().endsWith("*** Abgebrochen"));
-        // Again, and this time the window is closed while the terminal is open.
+        // Again, and this time the window is closed while the terminal is open: it asks,
+        // cancels, and closes once the terminal has been ended.
+        const QDateTime Again = QDateTime::currentDateTimeUtc();
         W->inDOSBoxausfhren1Click();
-        QTRY_VERIFY_WITH_TIMEOUT(State(Child(Child(R, "Zwei"), "delta")).isValid() &&
+        QTRY_VERIFY_WITH_TIMEOUT(W->NodeState(Child(Child(R, "Zwei"), "delta"))->Time >= Again &&
                                      !W->ToolButton8->isEnabled(),
                                  20000);
+        FPrompter.Answers << false << true;
         QTest::qWait(300);
+        // "No": the run goes on, the window stays.
+        W->close();
+        QVERIFY(W->isVisible());
+        QVERIFY(!W->ToolButton8->isEnabled());
         Clock.restart();
         W->close();
-        QVERIFY(!W->isVisible());
+        QVERIFY(FPrompter.Questions.size() >= 2 &&
+                FPrompter.Questions.last().startsWith("Es läuft noch etwas: "));
+        // The status bar says what the window waits for, until it closes by itself.
+        QVERIFY(W->findChild<QLabel*>("lblStatus")->text().startsWith("Das Programm endet, "));
+        QTRY_VERIFY_WITH_TIMEOUT(!W->isVisible(), 10000);
         QVERIFY2(Clock.elapsed() < 5000, qPrintable(QString::number(Clock.elapsed())));
         qputenv("PATH", FPath);
         qunsetenv("TERMINAL");

@@ -3,7 +3,7 @@
 #include "kiv_test_folders.h"
 #include "kiv_test_prompter.h"
 #include "fm_main.h"
-#include "kiv_noderoles.h"
+#include "kiv_nodestate.h"
 #include "kiv_treefilter.h"
 #include "kiv_windowstate.h"
 

@@ -1,0 +1,83 @@
+// The window's background work in one place: the run of svn over a snapshot of projects, the
+// automatic search with its queue of finds, and the HTML exports; the state store every run
+// feeds and the tree reads. The window asks it whether anything runs, never its buttons, and
+// closes only once it is idle.
+#pragma once
+
+#include "html_ausgabe.h"
+#include "svn_engine.h"
+#include "svn_search.h"
+#include "svn_store.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
+#include <QSet>
+#include <QString>
+
+class QTimer;
+
+class TTaskController : public QObject {
+    Q_OBJECT
+public:
+    explicit TTaskController(QObject* Parent = nullptr);
+    ~TTaskController() override; // ends everything at once
+
+    TStateStore* Store() const { return FStore; }
+    // Reads the states of earlier runs; a German note when the file had to be set aside.
+    QString LoadStates();
+    // Writes them now (also done by itself a moment after they change).
+    bool SaveStates(QString* Error = nullptr);
+
+    // A run of svn. False when one runs already.
+    bool StartRun(std::vector<TSvnProject> Projects, TSvnTask Task, TSvnRunOptions Options);
+    bool Running() const { return bool(FRun); }
+    TSvnRun* Run() const { return FRun; }
+    const TRunTally& Tally() const { return FTally; }
+
+    // The automatic search; its finds are offered one at a time (Offer), each when the
+    // window has answered the one before (Answered).
+    bool StartSearch(const QString& StartFolder, QSet<QString> Registered);
+    bool Searching() const { return bool(FSearch); }
+    void Answered(bool EndSearch);
+
+    // An HTML export that runs in the background.
+    void AddExport(THtmlExportJob* Job);
+    int Exports() const { return int(FExports.size()); }
+
+    bool Busy() const { return Running() || Searching() || Exports() > 0; }
+    // Cancels the run and the search (a second call skips the checks after a cancelled
+    // update); exports finish.
+    void Cancel();
+    // What the window waits for before it can close, in German ("" when nothing).
+    QString WaitingFor() const;
+
+signals:
+    void RunStarted(TSvnTask Task, int Total);
+    void ProjectDone(int Index, const TSvnOutcome& Outcome);
+    void RunProgress(int Finished, int Total);
+    void RunFinished(bool Cancelled);
+    void SearchProgress(int Folders, int Found);
+    void Offer(const QString& Folder, int Waiting);
+    void SearchFinished(bool Cancelled, int Folders, int Found);
+    void ExportFinished(const QString& FileName, bool Ok);
+    // Something started, or everything has ended.
+    void BusyChanged(bool Busy);
+
+private:
+    void OfferNext();
+    void EndSearch();
+    void CheckIdle();
+    TStateStore* FStore;
+    QTimer* FSaveLater;
+    QPointer<TSvnRun> FRun;
+    TRunTally FTally;
+    QPointer<TSvnSearch> FSearch;
+    QTimer* FSearchTicker;
+    QQueue<QString> FOffers;
+    bool FOffering = false; // a find is being asked about
+    bool FSearchDone = false;
+    int FFound = 0;
+    QList<QPointer<THtmlExportJob>> FExports;
+    bool FWasBusy = false;
+};
