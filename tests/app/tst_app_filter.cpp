@@ -87,6 +87,7 @@ private slots:
     void init() {
         W.reset();
         FPrompter.Reset();
+        ForgetStoredStates();
         QFile::remove(TWindowState::FileName());
         const QString File =
             FFolders.Data.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
