@@ -447,7 +447,7 @@ void TfmMain::CreateComponents() {
             Guarded([&] { FolderOpener->Open(lvShellModel->filePath(Index)); });
     });
 
-    WindowState = new TWindowState(this);
+    WindowState = new TWindowState(this, Splitter1, pag1, lvDir);
     WindowState->ApplyGeometry();
     lvDir->setFocus();
 }
@@ -787,7 +787,7 @@ void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
     Handled = Node != nullptr;
     if (!Handled)
         return;
-    const bool Busy = !ToolButton8->isEnabled();
+    const bool Busy = Tasks && Tasks->Running();
     auto Add = [&](QMenu& Menu, const QString& Text, QToolButton* Like, auto Handler) {
         QAction* A = Menu.addAction(Text);
         A->setEnabled(!Like || Like->isEnabled());

@@ -1,6 +1,6 @@
 #include "kiv_windowstate.h"
 
-#include "fm_main.h"
+#include "kiv_XMLTreeView.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -94,7 +94,9 @@ QRect PlaceOnScreen(const QRect& Wanted, const QMargins& Frame, const QList<QRec
     return QRect(X, Y, W, H).marginsRemoved(Frame);
 }
 
-TWindowState::TWindowState(TfmMain* Main) : QObject(Main), FMain(Main) {}
+TWindowState::TWindowState(QWidget* Window, QSplitter* Splitter, QTabWidget* Pages,
+                           TkivXMLTreeView* Tree)
+    : QObject(Window), FMain(Window), FSplitter(Splitter), FPages(Pages), FTree(Tree) {}
 
 QString TWindowState::FileName() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -132,15 +134,15 @@ void TWindowState::RestoreView() {
     QList<int> Sizes;
     for (const QVariant& V : S.value(KeySplitter).toList())
         Sizes << V.toInt();
-    if (Sizes.size() == FMain->Splitter1->count() &&
+    if (Sizes.size() == FSplitter->count() &&
         std::all_of(Sizes.begin(), Sizes.end(), [](int Size) { return Size > 0; }))
-        FMain->Splitter1->setSizes(Sizes);
+        FSplitter->setSizes(Sizes);
     const int Page = S.value(KeyPage, -1).toInt();
-    if (Page >= 0 && Page < FMain->pag1->count())
-        FMain->pag1->setCurrentIndex(Page);
-    if (TXMLTreeNode* Node = NodeAtPath(FMain->lvDir, S.value(KeySelection).toStringList())) {
-        FMain->lvDir->SetSelected(Node);
-        FMain->lvDir->scrollToItem(Node);
+    if (Page >= 0 && Page < FPages->count())
+        FPages->setCurrentIndex(Page);
+    if (TXMLTreeNode* Node = NodeAtPath(FTree, S.value(KeySelection).toStringList())) {
+        FTree->SetSelected(Node);
+        FTree->scrollToItem(Node);
     }
 }
 
@@ -156,12 +158,12 @@ void TWindowState::Save(bool WithSelection) {
     S.setValue(KeyGeometry, Normal);
     S.setValue(KeyMaximized, Maximized);
     QVariantList Sizes;
-    for (int Size : FMain->Splitter1->sizes())
+    for (int Size : FSplitter->sizes())
         Sizes << Size;
     S.setValue(KeySplitter, Sizes);
-    S.setValue(KeyPage, FMain->pag1->currentIndex());
+    S.setValue(KeyPage, FPages->currentIndex());
     if (WithSelection)
-        S.setValue(KeySelection, PathOf(FMain->lvDir->Selected()));
+        S.setValue(KeySelection, PathOf(FTree->Selected()));
     // A settings file that cannot be written costs the next start its old place, nothing
     // more: no message at the end of a run.
     S.sync();

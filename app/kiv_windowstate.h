@@ -9,7 +9,9 @@
 #include <QRect>
 #include <QString>
 
-class TfmMain;
+class QSplitter;
+class QTabWidget;
+class TkivXMLTreeView;
 
 // Where a window with the client area Wanted and the given frame goes: onto the screen whose
 // available area holds the centre of Wanted, else onto the primary one, moved and if need be
@@ -20,7 +22,8 @@ QRect PlaceOnScreen(const QRect& Wanted, const QMargins& Frame, const QList<QRec
 class TWindowState : public QObject {
     Q_OBJECT
 public:
-    explicit TWindowState(TfmMain* Main);
+    // The window and the parts of it whose state is kept.
+    TWindowState(QWidget* Window, QSplitter* Splitter, QTabWidget* Pages, TkivXMLTreeView* Tree);
 
     // $XDG_CONFIG_HOME/KelvaroSoft/kivSubversion.ini
     static QString FileName();
@@ -37,5 +40,8 @@ public:
     void EnsureOnScreen();
 
 private:
-    TfmMain* FMain;
+    QWidget* FMain;
+    QSplitter* FSplitter;
+    QTabWidget* FPages;
+    TkivXMLTreeView* FTree;
 };
