@@ -207,7 +207,7 @@ void TfmMain::ShowStoredOutput(TXMLTreeNode* Node) {
         return;
     // The memo shows what the last runs found for the selected node, until a run starts.
     FMemoShowsStored = true;
-    Output->Clear();
+    Output->Clear(false);
     const std::vector<TSvnProject> Projects = Snapshot(Node);
     const QLocale German(QLocale::German);
     int Shown = 0;

@@ -49,7 +49,8 @@ TOutputView::TOutputView(QPlainTextEdit* Memo) : QObject(Memo), FMemo(Memo) {
     connect(FTimer, &QTimer::timeout, this, &TOutputView::Flush);
 }
 
-void TOutputView::Clear() {
+void TOutputView::Clear(bool Follow) {
+    FFollow = Follow;
     FQueue.clear();
     FTimer->stop();
     FMemo->clear();
@@ -82,7 +83,7 @@ void TOutputView::Flush() {
     QElapsedTimer Slice;
     Slice.start();
     QScrollBar* Bar = FMemo->verticalScrollBar();
-    const bool AtEnd = Bar->value() == Bar->maximum();
+    const bool AtEnd = FFollow && Bar->value() == Bar->maximum();
     while (!FQueue.isEmpty() && Slice.elapsed() < 8) {
         const auto [Line, Kind] = FQueue.dequeue();
         Write(Line, Kind);

@@ -17,7 +17,9 @@ public:
     enum class TKind { Plain, Status, Note };
     explicit TOutputView(QPlainTextEdit* Memo);
 
-    void Clear();
+    // Empties the memo. Follow: the view keeps to the newest line while lines come in (a
+    // run); else it stays where the reader is (from the top).
+    void Clear(bool Follow = true);
     void Append(const QString& Line, TKind Kind = TKind::Plain);
     void Append(const QStringList& Lines, TKind Kind = TKind::Plain);
     // Lines waiting for their slice.
@@ -35,4 +37,5 @@ private:
     QPlainTextEdit* FMemo;
     QTimer* FTimer;
     QQueue<std::pair<QString, TKind>> FQueue;
+    bool FFollow = true;
 };
