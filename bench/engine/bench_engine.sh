@@ -169,8 +169,8 @@ mkdir -p data/KelvaroSoft/Subversion
 cp reg400.xml data/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml
 for mode in "status" "status --short" "update"; do
     printf '%s: ' "$mode"
-    XDG_DATA_HOME=$W/data XDG_CONFIG_HOME=$W/config XDG_RUNTIME_DIR=$W QT_QPA_PLATFORM=offscreen \
-        "$STALL" $mode 2>/dev/null
+    XDG_DATA_HOME=$W/data XDG_CONFIG_HOME=$W/config XDG_CACHE_HOME=$W/cache \
+        XDG_RUNTIME_DIR=$W QT_QPA_PLATFORM=offscreen "$STALL" $mode 2>/dev/null
 done
 
 echo "# window: largest event-loop gap during a status run over 10,000 projects"
@@ -195,7 +195,18 @@ for reg in big0 big8000; do
     cp $reg.xml data/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml
     for mode in "status" "status --short"; do
         printf '%s, %s: ' "$reg" "$mode"
-        XDG_DATA_HOME=$W/data XDG_CONFIG_HOME=$W/config XDG_RUNTIME_DIR=$W QT_QPA_PLATFORM=offscreen \
-            "$STALL" $mode 2>/dev/null
+        XDG_DATA_HOME=$W/data XDG_CONFIG_HOME=$W/config XDG_CACHE_HOME=$W/cache \
+            XDG_RUNTIME_DIR=$W QT_QPA_PLATFORM=offscreen "$STALL" $mode 2>/dev/null
     done
 done
+
+echo "# the same on a busy machine: two processes keep both cores busy meanwhile"
+yes > /dev/null & H1=$!
+yes > /dev/null & H2=$!
+for reg in big0 big8000; do
+    cp $reg.xml data/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml
+    printf '%s, status (busy): ' "$reg"
+    XDG_DATA_HOME=$W/data XDG_CONFIG_HOME=$W/config XDG_CACHE_HOME=$W/cache \
+        XDG_RUNTIME_DIR=$W QT_QPA_PLATFORM=offscreen "$STALL" status 2>/dev/null
+done
+kill $H1 $H2

@@ -3,6 +3,7 @@
 // "update", "Aktualisieren") runs. The registry comes from $XDG_DATA_HOME as for the program.
 //   bench_engine_stall [status|update] [--short]
 #include "fm_main.h"
+#include "kiv_output.h"
 #include "kiv_prompts.h"
 
 #include <QApplication>
@@ -72,7 +73,8 @@ int main(int argc, char** argv) {
     QTimer Poll;
     Poll.setInterval(20);
     QObject::connect(&Poll, &QTimer::timeout, [&] {
-        if (Started && W.ToolButton8->isEnabled()) {
+        // The run is over when its last line is in the memo.
+        if (Started && W.ToolButton8->isEnabled() && W.Output->Pending() == 0) {
             Tick.stop();
             Poll.stop();
             App.quit();
