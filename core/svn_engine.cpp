@@ -176,6 +176,21 @@ void TSvnRun::Start() {
     FRunning = true;
     FDone.clear();
     FDone.resize(FProjects.size());
+    // The plan is made by the first worker: resolving thousands of folders is file-system
+    // work the owner's thread must not wait for.
+    const TTaskRow& Row = TaskRow(FTask);
+    const int Wanted = FOptions.Console ? 1
+                       : Row.Server    ? std::max(FOptions.Jobs, ServerClients)
+                                       : FOptions.Jobs;
+    const int Workers = std::min<int>(Wanted, int(FProjects.size()));
+    FWorkers.Start(Workers, [this] { Work(); }, this, [this] {
+        FWorkersDone = true;
+        TakeArrivals(); // whatever the last worker queued before it ended
+        this->Flush();
+    });
+}
+
+void TSvnRun::Plan() {
     // Each folder runs once, however many entries name it (two clients on one copy would
     // fight over its lock); entries that reach it through a link count as the same folder,
     // and the client is given the real one, so that it names paths as in the folder itself.
@@ -251,16 +266,6 @@ void TSvnRun::Start() {
         Current.push_back(u);
     }
     Close();
-    // The terminal form shows one window at a time.
-    const int Wanted = FOptions.Console ? 1
-                       : Row.Server    ? std::max(FOptions.Jobs, ServerClients)
-                                       : FOptions.Jobs;
-    const int Workers = FUnits.empty() ? 0 : std::min<int>(Wanted, int(FJobs.size()));
-    FWorkers.Start(Workers, [this] { Work(); }, this, [this] {
-        FWorkersDone = true;
-        TakeArrivals(); // whatever the last worker queued before it ended
-        this->Flush();
-    });
 }
 
 void TSvnRun::Cancel() {
@@ -270,6 +275,7 @@ void TSvnRun::Cancel() {
 }
 
 void TSvnRun::Work() {
+    std::call_once(FPlanned, [this] { Plan(); });
     for (;;) {
         const int J = FNextJob.fetch_add(1);
         if (J >= int(FJobs.size()))

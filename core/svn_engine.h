@@ -115,6 +115,7 @@ private:
         int StartError = 0;
     };
 
+    void Plan(); // the units and the jobs, on the first worker
     void Work();
     void RunBatch(const std::vector<int>& Batch);
     void RunChanging(const std::vector<int>& Units);
@@ -141,6 +142,7 @@ private:
     // What the workers take, one at a time: batches of units run one after the other.
     std::vector<std::vector<std::vector<int>>> FJobs;
     std::atomic<int> FNextJob{0};
+    std::once_flag FPlanned;
     std::atomic<bool> FStop{false};      // no further clients; running ones are interrupted
     std::atomic<bool> FKill{false};      // everything ends now (the run is being destroyed)
     std::vector<std::unique_ptr<TSvnOutcome>> FDone;
