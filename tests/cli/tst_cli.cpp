@@ -340,6 +340,54 @@ private slots:
         ResetDelta();
     }
 
+    // Paths outside ASCII work without a UTF-8 locale (LANG=C, or none, as under cron); every
+    // line of a client that prints without end reaches the output; a client that cannot be
+    // started names the cause.
+    void hostileEnvironments() {
+        const QString Umlaut = FTmp.path() + QStringLiteral("/Müller Übersicht");
+        qputenv("LC_ALL", "C.UTF-8"); // the fixture's own client needs one
+        Svn({"checkout", "-q", FUrl + "/alpha", Umlaut});
+        qputenv("LC_ALL", "C");
+        const QString Reg = FTmp.path() + "/umlaut.xml";
+        QFile F(Reg);
+        QVERIFY(F.open(QIODevice::WriteOnly));
+        F.write(Head.toLatin1() + "<SubVersion><Projekt Name=\"m\" Verzeichnis=\"" +
+                Umlaut.toLatin1() + "\"/></SubVersion>\r\n");
+        F.close();
+        for (const char* Env : {"LANG=C", "LANG="}) {
+            QProcess P;
+            P.start("env", {"-u", "LC_ALL", "-u", "LC_CTYPE", Env, QStringLiteral(KIV_KIVSVN_PATH),
+                            "status", "--registry", Reg});
+            QVERIFY(P.waitForFinished(30000));
+            const QString Out = QString::fromUtf8(P.readAll());
+            QVERIFY2(P.exitCode() == 0 && !Out.contains("E000022"), qPrintable(Out));
+        }
+
+        const QString Bin = FTmp.path() + "/flood";
+        WriteFile(Bin + "/svn", "#!/bin/sh\nseq -f '?       obj%g.o' 1 70000\n");
+        QFile::setPermissions(Bin + "/svn", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray Path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(Bin) + ':' + Path);
+        TKivsvn R = Kivsvn({"status", "Eins/beta", "--registry", FReg});
+        QCOMPARE(R.Out.size(), 70003);
+        QCOMPARE(R.Out.at(70001), QStringLiteral("?       obj70000.o"));
+        R = Kivsvn({"status", "Eins/beta", "--format", "json", "--registry", FReg});
+        QCOMPARE(R.Out.size(), 1);
+        const QJsonObject J = QJsonDocument::fromJson(R.Out[0].toUtf8()).object();
+        QCOMPARE(J.value("lines").toArray().size(), 70000);
+        QCOMPARE(J.value("state").toString(), QStringLiteral("changes"));
+        qputenv("PATH", Path);
+
+        // Too few file descriptors for the clients: the cause, not only the fact.
+        QProcess P;
+        P.start("bash", {"-c", QStringLiteral("ulimit -n 6; exec '%1' status --jobs 4 --registry '%2'")
+                                   .arg(QStringLiteral(KIV_KIVSVN_PATH), FReg)});
+        QVERIFY(P.waitForFinished(30000));
+        const QString Out = QString::fromUtf8(P.readAll());
+        QVERIFY2(Out.contains("svn konnte nicht gestartet werden: zu viele offene Dateien"),
+                 qPrintable(Out));
+    }
+
     // Folders a client cannot run in say what is wrong with them: no access, a path longer than
     // the system takes, nothing there.
     void folderProblemsAreNamed() {

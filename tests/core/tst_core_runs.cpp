@@ -9,7 +9,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QSet>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 using namespace kivtest;
@@ -109,6 +111,66 @@ private slots:
             }
         }
         QVERIFY(!Locked(At("wc1")));
+    }
+
+    // The same copy named by two entries, by a link to it, and a folder inside it: one client
+    // at a time works on it, every entry gets the result, none fails for a lock; a copy
+    // reached through a link reports what its own folder reports.
+    void sameCopyTwiceAndThroughALink() {
+        const QString Wc = At("twice");
+        Svn({"checkout", "-q", "file://" + At("repo"), Wc});
+        QVERIFY(QFile::link(Wc, At("twice-link")));
+        WriteFile(Wc + "/datei.txt", "geändert\n");
+        const QStringList Entries = {Wc, Wc + "/", At("twice-link"), Wc + "/sub", Wc};
+        for (const TSvnTask Task : {TSvnTask::Update, TSvnTask::Status, TSvnTask::StatusRemote}) {
+            const TRun R = RunEngine(Entries, Task, 60, Task == TSvnTask::StatusRemote);
+            QCOMPARE(int(R.Outcomes.size()), Entries.size());
+            const QStringList Own = RunIn(Wc, Task == TSvnTask::StatusRemote
+                                                  ? QStringList{"status", "-u"}
+                                                  : QStringList{"status"});
+            for (int i = 0; i < Entries.size(); ++i) {
+                const TSvnOutcome& O = R.Outcomes[size_t(i)];
+                const QString Said = Entries[i] + ": " + O.Lines.join(" | ") + O.Notes.join(" | ");
+                QVERIFY2(!IsFailure(O.State), qPrintable(Said));
+                if (Task != TSvnTask::Update && i != 3)
+                    QVERIFY2(O.Lines == Own || (Task == TSvnTask::StatusRemote &&
+                                                QSet<QString>(O.Lines.begin(), O.Lines.end()) ==
+                                                    QSet<QString>(Own.begin(), Own.end())),
+                             qPrintable(Said));
+            }
+            QCOMPARE(R.Outcomes[0].State, TSvnState::Changes);
+        }
+    }
+
+    // A client that prints without end (an unignored build folder): each project keeps a
+    // bounded number of lines and says how many it left out; what it left out can still be
+    // had in order from a file; the state counts every line.
+    void outputThatNeverEnds() {
+        const QString Bin = At("flood");
+        WriteFile(Bin + "/svn", "#!/bin/sh\nseq -f '?       build/obj%g.o' 1 70000\n"
+                                "echo 'C       datei.txt'\n");
+        QFile::setPermissions(Bin + "/svn", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        std::vector<TSvnProject> Projects{ProjectAt(At("imp"))};
+        TSvnRunOptions O;
+        O.Program = Bin + "/svn";
+        O.KeepLines = 2000;
+        O.SpillOmitted = true;
+        TSvnRun Run(std::move(Projects), TSvnTask::Status, O);
+        TSvnOutcome Out;
+        QObject::connect(&Run, &TSvnRun::ProjectDone, [&](int, const TSvnOutcome& R) { Out = R; });
+        QSignalSpy Done(&Run, &TSvnRun::Finished);
+        Run.Start();
+        QVERIFY(Done.wait(30000));
+        QCOMPARE(Out.Lines.size(), 2000);
+        QCOMPARE(Out.Omitted, 68001);
+        QCOMPARE(Out.State, TSvnState::Conflict); // from the very last line
+        QVERIFY(ProjectBlock(TSvnProject{"p", "", "/p", "", 0}, Out, false)
+                    .contains(QStringLiteral("… 68.001 weitere Zeilen von svn sind hier nicht "
+                                             "aufgeführt.")));
+        QVERIFY(Out.Spill && Out.Spill->seek(0));
+        const QList<QByteArray> Rest = Out.Spill->readAll().split('\n');
+        QCOMPARE(Rest.first(), QByteArray("?       build/obj2001.o"));
+        QCOMPARE(Rest.at(Rest.size() - 2), QByteArray("C       datei.txt"));
     }
 
     // A server that takes the connection and never answers: the time limit ends the client,
