@@ -6,8 +6,9 @@
 #include "kiv_nodestate.h"
 #include "kiv_output.h"
 #include "kiv_taskcontrol.h"
-#include "kiv_statusbar.h"
 #include "kiv_folderlist.h"
+#include "kiv_registrydoc.h"
+#include "kiv_statusbar.h"
 #include "kiv_treefilter.h"
 #include "kiv_windowstate.h"
 
@@ -52,9 +53,6 @@
 
 #include <algorithm>
 #include <vector>
-
-#include <cstdio>
-#include <syslog.h>
 
 TElementKind GetElementKind(TXMLTreeNode* Node) {
     if (!Node || !Node->XMLElement())
@@ -129,6 +127,7 @@ TfmMain::TfmMain(QWidget* Parent) : TKivForm(Parent) {
     InitAppResources();
     CreateImages();
     CreateComponents();
+    Registry = new TRegistryDocument(lvDir, this);
     KivFormCreate();
     OnAfterCreate = [this](QObject*) { Guarded([this] { KivFormAfterCreate(); }); };
     Loaded();
@@ -459,7 +458,11 @@ void TfmMain::KivFormCreate() {
 }
 
 QString TfmMain::RegistryFileName() const {
-    return RegistryFilePath();
+    return TRegistryDocument::FileName();
+}
+
+bool TfmMain::RegistryLoaded() const {
+    return Registry->Loaded();
 }
 
 void TfmMain::KivFormAfterCreate() {
@@ -467,39 +470,7 @@ void TfmMain::KivFormAfterCreate() {
     // still neither reads nor (see KivFormDestroy) writes the registry.
     if (!SingleInstance1->FirstInstance())
         return;
-    const QString FileName = RegistryFileName();
-    if (QFile::exists(FileName)) {
-        try {
-            lvDir->LoadFromFile(FileName);
-        } catch (const std::exception& E) {
-            // What the reader left is not the registry: show nothing of it, and never write
-            // it over the file.
-            lvDir->DeleteAllNodes();
-            throw ERegistryError(QStringLiteral("Die Projektliste \"%1\" konnte nicht gelesen werden:\n"
-                                           "%2\n\nDie Datei bleibt unverändert; Änderungen in "
-                                           "diesem Lauf werden nicht gespeichert.")
-                                .arg(FileName, QString::fromUtf8(E.what())));
-        }
-    }
-    if (lvDir->XMLItems()->TopCount() == 0) {
-        TXMLTreeNode* Root = lvDir->AddChild(nullptr, QStringLiteral("Projekte"));
-        Root->XMLElement()->SetName(ElementNames[ekRoot]);
-        Root->XMLElement()->SetAttribute(QStringLiteral("Beschreibung"),
-                                         QStringLiteral("Alle Subversionsprojekte verwalten"));
-    }
-    FRegistryLoaded = true;
-    {
-        const QFileInfo Read(FileName);
-        FReadTime = Read.exists() ? Read.lastModified() : QDateTime();
-        FReadSize = Read.exists() ? Read.size() : -1;
-    }
-    // Better now than after an hour of changes: the file cannot be written at the end.
-    QString Reason;
-    if (!CanReplaceFile(FileName, &Reason))
-        ShowError(QStringLiteral("Die Projektliste \"%1\" kann nicht gespeichert werden: %2.\n\n"
-                                 "Änderungen in diesem Lauf gehen beim Beenden verloren, solange "
-                                 "das nicht behoben ist.")
-                      .arg(FileName, Reason));
+    Registry->Load();
     lvDir->expandAll();
     lvDir->SetSelected(lvDir->XMLItems()->TopNode(0));
     lvDirChange(lvDir, lvDir->Selected());
@@ -514,36 +485,9 @@ void TfmMain::KivFormAfterCreate() {
 }
 
 void TfmMain::KivFormDestroy() {
-    if (!FRegistryLoaded || !SingleInstance1->FirstInstance())
+    if (!SingleInstance1->FirstInstance())
         return;
-    const QString FileName = RegistryFileName();
-    // Changed by someone else while this run had it open: that version is kept beside it,
-    // not lost under this run's.
-    QString Kept;
-    const QFileInfo Now(FileName);
-    if (Now.isFile() && (Now.lastModified() != FReadTime || Now.size() != FReadSize)) {
-        Kept = FileName + QStringLiteral(".extern-") +
-               QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        if (!QFile::copy(FileName, Kept))
-            throw ERegistryError(QStringLiteral("Die Projektliste \"%1\" wurde außerhalb des "
-                                                "Programms geändert und kann nicht gesichert "
-                                                "werden; sie bleibt, wie sie ist.")
-                                     .arg(FileName));
-    }
-    lvDir->SaveToFile(FileName);
-    const QFileInfo Written(FileName);
-    FReadTime = Written.lastModified();
-    FReadSize = Written.size();
-    if (!Kept.isEmpty()) {
-        const QString Message =
-            QStringLiteral("Die Projektliste wurde außerhalb des Programms geändert. Diese "
-                           "Fassung liegt jetzt in \"%1\"; gespeichert ist die des Programms.")
-                .arg(Kept);
-        if (FClosingUnattended)
-            ReportUnattended(Message);
-        else
-            ShowInfo(Message);
-    }
+    Registry->Save(FClosingUnattended);
 }
 
 void TfmMain::FinishRun(bool Unattended) {
@@ -551,41 +495,25 @@ void TfmMain::FinishRun(bool Unattended) {
         return;
     FFinished = true;
     FClosingUnattended = FClosingUnattended || Unattended;
+    // Pages not written yet are said so before their jobs end with the rest.
+    StopExports(FClosingUnattended);
     try {
         StopBackgroundWork();
     } catch (const std::exception& E) {
         if (FClosingUnattended)
-            ReportUnattended(QString::fromUtf8(E.what()));
+            TRegistryDocument::ReportUnattended(ExceptionText(E));
         else
             HandleException(E);
     }
     if (SingleInstance1->FirstInstance())
-        WindowState->Save(FRegistryLoaded);
-    try {
-        KivFormDestroy();
-    } catch (const std::exception& E) {
-        if (!FClosingUnattended)
-            throw;
-        ReportUnattended(QString::fromUtf8(E.what()));
-    }
-}
-
-void TfmMain::ReportUnattended(const QString& Message) {
-    const QByteArray Text = Message.toUtf8();
-    std::fprintf(stderr, "kivSubversion: %s\n", Text.constData());
-    openlog("kivSubversion", LOG_PID, LOG_USER);
-    syslog(LOG_ERR, "%s", Text.constData());
-    closelog();
+        WindowState->Save(Registry->Loaded());
+    KivFormDestroy();
 }
 
 void TfmMain::SaveRegistryNow() {
-    if (FFinished)
+    if (FFinished || !SingleInstance1->FirstInstance())
         return;
-    try {
-        KivFormDestroy();
-    } catch (const std::exception& E) {
-        ReportUnattended(QString::fromUtf8(E.what()));
-    }
+    Registry->Save(true);
 }
 
 void TfmMain::done(int Result) {
@@ -638,6 +566,7 @@ void TfmMain::RequestClose() {
         FCloseWhenIdle = true;
         QTimer::singleShot(30000, this, [this] {
             if (!FFinished) {
+                StopExports(true);
                 StopBackgroundWork();
                 close();
             }
@@ -718,6 +647,7 @@ void TfmMain::ToolButton13Click() {
 void TfmMain::lvDirChangeXML(TkivXMLTreeView* Sender, TXMLTreeNode* Node) {
     if (!Node || !Node->XMLElement())
         return;
+    Registry->ElementChanged();
     if (Node->XMLElement() == Sender->XMLItems()->RootElement())
         Node->SetText(QStringLiteral("Projekte"));
     else

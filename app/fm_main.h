@@ -5,7 +5,6 @@
 #include "kiv_XMLTreeView.h"
 #include "kiv_kinds.h"
 
-#include <QDateTime>
 #include <QIcon>
 #include <QList>
 #include <QPoint>
@@ -37,6 +36,7 @@ class TTaskController;
 class TOutputView;
 class TTreeLook;
 class QShortcut;
+class TRegistryDocument;
 
 // The kind of a registry node, from its element name.
 TElementKind GetElementKind(TXMLTreeNode* Node);
@@ -96,7 +96,9 @@ public:
     QString RegistryFileName() const;
     // True once the registry was read, or freshly created, in this run: only then is it
     // written at exit.
-    bool RegistryLoaded() const { return FRegistryLoaded; }
+    bool RegistryLoaded() const;
+    // The registry file: reading, what changed since, the save at the end (kiv_registrydoc).
+    TRegistryDocument* Registry = nullptr;
 
     // Tree commands.
     TXMLTreeNode* ContainerNode() const;
@@ -143,6 +145,10 @@ public:
 
     // HTML export (fm_main_export.cpp).
     void ToolButton15Click();
+    // Ends exports still running when the program ends without waiting for them (the
+    // session's end, a signal's time out, the window destroyed), and says that their pages
+    // were not written (in a message box, or unattended on standard error).
+    void StopExports(bool Unattended);
 
     // Closes the window as the user would, first closing any open modal dialog or message
     // box; used for SIGTERM, SIGINT and the end of the session.
@@ -164,20 +170,14 @@ protected:
 private:
     void CreateComponents();
     void CreateImages();
-    void ReportUnattended(const QString& Message);
     void ShowClosingWait();
     std::unique_ptr<TTreeLook> TreeLook;
     QShortcut* FCancelKey = nullptr;
     bool FShowingBusy = false;
     bool FCloseWhenIdle = false; // the window closes when the work it waits for has ended
     bool FMemoShowsStored = false;
-    bool FRegistryLoaded = false;
     bool FFinished = false;
     bool FClosingUnattended = false; // a signal or the session's end closes the window
-    // The registry file as it was read: a file changed since by someone else is kept aside
-    // before the save replaces it.
-    QDateTime FReadTime;
-    qint64 FReadSize = -1;
     int FBusyCount = 0;
 };
 

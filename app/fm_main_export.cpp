@@ -2,6 +2,8 @@
 #include "fm_main.h"
 
 #include "html_ausgabe.h"
+#include "kiv_prompts.h"
+#include "kiv_registrydoc.h"
 #include "kiv_statusbar.h"
 #include "kiv_taskcontrol.h"
 
@@ -15,4 +17,17 @@ void TfmMain::ToolButton15Click() {
         return;
     StatusBar1->ShowMessage(QStringLiteral("HTML-Seite wird geschrieben: %1").arg(Job->FileName()));
     Tasks->AddExport(Job);
+}
+
+void TfmMain::StopExports(bool Unattended) {
+    // A page not yet written is not left to vanish without a word.
+    for (THtmlExportJob* Job : findChildren<THtmlExportJob*>()) {
+        const QString Message = Job->Abandon();
+        if (Message.isEmpty())
+            continue;
+        if (Unattended)
+            TRegistryDocument::ReportUnattended(Message);
+        else
+            ShowError(Message);
+    }
 }

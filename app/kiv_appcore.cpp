@@ -2,6 +2,7 @@
 
 #include "fm_main.h"
 
+#include "kiv_FileText.h"
 #include "kiv_prompts.h"
 
 #include <QGuiApplication>
@@ -18,12 +19,13 @@ void InitAppResources() {
 }
 
 void HandleException(const std::exception& E) {
-    const QString Message = QString::fromUtf8(E.what());
+    // German whatever raised it: "std::bad_alloc" becomes a sentence the user can read.
+    const QString Message = ExceptionText(E);
     try {
         ShowError(Message);
     } catch (...) {
         // The message box itself failed (no display left at exit): the message still goes out.
-        std::fprintf(stderr, "%s\n", E.what());
+        std::fprintf(stderr, "%s\n", Message.toUtf8().constData());
     }
 }
 

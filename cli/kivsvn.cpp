@@ -1,7 +1,9 @@
 // kivsvn: the task engine on the command line, over the same registry as the window.
 // `kivsvn --help` lists the commands and options.
+#include "kiv_FileText.h"
 #include "kiv_XmlObjects.h"
 #include "kiv_folders.h"
+#include "kiv_kinds.h"
 #include "kiv_registry.h"
 #include "kiv_signals.h"
 #include "kiv_system.h"
@@ -16,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QSet>
 #include <QTemporaryFile>
 
 #include <csignal>
@@ -44,10 +47,10 @@ const char* const HelpText =
     "  -u, --show-updates   bei status auch den Server fragen: veraltete Kopien zeigen\n"
     "      --short          kurze Anzeige: Projekte ohne Meldung weglassen (bei state:\n"
     "                       nur Projekte mit Handlungsbedarf)\n"
-    "      --jobs N         N Aufrufe von svn gleichzeitig (Vorgabe: \"Jobs\" der Liste,\n"
-    "                       sonst die Zahl der Kerne, mindestens 2)\n"
-    "      --timeout SEK    svn beenden, wenn es SEK Sekunden nichts ausgibt (Vorgabe:\n"
-    "                       \"Zeitlimit\" der Liste, sonst 120)\n"
+    "      --jobs N         N Aufrufe von svn gleichzeitig, 1 bis 64 (Vorgabe: \"Jobs\"\n"
+    "                       der Liste, sonst die Zahl der Kerne, mindestens 2)\n"
+    "      --timeout SEK    svn beenden, wenn es SEK Sekunden nichts ausgibt, 1 bis 86400\n"
+    "                       (Vorgabe: \"Zeitlimit\" der Liste, sonst 120)\n"
     "      --format FORMAT  text (Vorgabe) oder json: je Projekt ein JSON-Objekt pro Zeile\n"
     "      --registry DATEI diese Projektliste statt der des Benutzers\n"
     "  -h, --help           diese Hilfe anzeigen\n"
@@ -117,19 +120,44 @@ int Usage(const QString& Message) {
     return ExitUsage;
 }
 
-// The element at TreePath below Root: names from below the root, joined by "/".
-TkivXmlElement* FindPath(TkivXmlElement* Root, const QString& TreePath) {
-    TkivXmlElement* E = Root;
-    for (const QString& Name : TreePath.split(u'/', Qt::SkipEmptyParts)) {
-        TkivXmlElement* Next = nullptr;
-        for (int i = 0; i < E->ChildCount() && !Next; ++i)
-            if (E->GetChild(i)->GetAttribute(QStringLiteral("Name")) == Name)
-                Next = E->GetChild(i);
-        if (!Next)
-            return nullptr;
-        E = Next;
+// The elements TreePath names below Root: names from below the root, joined by "/", compared
+// by the program's rule (the letters A to Z in either case). A name may itself hold a "/", so
+// every way of cutting the path is tried; a "/" at either end is allowed. More than one
+// element: the path is ambiguous (two siblings of one name, or a name with "/").
+QList<TkivXmlElement*> FindPath(TkivXmlElement* Root, const QString& TreePath) {
+    const QString Path = UpperAZ(TreePath);
+    const qsizetype Len = Path.size();
+    QList<TkivXmlElement*> Found;
+    QSet<QPair<TkivXmlElement*, qsizetype>> Seen;
+    QList<QPair<TkivXmlElement*, qsizetype>> Work{{Root, 0}};
+    if (Path.startsWith(u'/'))
+        Work.append({Root, 1});
+    while (!Work.isEmpty()) {
+        const auto [E, Pos] = Work.takeLast();
+        for (int i = 0; i < E->ChildCount(); ++i) {
+            TkivXmlElement* Child = E->GetChild(i);
+            const QString Name = UpperAZ(Child->GetAttribute(QStringLiteral("Name")));
+            if (QStringView(Path).mid(Pos, Name.size()) != Name)
+                continue;
+            const qsizetype End = Pos + Name.size();
+            if (End == Len || (End + 1 == Len && Path.at(End) == u'/')) {
+                if (!Found.contains(Child))
+                    Found.append(Child);
+            } else if (End < Len && Path.at(End) == u'/' && !Seen.contains({Child, End + 1})) {
+                Seen.insert({Child, End + 1});
+                Work.append({Child, End + 1});
+            }
+        }
     }
-    return E;
+    return Found;
+}
+
+// The names from below the root down to E, joined by "/".
+QString PathOf(const TkivXmlElement* E, const TkivXmlElement* Root) {
+    QStringList Names;
+    for (; E && E != Root; E = E->GetParent())
+        Names.prepend(E->GetAttribute(QStringLiteral("Name")));
+    return Names.join(u'/');
 }
 
 // SIGINT, SIGTERM and SIGHUP cancel the run like the window's: the program ends only when
@@ -143,7 +171,9 @@ void WatchSignals(QObject* Owner, std::function<void()> OnEachSignal) {
 struct TOptions {
     QString Task;
     QString Path;
+    bool PathGiven = false; // also when given empty: that is no entry, not the whole list
     QString Registry;
+    bool RegistryGiven = false;
     bool Short = false;
     bool ShowUpdates = false;
     bool Json = false;
@@ -157,20 +187,23 @@ int Search(const TOptions& O) {
     if (!QFileInfo(O.Path).isDir())
         return Usage(QStringLiteral("Der Ordner »%1« existiert nicht.").arg(O.Path));
     QSet<QString> Registered;
-    if (QFileInfo(O.Registry).isFile()) {
+    // A registry that is there but is no file (a FIFO, a link that leads nowhere) is refused
+    // like one that cannot be read; only a missing one means nothing is registered.
+    bool Missing = false;
+    RegistryFileProblem(O.Registry, &Missing);
+    if (!Missing) {
         try {
             Registered = RegisteredKeys(ReadRegistryFile(O.Registry).get(), ProjectBase());
         } catch (const std::exception& E) {
-            Write(stderr, QStringLiteral("kivsvn: %1\n").arg(QString::fromUtf8(E.what())));
+            Write(stderr, QStringLiteral("kivsvn: %1\n").arg(ExceptionText(E)));
             return ExitUsage;
         }
     }
     TSvnSearch Walk(O.Path, Registered);
     QObject::connect(&Walk, &TSvnSearch::Found, [&O](const QString& Folder) {
         if (O.Json)
-            Print(QString::fromUtf8(
-                QJsonDocument(QJsonObject{{QStringLiteral("folder"), Folder}})
-                    .toJson(QJsonDocument::Compact)));
+            Print(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("folder"), Folder}})
+                                        .toJson(QJsonDocument::Compact)));
         else
             Print(Folder);
         Flush();
@@ -189,14 +222,26 @@ TkivXmlElement* NodeOf(const TOptions& O, std::unique_ptr<TkivPlainXmlElement>& 
     try {
         Root = ReadRegistryFile(O.Registry);
     } catch (const std::exception& E) {
-        Write(stderr, QStringLiteral("kivsvn: %1\n").arg(QString::fromUtf8(E.what())));
+        Write(stderr, QStringLiteral("kivsvn: %1\n").arg(ExceptionText(E)));
         Exit = ExitUsage;
         return nullptr;
     }
-    TkivXmlElement* Node = FindPath(Root.get(), O.Path);
-    if (!Node)
+    if (!O.PathGiven)
+        return Root.get();
+    const QList<TkivXmlElement*> Found = FindPath(Root.get(), O.Path);
+    if (Found.isEmpty()) {
         Exit = Usage(QStringLiteral("Kein Eintrag »%1« in der Projektliste.").arg(O.Path));
-    return Node;
+        return nullptr;
+    }
+    if (Found.size() > 1) {
+        Exit = Usage(QStringLiteral("»%1« passt auf %2 Einträge der Projektliste (Geschwister "
+                                    "gleichen Namens, oder Namen mit »/«). Bitte die Namen in "
+                                    "der Projektliste eindeutig machen.")
+                         .arg(O.Path)
+                         .arg(Found.size()));
+        return nullptr;
+    }
+    return Found.first();
 }
 
 // The keys every project's JSON line has, whatever the command.
@@ -212,18 +257,24 @@ int RunTask(const TOptions& O) {
     TkivXmlElement* Node = NodeOf(O, Root, Exit);
     if (!Node)
         return Exit;
-    const TSvnTask Task = O.Task == u"status" ? (O.ShowUpdates ? TSvnTask::StatusRemote
-                                                                 : TSvnTask::Status)
+    const TSvnTask Task = O.Task == u"status"
+                              ? (O.ShowUpdates ? TSvnTask::StatusRemote : TSvnTask::Status)
                           : O.Task == u"update" ? TSvnTask::Update
                                                 : TSvnTask::Info;
     std::vector<TSvnProject> Projects;
     // In the window's order: siblings sorted by caption. Folders are resolved once, here.
-    CollectProjectsInCaptionOrder(Node, O.Path, ProjectBase(), Projects);
+    CollectProjectsInCaptionOrder(Node, PathOf(Node, Root.get()), ProjectBase(), Projects);
     TStateStore Store;
     LoadStore(Store);
     TSvnRunOptions Options;
-    Options.Jobs = O.Jobs > 0 ? O.Jobs : JobCount(Root.get());
-    Options.TimeoutSeconds = O.Timeout > 0 ? O.Timeout : TimeoutSeconds(Root.get());
+    // The settings of the list, unless given here: a value out of range is said, not used.
+    QString JobsProblem, TimeoutProblem;
+    Options.Jobs = O.Jobs > 0 ? O.Jobs : JobCount(Root.get(), &JobsProblem);
+    Options.TimeoutSeconds =
+        O.Timeout > 0 ? O.Timeout : TimeoutSeconds(Root.get(), &TimeoutProblem);
+    for (const QString& Problem : {JobsProblem, TimeoutProblem})
+        if (!Problem.isEmpty())
+            Write(stderr, QStringLiteral("kivsvn: %1\n").arg(Problem));
     // Every line the client prints is passed on, however many: those beyond what is held
     // wait in a file, not in memory.
     Options.SpillOmitted = true;
@@ -308,7 +359,7 @@ int ShowState(const TOptions& O) {
     if (!Node)
         return Exit;
     std::vector<TSvnProject> Projects;
-    CollectProjectsInCaptionOrder(Node, O.Path, ProjectBase(), Projects);
+    CollectProjectsInCaptionOrder(Node, PathOf(Node, Root.get()), ProjectBase(), Projects);
     TStateStore Store;
     LoadStore(Store);
     const QLocale German(QLocale::German);
@@ -361,6 +412,7 @@ int main(int argc, char** argv) {
     InitRoamingMarker();
     const QStringList Args = App.arguments().mid(1);
     TOptions O;
+    QString Missing; // an option given last, without its value
     auto Value = [&](int& i, const QString& A, const QString& Name, QString& Out) {
         if (A.startsWith(Name + u'=')) {
             Out = A.mid(Name.size() + 1);
@@ -370,7 +422,14 @@ int main(int argc, char** argv) {
             Out = Args.at(++i);
             return true;
         }
+        if (A == Name)
+            Missing = Name;
         return false;
+    };
+    // The entry of the registry: given at most once, and never as nothing at all.
+    auto SetPath = [&](const QString& A) {
+        O.Path = A;
+        O.PathGiven = true;
     };
     bool Options = true; // until "--": what follows is a task and an entry, whatever it looks like
     for (int i = 0; i < Args.size(); ++i) {
@@ -383,8 +442,8 @@ int main(int argc, char** argv) {
         if (!Options) {
             if (O.Task.isEmpty())
                 O.Task = A;
-            else if (O.Path.isEmpty())
-                O.Path = A;
+            else if (!O.PathGiven)
+                SetPath(A);
             else
                 return Usage(QStringLiteral("Nur ein Eintrag der Projektliste ist erlaubt."));
             continue;
@@ -394,8 +453,8 @@ int main(int argc, char** argv) {
             return ExitFine;
         }
         if (A == u"-V" || A == u"--version") {
-            Print(QStringLiteral("kivsvn %1").arg(
-                GetFileVersionString(QCoreApplication::applicationFilePath())));
+            Print(QStringLiteral("kivsvn %1")
+                      .arg(GetFileVersionString(QCoreApplication::applicationFilePath())));
             return ExitFine;
         }
         if (A == u"--short") {
@@ -403,27 +462,34 @@ int main(int argc, char** argv) {
         } else if (A == u"-u" || A == u"--show-updates") {
             O.ShowUpdates = true;
         } else if (Value(i, A, QStringLiteral("--jobs"), V)) {
-            bool Ok = false;
-            O.Jobs = V.toInt(&Ok);
-            if (!Ok || O.Jobs < 1)
-                return Usage(QStringLiteral("--jobs erwartet eine Zahl ab 1."));
+            if (!ParseBoundedInt(V, 1, MaxJobs, O.Jobs))
+                return Usage(QStringLiteral("--jobs erwartet eine ganze Zahl von 1 bis %1, nicht "
+                                            "»%2«.")
+                                 .arg(MaxJobs)
+                                 .arg(V));
         } else if (Value(i, A, QStringLiteral("--timeout"), V)) {
-            bool Ok = false;
-            O.Timeout = V.toInt(&Ok);
-            if (!Ok || O.Timeout < 1)
-                return Usage(QStringLiteral("--timeout erwartet eine Zahl von Sekunden ab 1."));
+            if (!ParseBoundedInt(V, 1, MaxTimeoutSeconds, O.Timeout))
+                return Usage(QStringLiteral("--timeout erwartet eine ganze Zahl von Sekunden von "
+                                            "1 bis %1 (ein Tag), nicht »%2«.")
+                                 .arg(MaxTimeoutSeconds)
+                                 .arg(V));
         } else if (Value(i, A, QStringLiteral("--format"), V)) {
             if (V != u"text" && V != u"json")
                 return Usage(QStringLiteral("--format erwartet text oder json."));
             O.Json = V == u"json";
         } else if (Value(i, A, QStringLiteral("--registry"), V)) {
+            if (V.isEmpty())
+                return Usage(QStringLiteral("--registry erwartet den Namen einer Datei."));
             O.Registry = V;
+            O.RegistryGiven = true;
+        } else if (!Missing.isEmpty()) {
+            return Usage(QStringLiteral("%1 erwartet einen Wert.").arg(Missing));
         } else if (A.startsWith(u'-') && A != u"-") {
             return Usage(QStringLiteral("Unbekannte Option: %1").arg(A));
         } else if (O.Task.isEmpty()) {
             O.Task = A;
-        } else if (O.Path.isEmpty()) {
-            O.Path = A;
+        } else if (!O.PathGiven) {
+            SetPath(A);
         } else {
             return Usage(QStringLiteral("Nur ein Eintrag der Projektliste ist erlaubt."));
         }
@@ -435,11 +501,22 @@ int main(int argc, char** argv) {
         return Usage(QStringLiteral("Unbekannte Aufgabe: %1").arg(O.Task));
     if (O.ShowUpdates && O.Task != u"status")
         return Usage(QStringLiteral("-u gilt nur für status."));
-    if (O.Registry.isEmpty())
+    // An empty entry, or one of "/" only, names nothing: the whole list is meant by giving none.
+    if (O.PathGiven && O.Task != u"search" && QString(O.Path).remove(u'/').isEmpty())
+        return Usage((O.Path.isEmpty() ? QStringLiteral("Der Eintrag ist leer")
+                                       : QStringLiteral("»%1« nennt keinen Eintrag").arg(O.Path)) +
+                     QStringLiteral("; für alle Projekte keinen Eintrag angeben."));
+    if (!O.RegistryGiven)
         O.Registry = RegistryFilePath();
     // A closed output ends the run as SIGTERM does, not the process at the next write.
     std::signal(SIGPIPE, SIG_IGN);
-    if (O.Task == u"search")
-        return Search(O);
-    return O.Task == u"state" ? ShowState(O) : RunTask(O);
+    try {
+        if (O.Task == u"search")
+            return Search(O);
+        return O.Task == u"state" ? ShowState(O) : RunTask(O);
+    } catch (const std::exception& E) {
+        // In German, also what the standard library raises (memory, threads).
+        Write(stderr, QStringLiteral("kivsvn: %1\n").arg(ExceptionText(E)));
+        return ExitUsage;
+    }
 }

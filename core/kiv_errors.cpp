@@ -1,14 +1,12 @@
 #include "kiv_errors.h"
 
-#include <cstring>
+#include "kiv_FileText.h"
 
 namespace {
 
 QString OSErrorMessage(int Code) {
-    char Buffer[256];
-    // The GNU strerror_r returns the text, which may or may not live in Buffer.
-    const char* Text = strerror_r(Code, Buffer, sizeof Buffer);
-    return QStringLiteral("Systemfehler.  Code: %1.\n%2").arg(Code).arg(QString::fromLocal8Bit(Text));
+    // The reason in German, whatever the system's language.
+    return QStringLiteral("Systemfehler.  Code: %1.\n%2").arg(Code).arg(SystemErrorText(Code));
 }
 
 } // namespace

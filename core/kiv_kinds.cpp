@@ -1,5 +1,7 @@
 #include "kiv_kinds.h"
 
+#include "kiv_XmlObjects.h"
+
 const QString ElementNames[3] = {QStringLiteral("SubVersion"), QStringLiteral("ProjektGruppe"),
                                  QStringLiteral("Projekt")};
 
@@ -32,11 +34,7 @@ bool SameEntryName(const QString& A, const QString& B) {
 }
 
 QString EnteredText(const QString& Text) {
-    if (!Text.contains(QChar(0)))
-        return Text;
-    QString R = Text;
-    R.remove(QChar(0));
-    return R;
+    return StorableText(Text);
 }
 
 QString TrimBlanksAndControls(const QString& S) {

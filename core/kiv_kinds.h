@@ -22,6 +22,7 @@ bool SameEntryName(const QString& A, const QString& B);
 // Blanks and control characters (every character up to the space) removed at both ends.
 QString TrimBlanksAndControls(const QString& S);
 
-// Text as it may enter the registry from a dialog, an edit or a file: NUL characters removed
-// (a NUL would end the file's text for every reader).
+// Text as it may enter the registry from a dialog, an edit or a file: NUL and the other control
+// characters but TAB, LF and CR removed (StorableText: XML cannot hold them, a NUL would end the
+// file's text for every reader, an ESC make the file invalid).
 QString EnteredText(const QString& Text);

@@ -1,5 +1,6 @@
 #include "kiv_registry.h"
 
+#include "kiv_FileText.h"
 #include "kiv_errors.h"
 #include "kiv_system.h"
 
@@ -13,12 +14,31 @@ QString RegistryFilePath() {
            QStringLiteral("SubVersionVerzeichnisse.xml");
 }
 
+QString RegistryFileProblem(const QString& FileName, bool* Missing) {
+    bool Absent = false;
+    QString Problem = FileTypeProblem(FileName, &Absent);
+    if (Missing)
+        *Missing = Absent;
+    if (Absent)
+        return QString();
+    if (Problem.isEmpty()) {
+        const qint64 Size = QFileInfo(FileName).size();
+        if (Size > MaxReadFileBytes)
+            Problem = QStringLiteral("sie ist %1 MB groß; gelesen werden höchstens %2 MB")
+                          .arg((Size + (1 << 20) - 1) >> 20)
+                          .arg(MaxReadFileBytes >> 20);
+    }
+    return Problem;
+}
+
 std::unique_ptr<TkivPlainXmlElement> ReadRegistryFile(const QString& FileName) {
-    const QFileInfo Info(FileName);
-    if (Info.isDir())
-        throw ERegistryError(QStringLiteral("Die Projektliste %1 ist ein Ordner, keine Datei.").arg(FileName));
-    if (!Info.exists())
+    bool Missing = false;
+    const QString Problem = RegistryFileProblem(FileName, &Missing);
+    if (Missing)
         throw ERegistryError(QStringLiteral("Die Projektliste %1 existiert nicht.").arg(FileName));
+    if (!Problem.isEmpty())
+        throw ERegistryError(QStringLiteral("Die Projektliste %1 kann nicht gelesen werden: %2.")
+                                 .arg(FileName, Problem));
     TPlainXmlReader Reader;
     Reader.SetMaxDepth(RegistryMaxDepth);
     Reader.SetSingleRoot(true);
@@ -26,7 +46,7 @@ std::unique_ptr<TkivPlainXmlElement> ReadRegistryFile(const QString& FileName) {
         Reader.LoadFromFile(FileName);
     } catch (const std::exception& E) {
         throw ERegistryError(QStringLiteral("Die Projektliste %1 kann nicht gelesen werden: %2")
-                                 .arg(FileName, QString::fromUtf8(E.what())));
+                                 .arg(FileName, ExceptionText(E)));
     }
     std::unique_ptr<TkivPlainXmlElement> Root = Reader.TakeRoot();
     if (!Root)
@@ -34,18 +54,58 @@ std::unique_ptr<TkivPlainXmlElement> ReadRegistryFile(const QString& FileName) {
     return Root;
 }
 
-int JobCount(const TkivXmlElement* Root) {
+bool ParseBoundedInt(const QString& Text, int Min, int Max, int& Value) {
     bool Ok = false;
-    const int Stored = Root ? Root->GetAttribute(QStringLiteral("Jobs")).toInt(&Ok) : 0;
-    if (Ok && Stored >= 1)
-        return std::min(Stored, 64);
-    return std::max(2, QThread::idealThreadCount());
+    const qlonglong V = Text.trimmed().toLongLong(&Ok);
+    if (!Ok || V < Min || V > Max)
+        return false;
+    Value = int(V);
+    return true;
 }
 
-int TimeoutSeconds(const TkivXmlElement* Root) {
-    bool Ok = false;
-    const int Stored = Root ? Root->GetAttribute(QStringLiteral("Zeitlimit")).toInt(&Ok) : 0;
-    if (Ok && Stored >= 1)
-        return Stored;
-    return DefaultTimeoutSeconds;
+namespace {
+
+// The root's setting Name as a number from Min to Max; Default when it is absent or, with
+// Problem set, anything else.
+int RootNumber(const TkivXmlElement* Root, const QString& Name, int Min, int Max, int Default,
+               const QString& Unit, QString* Problem) {
+    const QString Stored = Root ? Root->GetAttribute(Name) : QString();
+    int Value = Default;
+    if (Stored.isEmpty() || ParseBoundedInt(Stored, Min, Max, Value))
+        return Value;
+    if (Problem)
+        *Problem = QStringLiteral("Der Wert »%1« der Projektliste (»%2«) ist keine ganze Zahl von "
+                                  "%3 bis %4; es gilt die Vorgabe von %5 %6.")
+                       .arg(Name, Stored)
+                       .arg(Min)
+                       .arg(Max)
+                       .arg(Default)
+                       .arg(Unit);
+    return Default;
+}
+
+} // namespace
+
+int JobCount(const TkivXmlElement* Root, QString* Problem) {
+    return RootNumber(Root, QStringLiteral("Jobs"), 1, MaxJobs,
+                      std::clamp(QThread::idealThreadCount(), 2, MaxJobs),
+                      QStringLiteral("gleichzeitigen Aufrufen"), Problem);
+}
+
+int TimeoutSeconds(const TkivXmlElement* Root, QString* Problem) {
+    return RootNumber(Root, QStringLiteral("Zeitlimit"), 1, MaxTimeoutSeconds,
+                      DefaultTimeoutSeconds, QStringLiteral("Sekunden"), Problem);
+}
+
+QStringList RootSettingProblems(const TkivXmlElement* Root) {
+    QStringList Problems;
+    QString P;
+    JobCount(Root, &P);
+    if (!P.isEmpty())
+        Problems << P;
+    P.clear();
+    TimeoutSeconds(Root, &P);
+    if (!P.isEmpty())
+        Problems << P;
+    return Problems;
 }

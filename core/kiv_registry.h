@@ -11,14 +11,29 @@
 // file name. Computed anew at every call.
 QString RegistryFilePath();
 
-// Reads a registry file the way the window does: one document element only, nested no deeper
-// than the window can show. ERegistryError (with the German reason) when it cannot be read.
+// Reads a registry file the way the window does: a regular file (or a link to one) of a sane
+// size, read without blocking, one document element only, nested no deeper than the window can
+// show. ERegistryError (with the German reason) when it cannot be read.
 std::unique_ptr<TkivPlainXmlElement> ReadRegistryFile(const QString& FileName);
+// Why FileName cannot be read as the registry ("sie ist eine benannte Pipe (FIFO), keine
+// gewöhnliche Datei", a link that leads nowhere, too large), before anything is opened; empty
+// when it can, or when nothing is there (Missing set then).
+QString RegistryFileProblem(const QString& FileName, bool* Missing = nullptr);
 
 // The number of clients that run at once: the root's "Jobs", else the number of cores, at
-// least 2.
-int JobCount(const TkivXmlElement* Root);
+// least 2. A "Jobs" that is no whole number from 1 to MaxJobs counts as absent; Problem then
+// says so in German (it stays untouched otherwise).
+inline constexpr int MaxJobs = 64;
+int JobCount(const TkivXmlElement* Root, QString* Problem = nullptr);
 // The time limit without output for one client, in seconds: the root's "Zeitlimit", else
-// DefaultTimeoutSeconds.
+// DefaultTimeoutSeconds. A "Zeitlimit" that is no whole number from 1 to MaxTimeoutSeconds
+// (a day) counts as absent, with Problem as for JobCount.
 inline constexpr int DefaultTimeoutSeconds = 120;
-int TimeoutSeconds(const TkivXmlElement* Root);
+inline constexpr int MaxTimeoutSeconds = 24 * 60 * 60;
+int TimeoutSeconds(const TkivXmlElement* Root, QString* Problem = nullptr);
+// Text as a whole number from Min to Max (blanks around it allowed); false for anything else,
+// also for a number too large for any type.
+bool ParseBoundedInt(const QString& Text, int Min, int Max, int& Value);
+// What is wrong with the root's settings ("Jobs", "Zeitlimit"), one German sentence each, for a
+// message when the registry is read.
+QStringList RootSettingProblems(const TkivXmlElement* Root);

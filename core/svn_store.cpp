@@ -109,13 +109,13 @@ TRead ReadStoreFile(const QString& FileName, QHash<QString, TStoredState>& State
         return TRead::Damaged;
     }
     if (!F.open(Fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        *Reason = SystemErrorText(errno); // in German, not the toolkit's English
         close(Fd);
-        *Reason = F.errorString();
         return TRead::Unreadable;
     }
     const QByteArray Text = F.readAll();
     if (F.error() != QFileDevice::NoError) {
-        *Reason = F.errorString();
+        *Reason = SystemErrorText(errno);
         return TRead::Unreadable;
     }
     if (!ParseStoreFileText(Text, States)) {
@@ -296,7 +296,7 @@ bool TStateStore::Save(const QString& FileName, QString* Error) {
     try {
         WriteFileAtomically(FileName, StoreFileText(FStates));
     } catch (const std::exception& E) {
-        return Fail(QString::fromUtf8(E.what()));
+        return Fail(ExceptionText(E));
     }
     FDirty = false;
     return true;

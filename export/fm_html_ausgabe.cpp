@@ -1,10 +1,13 @@
 #include "fm_html_ausgabe.h"
 
 #include "kivButtonEdit.h"
+#include "kiv_FileText.h"
+#include "kiv_prompts.h"
 #include "kiv_system.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -63,7 +66,49 @@ void TfmHTML_Ausgabe::dirEd_HTMLChange() {
     btnOK->setEnabled(DirExists(dirEd_HTML->text()) && !cmb_HTMLName->currentText().isEmpty());
 }
 
-bool ShowHtmlExportDialog(QString& Directory, QString& FileName) {
+QString HtmlFileNameProblem(const QString& Name) {
+    if (Name.contains(u'/'))
+        return QStringLiteral("Der Dateiname »%1« enthält einen »/«: die Seite kommt in den "
+                              "gewählten Ordner, nicht in einen anderen.")
+            .arg(Name);
+    if (Name == u"." || Name == u"..")
+        return QStringLiteral("»%1« ist kein Dateiname.").arg(Name);
+    for (const QChar C : Name)
+        if (C.unicode() < 0x20 || C.unicode() == 0x7F)
+            return QStringLiteral("Der Dateiname enthält Steuerzeichen.");
+    return QString();
+}
+
+void TfmHTML_Ausgabe::accept() {
+    const QString Name = cmb_HTMLName->currentText();
+    ReplaceAgreed = false;
+    auto Refuse = [this](const QString& Message) {
+        cmb_HTMLName->setFocus();
+        ShowError(Message);
+    };
+    if (const QString Problem = HtmlFileNameProblem(Name); !Problem.isEmpty())
+        return Refuse(Problem);
+    const QString Path = IncludeDirDelimiter(dirEd_HTML->text()) + Name;
+    const QFileInfo Info(Path);
+    if (Info.isSymLink()) {
+        if (!AskYesNo(QStringLiteral("Unter dem Namen »%1« liegt eine symbolische Verknüpfung. "
+                                     "Soll die Seite sie ersetzen? Wohin sie zeigt, bleibt "
+                                     "unberührt.")
+                          .arg(Path)))
+            return cmb_HTMLName->setFocus();
+        ReplaceAgreed = true;
+    } else if (Info.exists()) {
+        if (const QString Problem = FileTypeProblem(Path); !Problem.isEmpty())
+            return Refuse(
+                QStringLiteral("»%1« kann die Seite nicht aufnehmen: %2.").arg(Path, Problem));
+        if (!AskYesNo(QStringLiteral("Die Datei »%1« gibt es schon. Ersetzen?").arg(Path)))
+            return cmb_HTMLName->setFocus();
+        ReplaceAgreed = true;
+    }
+    QDialog::accept();
+}
+
+bool ShowHtmlExportDialog(QString& Directory, QString& FileName, bool* Replace) {
     // Read before the dialog exists: a failure raises and nothing is shown.
     const QString User = GetLogonUserName();
     const QString Computer = GetLocalComputerName();
@@ -86,5 +131,7 @@ bool ShowHtmlExportDialog(QString& Directory, QString& FileName) {
         return false;
     Directory = Dlg.dirEd_HTML->text();
     FileName = Dlg.cmb_HTMLName->currentText();
+    if (Replace)
+        *Replace = Dlg.ReplaceAgreed;
     return true;
 }

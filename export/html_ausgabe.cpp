@@ -162,14 +162,18 @@ QStringList HtmlPageLines(const THtmlItem& Root, const QHash<QString, QString>& 
     return Page;
 }
 
-void SaveHtmlPage(const QString& FileName, const QStringList& Page) {
-    WriteWindows1252File(FileName, Page);
+void SaveHtmlPage(const QString& FileName, const QStringList& Page, TWriteMode Mode) {
+    // Never through a link: the proposed names are predictable, and a link planted at one
+    // must not let the page replace the file it points to.
+    WriteWindows1252File(FileName, Page,
+                         Mode == TWriteMode::ThroughLinks ? TWriteMode::ReplaceName : Mode);
 }
 
 THtmlExportJob::THtmlExportJob(const TkivXmlElement* Root, const QString& FileName, QObject* Parent,
-                               std::function<void()> OnStart, std::function<void()> OnStop)
+                               std::function<void()> OnStart, std::function<void()> OnStop,
+                               TWriteMode Mode)
     : QObject(Parent), FTree(SnapshotHtmlTree(Root)), FOwner(GetRegisteredOwner()),
-      FFileName(FileName), FOnStop(std::move(OnStop)) {
+      FFileName(FileName), FMode(Mode), FOnStop(std::move(OnStop)) {
     if (OnStart)
         OnStart();
     std::vector<TSvnProject> Projects;
@@ -192,12 +196,31 @@ THtmlExportJob::~THtmlExportJob() {
     delete FRun;
 }
 
+QString THtmlExportJob::Abandon() {
+    if (FFinished)
+        return QString();
+    FFinished = true;
+    delete FRun; // its clients end, its threads are joined
+    FRun = nullptr;
+    if (FOnStop)
+        FOnStop();
+    const QString Message =
+        QStringLiteral("Die HTML-Seite %1 wurde nicht geschrieben: das Programm wurde beendet, "
+                       "bevor die Adressen aller Projekte gelesen waren.")
+            .arg(FFileName);
+    emit Finished(false, Message);
+    deleteLater();
+    return Message;
+}
+
 void THtmlExportJob::Complete() {
+    if (FFinished)
+        return;
     QString Error;
     try {
-        SaveHtmlPage(FFileName, HtmlPageLines(FTree, FUrls, FOwner));
+        SaveHtmlPage(FFileName, HtmlPageLines(FTree, FUrls, FOwner), FMode);
     } catch (const std::exception& E) {
-        Error = QString::fromUtf8(E.what());
+        Error = ExceptionText(E);
     }
     FFinished = true;
     if (FOnStop)
@@ -213,9 +236,14 @@ THtmlExportJob* ExportProjectsAsHtml(TkivXmlElement* Root, QObject* Parent,
     const QString Key = QStringLiteral("HTML_Export");
     QString Directory = Root->GetAttribute(Key);
     QString FileName;
-    if (!ShowHtmlExportDialog(Directory, FileName))
+    bool Replace = false;
+    if (!ShowHtmlExportDialog(Directory, FileName, &Replace))
         return nullptr;
+    // The page stays in the chosen folder, whatever the name.
+    if (const QString Problem = HtmlFileNameProblem(FileName); !Problem.isEmpty())
+        throw EInputError(Problem);
     Root->SetAttribute(Key, Directory);
     return new THtmlExportJob(Root, IncludeDirDelimiter(Directory) + FileName, Parent,
-                              std::move(OnStart), std::move(OnStop));
+                              std::move(OnStart), std::move(OnStop),
+                              Replace ? TWriteMode::ReplaceName : TWriteMode::NewName);
 }

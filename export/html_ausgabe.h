@@ -6,6 +6,7 @@
 #pragma once
 
 #include "fm_html_ausgabe.h"
+#include "kiv_FileText.h"
 
 #include <QHash>
 #include <QObject>
@@ -42,18 +43,26 @@ void WriteHtmlFooter(QStringList& Page);
 QStringList HtmlPageLines(const THtmlItem& Root, const QHash<QString, QString>& Urls,
                           const QString& Owner);
 // Writes the lines in Windows-1252 with CR LF, atomically: on failure (EFileError naming the
-// file and the reason) an earlier file of that name is left as it was.
-void SaveHtmlPage(const QString& FileName, const QStringList& Page);
+// file and the reason) an earlier file of that name is left as it was. A link at the name is
+// never written through (see TWriteMode).
+void SaveHtmlPage(const QString& FileName, const QStringList& Page,
+                  TWriteMode Mode = TWriteMode::ReplaceName);
 
 // One running export. It ends the `svn info` runs when destroyed before it has finished.
 class THtmlExportJob : public QObject {
     Q_OBJECT
 public:
+    // Mode: NewName unless the user agreed to replace what is at FileName (ReplaceName).
     THtmlExportJob(const TkivXmlElement* Root, const QString& FileName, QObject* Parent,
-                   std::function<void()> OnStart, std::function<void()> OnStop);
+                   std::function<void()> OnStart, std::function<void()> OnStop,
+                   TWriteMode Mode = TWriteMode::NewName);
     ~THtmlExportJob() override;
     QString FileName() const { return FFileName; }
     bool IsFinished() const { return FFinished; }
+    // Ends the job before its page is written (the program is ending): the clients end,
+    // Finished(false) is emitted, and the German message that says the page was not written is
+    // returned for the caller to tell. Empty when the job had finished already.
+    QString Abandon();
 
 signals:
     // Ok false: Error holds the German message (also shown to the user).
@@ -66,6 +75,7 @@ private:
     QString FFileName;
     QHash<QString, QString> FUrls;
     bool FFinished = false;
+    TWriteMode FMode;
     std::function<void()> FOnStop;
     TSvnRun* FRun = nullptr; // a child: it goes with the job
 };

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QSet>
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -14,14 +15,51 @@
 EkivXmlException::EkivXmlException()
     : EkivError(QStringLiteral("Das XML-Dokument ist fehlerhaft")) {}
 
-EkivXmlException::EkivXmlException(const QString& Message) : EkivError(Message) {}
+EkivXmlException::EkivXmlException(int Line)
+    : EkivError(Line > 0 ? QStringLiteral("Das XML-Dokument ist fehlerhaft (Zeile %1)").arg(Line)
+                         : QStringLiteral("Das XML-Dokument ist fehlerhaft")),
+      FLine(Line) {}
 
-EXmlDepthError::EXmlDepthError(int MaxDepth)
-    : EkivXmlException(QStringLiteral("Die Datei ist zu tief verschachtelt (mehr als %1 Ebenen).")
-                           .arg(MaxDepth)) {}
+EkivXmlException::EkivXmlException(const QString& Message, int Line)
+    : EkivError(Message), FLine(Line) {}
 
-EXmlRootError::EXmlRootError()
-    : EkivXmlException(QStringLiteral("Die Datei hat mehr als ein oberstes Element.")) {}
+EXmlDepthError::EXmlDepthError(int MaxDepth, int Line)
+    : EkivXmlException(
+          Line > 0 ? QStringLiteral("Die Datei ist in Zeile %2 zu tief verschachtelt (mehr als %1 "
+                                    "Ebenen).")
+                         .arg(MaxDepth)
+                         .arg(Line)
+                   : QStringLiteral("Die Datei ist zu tief verschachtelt (mehr als %1 Ebenen).")
+                         .arg(MaxDepth),
+          Line) {}
+
+EXmlRootError::EXmlRootError(int Line)
+    : EkivXmlException(
+          Line > 0
+              ? QStringLiteral("Die Datei hat in Zeile %1 mehr als ein oberstes Element.").arg(Line)
+              : QStringLiteral("Die Datei hat mehr als ein oberstes Element."),
+          Line) {}
+
+EXmlAttributeTwice::EXmlAttributeTwice(const QString& First, const QString& Second, int Line)
+    : EkivXmlException(
+          First == Second
+              ? QStringLiteral("Das XML-Dokument ist fehlerhaft (Zeile %2): ein Element nennt "
+                               "das Attribut »%1« zweimal.")
+                    .arg(First)
+                    .arg(Line)
+              : QStringLiteral("Das XML-Dokument ist fehlerhaft (Zeile %3): ein Element nennt "
+                               "»%1« und »%2«, für dieses Programm derselbe Name (Groß- und "
+                               "Kleinschreibung zählen nicht).")
+                    .arg(First, Second)
+                    .arg(Line),
+          Line) {}
+
+EXmlEncodingError::EXmlEncodingError(int Line)
+    : EkivXmlException(QStringLiteral("Das XML-Dokument ist fehlerhaft (Zeile %1): es gibt "
+                                      "UTF-8 als Kodierung an, enthält aber Bytes, die kein "
+                                      "UTF-8 sind.")
+                           .arg(Line),
+                       Line) {}
 
 EListError::EListError(int Index)
     : EkivError(QStringLiteral("Listenindex überschreitet das Maximum (%1)").arg(Index)) {}
@@ -47,16 +85,34 @@ QStringView NamePart(const QString& Entry) {
     return Eq < 0 ? QStringView(Entry) : QStringView(Entry).left(Eq);
 }
 
-// A NUL written to the file would make it unreadable; no element ever holds one.
-QString WithoutNul(const QString& Text) {
-    if (!Text.contains(QChar(0)))
+} // namespace
+
+// A NUL or an ESC written to the file would make it unreadable: no element ever holds one.
+QString StorableText(const QString& Text) {
+    const QChar* D = Text.constData();
+    const qsizetype N = Text.size();
+    // A surrogate at I is kept only as half of a pair.
+    auto Keep = [&](qsizetype I) {
+        const char16_t C = D[I].unicode();
+        if (QChar::isHighSurrogate(C))
+            return I + 1 < N && D[I + 1].isLowSurrogate();
+        if (QChar::isLowSurrogate(C))
+            return I > 0 && D[I - 1].isHighSurrogate();
+        return IsStorableChar(C);
+    };
+    qsizetype I = 0;
+    while (I < N && Keep(I))
+        ++I;
+    if (I == N)
         return Text;
-    QString Out = Text;
-    Out.remove(QChar(0));
+    QString Out;
+    Out.reserve(N);
+    Out.append(D, I);
+    for (; I < N; ++I)
+        if (Keep(I))
+            Out += D[I];
     return Out;
 }
-
-} // namespace
 
 struct TkivXmlElement::AttributeIndex {
     QHash<QString, int> FirstOf; // case-folded name -> index of its first entry
@@ -90,7 +146,7 @@ void TkivXmlElement::DeleteChild(int) {
 }
 
 void TkivXmlElement::SetName(const QString& Value) {
-    const QString Clean = WithoutNul(Value);
+    const QString Clean = StorableText(Value);
     if (Clean == FName)
         return;
     FName = Clean;
@@ -130,8 +186,8 @@ bool TkivXmlElement::HasAttribute(const QString& Name) const {
 }
 
 void TkivXmlElement::SetAttribute(const QString& RawName, const QString& RawValue) {
-    const QString Name = WithoutNul(RawName);
-    const QString Value = WithoutNul(RawValue);
+    const QString Name = StorableText(RawName);
+    const QString Value = StorableText(RawValue);
     int I = FindAttribute(Name);
     const QStringView Current =
         I < 0 ? QStringView()
@@ -404,8 +460,9 @@ QString DecodeXmlText(const QString& Text) {
                 ++J;
             }
             if (J > DigitsStart && J < N && D[J] == QLatin1Char(';') && !TooBig) {
-                if (Code == 0) {
-                    // A NUL, as a raw one in the file is: dropped.
+                if (Code < 0x10000 &&
+                    (!IsStorableChar(char16_t(Code)) || QChar::isSurrogate(char16_t(Code)))) {
+                    // A NUL, an ESC or half a surrogate pair: dropped, as raw ones are.
                 } else if (Code >= 0x10000) {
                     Out += QChar(QChar::highSurrogate(Code));
                     Out += QChar(QChar::lowSurrogate(Code));
@@ -464,10 +521,9 @@ QString EncodeXmlText(const QString& Text) {
         case '\r':
             Out += QLatin1String("&#13;");
             break;
-        case 0:
-            break;
         default:
-            Out += QChar(C);
+            if (C >= 0x20) // the other control characters cannot stand in XML at all
+                Out += QChar(C);
         }
     }
     return Out;
@@ -509,16 +565,25 @@ QString MakeXmlName(const QString& Name) {
 
 namespace {
 
+// Whether a character of the file is dropped before parsing: NUL and the other control
+// characters that XML cannot hold (one pasted into a name must not make the file unreadable
+// for good).
+template <typename Unit> inline bool DroppedUnit(Unit U) {
+    return U < 0x20 && U != '\t' && U != '\r' && U != '\n';
+}
+
 // The decoded file text as LoadFromStrings would see it after joining the lines with CR LF
 // and blanking TAB, CR and LF: every line break (CR LF, CR, LF) becomes two spaces, a TAB
-// one, and a NUL is dropped (one pasted into a name must not make the file unreadable for
-// good). Two passes: the exact size first, then the characters.
+// one, and what DroppedUnit names is dropped. LineStarts gets the position where each line
+// after the first begins. Two passes: the exact size first, then the characters.
 template <typename Unit, typename ToChar>
-QString PrepareFileText(const Unit* D, qsizetype N, ToChar Convert) {
+QString PrepareFileText(const Unit* D, qsizetype N, ToChar Convert,
+                        std::vector<qsizetype>& LineStarts) {
+    LineStarts.clear();
     qsizetype Size = 0;
     for (qsizetype I = 0; I < N; ++I) {
         const auto U = D[I];
-        if (U == 0)
+        if (DroppedUnit(U))
             continue;
         if (U == '\n' && I > 0 && D[I - 1] == '\r')
             continue; // the LF of CR LF: counted with its CR
@@ -528,13 +593,14 @@ QString PrepareFileText(const Unit* D, qsizetype N, ToChar Convert) {
     QChar* O = Out.data();
     for (qsizetype I = 0; I < N; ++I) {
         const auto U = D[I];
-        if (U == 0)
+        if (DroppedUnit(U))
             continue;
         if (U == '\r' || U == '\n') {
             if (U == '\n' && I > 0 && D[I - 1] == '\r')
                 continue;
             *O++ = QLatin1Char(' ');
             *O++ = QLatin1Char(' ');
+            LineStarts.push_back(O - Out.constData());
         } else if (U == '\t') {
             *O++ = QLatin1Char(' ');
         } else {
@@ -542,6 +608,97 @@ QString PrepareFileText(const Unit* D, qsizetype N, ToChar Convert) {
         }
     }
     return Out;
+}
+
+// The line of the byte at Pos: line breaks are CR LF, CR and LF, as the reader counts them.
+int ByteLine(const unsigned char* B, qsizetype Pos) {
+    int Line = 1;
+    for (qsizetype I = 0; I < Pos; ++I)
+        if (B[I] == '\n' || (B[I] == '\r' && (I + 1 >= Pos || B[I + 1] != '\n')))
+            ++Line;
+    return Line;
+}
+
+// The position of the first byte that is not part of well-formed UTF-8 (no overlong forms, no
+// surrogates, nothing above U+10FFFF), or -1.
+qsizetype FirstInvalidUtf8(const unsigned char* B, qsizetype N) {
+    qsizetype I = 0;
+    while (I < N) {
+        const unsigned char C = B[I];
+        if (C < 0x80) {
+            ++I;
+            continue;
+        }
+        int More;
+        uint Min, Code;
+        if (C >= 0xC2 && C <= 0xDF) {
+            More = 1, Min = 0x80, Code = C & 0x1F;
+        } else if (C >= 0xE0 && C <= 0xEF) {
+            More = 2, Min = 0x800, Code = C & 0x0F;
+        } else if (C >= 0xF0 && C <= 0xF4) {
+            More = 3, Min = 0x10000, Code = C & 0x07;
+        } else {
+            return I;
+        }
+        for (int K = 1; K <= More; ++K) {
+            if (I + K >= N || (B[I + K] & 0xC0) != 0x80)
+                return I;
+            Code = (Code << 6) | (B[I + K] & 0x3F);
+        }
+        if (Code < Min || Code > 0x10FFFF || (Code >= 0xD800 && Code <= 0xDFFF))
+            return I;
+        I += More + 1;
+    }
+    return -1;
+}
+
+// Whether the XML declaration at the start of the prepared text (after blanks and one comment,
+// where the parser looks for it) names UTF-8 as the encoding.
+bool DeclaresUtf8(const QString& Text) {
+    const QStringView T(Text);
+    const qsizetype N = T.size();
+    qsizetype P = 0;
+    auto Skip = [&] {
+        while (P < N && T[P] == QLatin1Char(' '))
+            ++P;
+    };
+    Skip();
+    if (T.mid(P).startsWith(QLatin1String("<!--"))) {
+        const qsizetype Close = T.indexOf(QLatin1String("-->"), P + 4);
+        if (Close < 0)
+            return false;
+        P = Close + 3;
+        Skip();
+    }
+    if (!T.mid(P).startsWith(QLatin1String("<?xml")) ||
+        (P + 5 < N && T[P + 5] != QLatin1Char(' ') && T[P + 5] != QLatin1Char('?')))
+        return false;
+    const qsizetype End = T.indexOf(QLatin1String("?>"), P);
+    if (End < 0)
+        return false;
+    const QStringView Decl = T.mid(P + 5, End - P - 5);
+    qsizetype E = Decl.indexOf(QLatin1String("encoding"));
+    if (E < 0)
+        return false;
+    E += 8;
+    auto SkipIn = [&] {
+        while (E < Decl.size() && Decl[E] == QLatin1Char(' '))
+            ++E;
+    };
+    SkipIn();
+    if (E >= Decl.size() || Decl[E] != QLatin1Char('='))
+        return false;
+    ++E;
+    SkipIn();
+    if (E >= Decl.size() || (Decl[E] != QLatin1Char('"') && Decl[E] != QLatin1Char('\'')))
+        return false;
+    const QChar Quote = Decl[E];
+    const qsizetype Close = Decl.indexOf(Quote, E + 1);
+    if (Close < 0)
+        return false;
+    const QStringView Name = Decl.mid(E + 1, Close - E - 1).trimmed();
+    return Name.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) == 0 ||
+           Name.compare(QLatin1String("UTF8"), Qt::CaseInsensitive) == 0;
 }
 
 // The first occurrence of a pattern in a text that only ever loses occurrences (blanking
@@ -579,26 +736,27 @@ private:
 } // namespace
 
 void TCustomXmlReader::LoadFromFile(const QString& FileName) {
-    QFile F(FileName);
-    if (!F.open(QIODevice::ReadOnly))
-        throw EFileError(QStringLiteral("Datei kann nicht geöffnet werden: %1 (%2)")
-                             .arg(FileName, F.errorString()));
-    QByteArray Data = F.readAll();
-    if (F.error() != QFileDevice::NoError)
-        throw EFileError(QStringLiteral("Datei kann nicht gelesen werden: %1 (%2)")
-                             .arg(FileName, F.errorString()));
-    F.close();
-    LoadFromBytes(Data);
+    LoadFromBytes(ReadFileBounded(FileName));
 }
 
 void TCustomXmlReader::LoadFromBytes(const QByteArray& Data) {
     const auto* B = reinterpret_cast<const unsigned char*>(Data.constData());
     const qsizetype N = Data.size();
     auto Same = [](char16_t C) { return QChar(C); };
+    // UTF-8 that is none is refused with its line rather than read with characters replaced.
+    auto FromUtf8 = [&](qsizetype Skip) {
+        const qsizetype Bad = FirstInvalidUtf8(B + Skip, N - Skip);
+        if (Bad >= 0) {
+            ++FLoadNumber; // a new document, and it holds nothing
+            throw EXmlEncodingError(ByteLine(B + Skip, Bad));
+        }
+        const QString U = QString::fromUtf8(Data.constData() + Skip, N - Skip);
+        return PrepareFileText(reinterpret_cast<const char16_t*>(U.constData()), U.size(), Same,
+                               FLineStarts);
+    };
     QString Text;
     if (N >= 3 && B[0] == 0xEF && B[1] == 0xBB && B[2] == 0xBF) {
-        const QString U = QString::fromUtf8(Data.constData() + 3, N - 3);
-        Text = PrepareFileText(reinterpret_cast<const char16_t*>(U.constData()), U.size(), Same);
+        Text = FromUtf8(3);
     } else if (N >= 2 && ((B[0] == 0xFF && B[1] == 0xFE) || (B[0] == 0xFE && B[1] == 0xFF))) {
         const bool Little = B[0] == 0xFF;
         const qsizetype Units = (N - 2) / 2;
@@ -607,9 +765,13 @@ void TCustomXmlReader::LoadFromBytes(const QByteArray& Data) {
             const unsigned A = B[2 + 2 * I], Z = B[3 + 2 * I];
             U[size_t(I)] = char16_t(Little ? (A | (Z << 8)) : ((A << 8) | Z));
         }
-        Text = PrepareFileText(U.data(), Units, Same);
+        Text = PrepareFileText(U.data(), Units, Same, FLineStarts);
     } else {
-        Text = PrepareFileText(B, N, [](unsigned char C) { return Cp1252Char(C); });
+        // Windows-1252, the files this program writes, unless the declaration names UTF-8.
+        Text = PrepareFileText(
+            B, N, [](unsigned char C) { return Cp1252Char(C); }, FLineStarts);
+        if (DeclaresUtf8(Text))
+            Text = FromUtf8(0);
     }
     // Every line is followed by CR LF when the lines are joined; the trailing blanks this adds
     // cannot change the parse, so they are left out.
@@ -626,16 +788,29 @@ void TCustomXmlReader::LoadFromStrings(const QStringList& Lines) {
         Text += L;
         Text += QLatin1String("\r\n");
     }
+    FLineStarts.clear();
     QChar* D = Text.data();
     qsizetype W = 0;
     for (qsizetype I = 0, N = Text.size(); I < N; ++I) {
         const char16_t U = D[I].unicode();
-        if (U == 0)
+        if (DroppedUnit(U))
             continue;
-        D[W++] = (U == '\t' || U == '\n' || U == '\r') ? QChar(QLatin1Char(' ')) : D[I];
+        if (U == '\t' || U == '\n' || U == '\r') {
+            D[W++] = QLatin1Char(' ');
+            if (U == '\n' || (U == '\r' && (I + 1 >= N || D[I + 1] != QLatin1Char('\n'))))
+                FLineStarts.push_back(W);
+        } else {
+            D[W++] = D[I];
+        }
     }
     Text.truncate(W);
     Parse(Text);
+}
+
+int TCustomXmlReader::LineAt(qsizetype Pos) const {
+    return int(std::upper_bound(FLineStarts.begin(), FLineStarts.end(), Pos) -
+               FLineStarts.begin()) +
+           1;
 }
 
 void TCustomXmlReader::Parse(QString& Text) {
@@ -656,9 +831,11 @@ void TCustomXmlReader::Parse(QString& Text) {
 
     std::vector<TkivXmlElement*> Stack;
     TkivXmlElement* Root = nullptr;
+    // Every refusal names the line where the reader stopped.
+    auto Bad = [&](qsizetype At) { throw EkivXmlException(LineAt(At)); };
     auto Pop = [&] {
         if (Stack.empty())
-            RaiseXmlError();
+            Bad(Pos);
         TkivXmlElement* E = Stack.back();
         Stack.pop_back();
         return E;
@@ -670,7 +847,7 @@ void TCustomXmlReader::Parse(QString& Text) {
             QStringView(D + Pos, 4) == QLatin1String("<!--")) {
             const qsizetype Close = Text.indexOf(QLatin1String("-->"), Pos + 4);
             if (Close < 0)
-                RaiseXmlError();
+                Bad(Pos);
             Pos = Close + 3;
             SkipPrologSpaces();
         }
@@ -684,7 +861,7 @@ void TCustomXmlReader::Parse(QString& Text) {
                 DeclarationSeen = true;
                 const qsizetype Q = EndPi.Find();
                 if (Q < 0)
-                    RaiseXmlError();
+                    Bad(Pos);
                 Pos = Q + 2;
                 if (Q + 2 > Start) {
                     QChar* W = Text.data(); // detached already: the text is ours
@@ -695,7 +872,7 @@ void TCustomXmlReader::Parse(QString& Text) {
             }
         }
         if (!DeclarationSeen)
-            RaiseXmlError();
+            Bad(Pos);
 
         D = Text.constData();
         auto ReadUpTo = [&](auto Stop) {
@@ -716,6 +893,9 @@ void TCustomXmlReader::Parse(QString& Text) {
 
         // Name and value are gathered in place; the common case is one plain run each.
         QVarLengthArray<QChar, 128> AttrName, AttrValue;
+        // The attribute names of the element at hand; folded for a fast look-up when many.
+        QVarLengthArray<QString, IndexThreshold> Seen;
+        QHash<QString, QString> SeenFolded;
         while (Pos < Lim) {
             const char16_t C = D[Pos].unicode();
             if (C == ' ') {
@@ -730,7 +910,7 @@ void TCustomXmlReader::Parse(QString& Text) {
                     TkivXmlElement* E = Pop();
                     const QString& N = E->Name();
                     if (Tag.size() != N.size() + 2 || Tag.mid(2) != QStringView(N))
-                        RaiseXmlError();
+                        Bad(Pos);
                     continue;
                 }
                 QStringView NameView = Tag.mid(1);
@@ -754,8 +934,10 @@ void TCustomXmlReader::Parse(QString& Text) {
                         if (Close.size() == Name.size() + 2 &&
                             Close.startsWith(QLatin1String("</")) &&
                             Close.mid(2) == QStringView(Name)) {
-                            if (Stack.empty() || Stack.back()->HasAttribute(Name))
-                                RaiseXmlError();
+                            if (Stack.empty())
+                                Bad(Pos);
+                            if (Stack.back()->HasAttribute(Name))
+                                throw EXmlAttributeTwice(Name, Name, LineAt(Saved));
                             Stack.back()->SetAttribute(Name, TextPart.toString());
                             ++Pos;
                             continue;
@@ -764,10 +946,11 @@ void TCustomXmlReader::Parse(QString& Text) {
                     }
                 }
 
+                const qsizetype TagStart = Pos - Tag.size();
                 if (Stack.empty() && Root && FSingleRoot)
-                    throw EXmlRootError();
+                    throw EXmlRootError(LineAt(TagStart));
                 if (FMaxDepth > 0 && Stack.size() >= size_t(FMaxDepth))
-                    throw EXmlDepthError(FMaxDepth);
+                    throw EXmlDepthError(FMaxDepth, LineAt(TagStart));
                 TkivXmlElement* Parent = Stack.empty() ? nullptr : Stack.back();
                 TkivXmlElement* E = CreateElement(Parent, Name);
                 if (!Root)
@@ -780,18 +963,42 @@ void TCustomXmlReader::Parse(QString& Text) {
                 // quotes, no value, no name, no closing quote) makes the document unreadable.
                 // A name without '=' (such as the '/' of "/>") carries nothing and is dropped.
                 const QStringView Attrs = ReadUpTo(IsGt);
+                const qsizetype AttrsStart = Pos - Attrs.size();
                 AttrName.clear();
                 AttrValue.clear();
+                Seen.clear();
+                SeenFolded.clear();
                 enum { InName, AfterName, AfterEquals, InValue } State = InName;
                 char16_t Quote = 0;
-                for (const QChar Ch : Attrs) {
+                qsizetype NameStart = 0;
+                for (qsizetype At = 0; At < Attrs.size(); ++At) {
+                    const QChar Ch = Attrs[At];
                     const char16_t U = Ch.unicode();
                     switch (State) {
                     case InValue:
                         if (U == Quote) {
-                            E->SetAttribute(
-                                QString(AttrName.constData(), AttrName.size()),
-                                DecodeXmlText(QString(AttrValue.constData(), AttrValue.size())));
+                            const QString AName(AttrName.constData(), AttrName.size());
+                            // A name given twice, also in another letter case: one value
+                            // would be lost without a word.
+                            if (Seen.size() < IndexThreshold) {
+                                for (const QString& Other : Seen)
+                                    if (Other.compare(AName, Qt::CaseInsensitive) == 0)
+                                        throw EXmlAttributeTwice(Other, AName,
+                                                                 LineAt(AttrsStart + NameStart));
+                                Seen.append(AName);
+                                if (Seen.size() == IndexThreshold)
+                                    for (const QString& S : Seen)
+                                        SeenFolded.insert(S.toCaseFolded(), S);
+                            } else {
+                                const QString Key = AName.toCaseFolded();
+                                if (const auto F = SeenFolded.constFind(Key);
+                                    F != SeenFolded.constEnd())
+                                    throw EXmlAttributeTwice(*F, AName,
+                                                             LineAt(AttrsStart + NameStart));
+                                SeenFolded.insert(Key, AName);
+                            }
+                            E->SetAttribute(AName, DecodeXmlText(QString(AttrValue.constData(),
+                                                                         AttrValue.size())));
                             AttrName.clear();
                             AttrValue.clear();
                             State = InName;
@@ -804,17 +1011,17 @@ void TCustomXmlReader::Parse(QString& Text) {
                             Quote = U;
                             State = InValue;
                         } else if (U != ' ') {
-                            RaiseXmlError(); // a value without quotes
+                            Bad(Pos); // a value without quotes
                         }
                         break;
                     case InName:
                     case AfterName:
                         if (U == '=') {
                             if (AttrName.isEmpty())
-                                RaiseXmlError(); // a value without a name
+                                Bad(Pos); // a value without a name
                             State = AfterEquals;
                         } else if (U == '"' || U == '\'') {
-                            RaiseXmlError(); // a value without "Name="
+                            Bad(Pos); // a value without "Name="
                         } else if (U == ' ') {
                             if (!AttrName.isEmpty())
                                 State = AfterName;
@@ -823,19 +1030,21 @@ void TCustomXmlReader::Parse(QString& Text) {
                                 AttrName.clear();
                                 State = InName;
                             }
+                            if (AttrName.isEmpty())
+                                NameStart = At;
                             AttrName.append(Ch);
                         }
                         break;
                     }
                 }
                 if (State == AfterEquals || State == InValue)
-                    RaiseXmlError(); // "Name=" without a value, or no closing quote
+                    Bad(Pos); // "Name=" without a value, or no closing quote
             } else {
-                RaiseXmlError();
+                Bad(Pos);
             }
         }
         if (!Stack.empty())
-            RaiseXmlError();
+            Bad(Pos);
     } catch (...) {
         if (Root)
             Root->Clear();
@@ -874,12 +1083,35 @@ void AppendStartOrLeaf(QString& Line, TkivXmlElement* E, int Indent, bool Leaf) 
     Line.fill(QLatin1Char(' '), Spaces);
     Line += QLatin1Char('<');
     Line += MakeXmlName(E->Name());
-    for (int I = 0, N = E->AttributeCount(); I < N; ++I) {
-        const QString AName = E->AttributeName(I);
+    const int N = E->AttributeCount();
+    // Names that differ only where MakeXmlName blanks them ("a.b", "a_b") would be written
+    // twice, and the reader refuses that: as reading always did, the last one is kept.
+    QVarLengthArray<QString, 8> Names, Written;
+    QVarLengthArray<bool, 8> Skip;
+    for (int I = 0; I < N; ++I) {
+        Names.append(E->AttributeName(I));
+        Written.append(MakeXmlName(Names.at(I)));
+        Skip.append(false);
+    }
+    if (N > IndexThreshold) {
+        QSet<QString> Later;
+        for (int I = N - 1; I >= 0; --I) {
+            const QString Key = Written.at(I).toCaseFolded();
+            Skip[I] = Later.contains(Key);
+            Later.insert(Key);
+        }
+    } else {
+        for (int I = 0; I < N; ++I)
+            for (int J = I + 1; J < N && !Skip[I]; ++J)
+                Skip[I] = Written.at(I).compare(Written.at(J), Qt::CaseInsensitive) == 0;
+    }
+    for (int I = 0; I < N; ++I) {
+        if (Skip[I])
+            continue;
         Line += QLatin1Char(' ');
-        Line += MakeXmlName(AName);
+        Line += Written.at(I);
         Line += QLatin1String("=\"");
-        Line += ReferenceNonWindows1252(EncodeXmlText(E->GetAttribute(AName)));
+        Line += ReferenceNonWindows1252(EncodeXmlText(E->GetAttribute(Names.at(I))));
         Line += QLatin1Char('"');
     }
     Line += Leaf ? QLatin1String("/>") : QLatin1String(">");

@@ -12,28 +12,48 @@
 #include <stdexcept>
 #include <vector>
 
-// The reader's format error: "Das XML-Dokument ist fehlerhaft". The subclasses below name
-// what is wrong; whoever catches this catches them too.
+// The reader's format error: "Das XML-Dokument ist fehlerhaft", with " (Zeile N)" when the
+// reader knows the line. The subclasses below name what is wrong; whoever catches this catches
+// them too.
 class EkivXmlException : public EkivError {
 public:
     EkivXmlException();
+    explicit EkivXmlException(int Line);
+    // The line of the file where the reader stopped; 0 when not known.
+    int Line() const { return FLine; }
 
 protected:
-    explicit EkivXmlException(const QString& Message);
+    EkivXmlException(const QString& Message, int Line);
+
+private:
+    int FLine = 0;
 };
 
 // Nesting deeper than the reader's limit:
-// "Die Datei ist zu tief verschachtelt (mehr als %d Ebenen)."
+// "Die Datei ist in Zeile %d zu tief verschachtelt (mehr als %d Ebenen)."
 class EXmlDepthError : public EkivXmlException {
 public:
-    explicit EXmlDepthError(int MaxDepth);
+    explicit EXmlDepthError(int MaxDepth, int Line = 0);
 };
 
 // A second top-level element where only one is allowed:
-// "Die Datei hat mehr als ein oberstes Element."
+// "Die Datei hat in Zeile %d mehr als ein oberstes Element."
 class EXmlRootError : public EkivXmlException {
 public:
-    EXmlRootError();
+    explicit EXmlRootError(int Line = 0);
+};
+
+// An element that names one attribute twice, also in another letter case (the names' rule):
+// one of the values would be lost without a word.
+class EXmlAttributeTwice : public EkivXmlException {
+public:
+    EXmlAttributeTwice(const QString& First, const QString& Second, int Line);
+};
+
+// A file that declares UTF-8 and holds bytes that are no UTF-8.
+class EXmlEncodingError : public EkivXmlException {
+public:
+    explicit EXmlEncodingError(int Line);
 };
 
 // A list index out of range: "Listenindex überschreitet das Maximum (%d)".
@@ -76,11 +96,12 @@ public:
     virtual void DeleteChild(int Index);                   // base: EAbstractError
 
     const QString& Name() const { return FName; }
-    void SetName(const QString& Value); // NUL characters are dropped
+    void SetName(const QString& Value); // what StorableText drops is dropped
 
     QString GetAttribute(const QString& Name) const;
     bool HasAttribute(const QString& Name) const;
-    // NUL characters are dropped from name and value before anything is compared.
+    // What StorableText drops (NUL, ESC, ...) is dropped from name and value before anything
+    // is compared.
     void SetAttribute(const QString& Name, const QString& Value);
     bool GetBoolAttribute(const QString& Name) const;
     void SetBoolAttribute(const QString& Name, bool Value);
@@ -128,17 +149,32 @@ private:
 // that shows or walks the tree has to cope with more.
 constexpr int RegistryMaxDepth = 1000;
 
-// Builds elements from XML text through CreateElement. NUL characters in the text are
-// dropped wherever they stand.
+// Whether a character can stand in a registry file: all but the control characters other than
+// TAB, LF and CR (XML cannot hold them, not even as references) and the non-characters U+FFFE
+// and U+FFFF.
+inline bool IsStorableChar(char16_t C) {
+    return C >= 0x20 ? C < 0xFFFE : (C == u'\t' || C == u'\n' || C == u'\r');
+}
+// Text without what a registry file cannot hold: the characters IsStorableChar refuses and
+// halves of surrogate pairs standing alone. Whatever enters an element passes through here, so
+// such a character is dropped like a NUL wherever it comes from.
+QString StorableText(const QString& Text);
+
+// Builds elements from XML text through CreateElement. NUL and the other control characters
+// that XML cannot hold (all below the space but TAB, LF and CR) are dropped wherever they stand,
+// raw or as references.
 class TCustomXmlReader {
 public:
     virtual ~TCustomXmlReader() = default;
     virtual TkivXmlElement* CreateElement(TkivXmlElement* Parent, const QString& Name) = 0;
 
-    void LoadFromFile(const QString& FileName);     // EFileError, EkivXmlException
+    // Reads the file through ReadFileBounded: only a regular file of a sane size, never
+    // blocking. EFileError, EkivXmlException.
+    void LoadFromFile(const QString& FileName);
     void LoadFromStrings(const QStringList& Lines); // EkivXmlException
-    // The bytes of a file, decoded as LoadFromFile decodes them (byte-order mark, else
-    // Windows-1252). EkivXmlException.
+    // The bytes of a file, decoded as LoadFromFile decodes them: by its byte-order mark, else in
+    // UTF-8 when its declaration names UTF-8 (EXmlEncodingError when the bytes are none), else
+    // in Windows-1252. EkivXmlException.
     void LoadFromBytes(const QByteArray& Data);
 
     // The deepest nesting read, the document element being level 1; 0 or less: no limit.
@@ -156,6 +192,8 @@ protected:
 
 private:
     void Parse(QString& Text);
+    int LineAt(qsizetype Pos) const;
+    std::vector<qsizetype> FLineStarts; // where lines 2, 3, ... begin in the parsed text
     int FLoadNumber = 0;
     int FMaxDepth = 0;
     bool FSingleRoot = false;
@@ -181,7 +219,8 @@ private:
     int FRootLoad = 0; // the parse that made FRoot
 };
 
-// The five entity references and numeric references; "&#0;" is dropped like a NUL.
+// The five entity references and numeric references; a reference to a character that
+// IsStorableChar refuses ("&#0;", "&#27;") is dropped like a raw NUL.
 QString DecodeXmlText(const QString& Text);
 
 // Formats an element tree as XML text, written in Windows-1252 with CR LF line ends.
@@ -210,7 +249,7 @@ private:
 };
 
 // Markup characters as entity references, TAB, LF and CR as "&#9;", "&#10;", "&#13;" so that
-// a value reads back as it was; NUL is dropped.
+// a value reads back as it was; what StorableText drops is dropped.
 QString EncodeXmlText(const QString& Text);
 QString MakeXmlName(const QString& Name);
 

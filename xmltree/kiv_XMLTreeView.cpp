@@ -1,5 +1,7 @@
 #include "kiv_XMLTreeView.h"
 
+#include "kiv_FileText.h"
+
 #include <QCollator>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
@@ -391,13 +393,24 @@ TXMLTreeNode* TkivXMLTreeView::NodeAt(const QPoint& ViewportPos) const {
 }
 
 void TkivXMLTreeView::LoadFromFile(const QString& FileName) {
+    QByteArray Data;
+    try {
+        Data = ReadFileBounded(FileName);
+    } catch (...) {
+        DeleteAllNodes(); // a failed load leaves no nodes, whatever failed
+        throw;
+    }
+    LoadFromBytes(Data);
+}
+
+void TkivXMLTreeView::LoadFromBytes(const QByteArray& Data) {
     BeginUpdate();
     try {
         DeleteAllNodes();
         TTreeVievReader Reader(this);
         Reader.SetMaxDepth(FMaxDepth);
         Reader.SetSingleRoot(FSingleRoot);
-        Reader.LoadFromFile(FileName);
+        Reader.LoadFromBytes(Data);
     } catch (...) {
         // The reader clears only the document root; further top-level nodes would stay.
         DeleteAllNodes();

@@ -150,6 +150,8 @@ public:
     // After a failed load the tree has no nodes (a detached root stays, emptied if the file's
     // root element was reached).
     void LoadFromFile(const QString& FileName); // EFileError, EkivXmlException
+    // The same for a file's bytes read by the caller (who keeps them to compare).
+    void LoadFromBytes(const QByteArray& Data); // EkivXmlException
     void SaveToFile(const QString& FileName);   // EFileError
     // Passed to the reader on LoadFromFile (see TCustomXmlReader); by default no depth limit
     // and any number of top-level elements.

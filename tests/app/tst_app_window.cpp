@@ -1,12 +1,14 @@
 // The main window and the new-entry dialog, driven headless against real files in temporary
 // data folders. Message and input boxes are answered by a test prompter.
-#include "kiv_test_folders.h"
-#include "kiv_test_prompter.h"
-#include "kiv_test_tmpfs.h"
 #include "fm_addgruppe.h"
+#include "fm_html_ausgabe.h"
 #include "fm_main.h"
 #include "kiv_appcore.h"
 #include "kiv_busy.h"
+#include "kiv_registrydoc.h"
+#include "kiv_test_folders.h"
+#include "kiv_test_prompter.h"
+#include "kiv_test_tmpfs.h"
 
 #include "kivButtonEdit.h"
 #include "kiv_XmlObjects.h"
@@ -16,7 +18,10 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -25,16 +30,20 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QRegularExpression>
 #include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +57,11 @@ std::unique_ptr<TkivPlainXmlElement> ReadFile(const QString& FileName) {
     auto Root = Reader.TakeRoot();
     // A file without a document element compares as an empty, nameless one.
     return Root ? std::move(Root) : std::make_unique<TkivPlainXmlElement>();
+}
+
+QByteArray ReadFileBytes(const QString& Path) {
+    QFile F(Path);
+    return F.open(QIODevice::ReadOnly) ? F.readAll() : QByteArray();
 }
 
 QStringList ChildNames(TkivXmlElement* E) {
@@ -835,13 +849,15 @@ private slots:
                  qPrintable(Err));
     }
 
-    // A registry changed from outside while the window has it open: that version is kept
-    // beside it, and the user is told; on a full disk the start already says a save will fail.
+    // A registry changed from outside while the window, which changed it too, has it open:
+    // that version is kept beside it, and the user is told; on a full disk the start already
+    // says a save will fail.
     void outsideChangesAndAFullDisk() {
         WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n  <ProjektGruppe Name=\"a\"/>\r\n</SubVersion>\r\n");
         {
             auto W = Open();
             QVERIFY(W->RegistryLoaded());
+            W->cbKurz->click();
             QTest::qWait(20);
             WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n  <ProjektGruppe Name=\"extern\"/>\r\n</SubVersion>\r\n");
             W->close();
@@ -980,6 +996,375 @@ private slots:
         QVERIFY(!W->avi->Playing());
         W->StopBusy(); // one too many does no harm
         QCOMPARE(W->BusyCount(), 0);
+    }
+
+    // Issue 20, data loss: windows side by side, files changed from outside, files that declare
+    // UTF-8 or name an attribute twice, links that lead nowhere.
+    void dataLossRoundThree() {
+        const QString Folder = QFileInfo(RegistryPath()).path();
+        auto AddGroup = [this](TfmMain& W, const QString& Name) {
+            TXMLTreeNode* N = W.lvDir->AddChild(Root(W), Name);
+            N->XMLElement()->SetName("ProjektGruppe");
+            N->XMLElement()->SetAttribute("Name", Name);
+        };
+        auto Files = [&](const QString& Pattern) {
+            return QDir(Folder).entryList({Pattern}, QDir::Files, QDir::Name);
+        };
+        auto CleanFolder = [&] {
+            for (const QString& F : QDir(Folder).entryList(QDir::Files | QDir::System))
+                QFile::remove(Folder + u'/' + F);
+        };
+
+        // Three windows on one registry (other logins: other runtime folders), each with a
+        // change, closing in the same second whose kept-copy names are taken already: every
+        // change lands in the registry or in a kept copy of its own.
+        WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n  <ProjektGruppe "
+                      "Name=\"a\"/>\r\n</SubVersion>\r\n");
+        const QByteArray OwnRuntime = qgetenv("XDG_RUNTIME_DIR");
+        QTemporaryDir R1, R2, R3;
+        std::vector<std::unique_ptr<TfmMain>> Windows;
+        for (QTemporaryDir* R : {&R1, &R2, &R3}) {
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(R->path()));
+            Windows.push_back(Open());
+            QVERIFY(Windows.back()->RegistryLoaded());
+        }
+        qputenv("XDG_RUNTIME_DIR", OwnRuntime);
+        for (int I = 0; I < 3; ++I)
+            AddGroup(*Windows[size_t(I)], QStringLiteral("g%1").arg(I + 1));
+        const QDateTime Now = QDateTime::currentDateTime();
+        for (int Second = -1; Second < 10; ++Second) {
+            QFile Taken(RegistryPath() + ".extern-" +
+                        Now.addSecs(Second).toString("yyyyMMdd-HHmmss"));
+            QVERIFY(Taken.open(QIODevice::WriteOnly));
+            Taken.write("schon da");
+        }
+        for (auto& W : Windows)
+            W->close();
+        Windows.clear();
+        QVERIFY2(FPrompter.Errors.isEmpty(), qPrintable(FPrompter.Errors.join('|')));
+        QCOMPARE(FPrompter.Infos.size(), 2);
+        QCOMPARE(ChildNames(ReadFile(RegistryPath()).get()), QStringList({"a", "g3"}));
+        QStringList Kept;
+        for (const QString& F : Files("SubVersionVerzeichnisse.xml.extern-*")) {
+            const QByteArray Bytes = ReadFileBytes(Folder + u'/' + F);
+            if (Bytes == "schon da")
+                continue;
+            Kept << ChildNames(ReadFile(Folder + u'/' + F).get()).join(',');
+            QVERIFY(F.contains(QRegularExpression("-[23]$")));
+        }
+        Kept.sort();
+        QCOMPARE(Kept, QStringList({"a,g1", "a,g2"}));
+        CleanFolder();
+
+        // What counts as a change: adding, deleting, moving, renaming, the root's settings;
+        // looking, selecting, expanding and the start itself do not.
+        WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n  <ProjektGruppe Name=\"a\"/>\r\n"
+                      "  <ProjektGruppe Name=\"b\"/>\r\n</SubVersion>\r\n");
+        {
+            auto W = Open();
+            TRegistryDocument* Doc = W->Registry;
+            auto Changes = [&](const std::function<void()>& Do) {
+                Do();
+                const bool Changed = Doc->Changed();
+                Doc->Save(false); // written: nothing changed since
+                return Changed && !Doc->Changed();
+            };
+            QVERIFY(!Doc->Changed());
+            W->lvDir->collapseAll();
+            W->lvDir->SetSelected(Child(Root(*W), "b"));
+            W->cbKurz->setChecked(false);
+            QVERIFY(!Doc->Changed());
+            QVERIFY(
+                Changes([&] { W->lvDir->MoveNode(Child(Root(*W), "b"), Child(Root(*W), "a")); }));
+            QVERIFY(
+                Changes([&] { Child(Root(*W), "a")->XMLElement()->SetAttribute("Name", "c"); }));
+            QVERIFY(Changes([&] { W->cbServer->click(); }));
+            QVERIFY(Changes([&] { W->lvDir->DeleteNode(Child(Root(*W), "c")); }));
+            QVERIFY(Changes([&] { AddGroup(*W, "d"); }));
+            W->close();
+        }
+        QCOMPARE(ChildNames(ReadFile(RegistryPath()).get()), QStringList{"d"});
+        CleanFolder();
+
+        // A window that changed nothing leaves a newer file alone, and says nothing.
+        FPrompter.Reset();
+        WriteRegistry("<SubVersion Beschreibung=\"x\"/>\r\n");
+        {
+            auto W = Open();
+            QVERIFY(W->RegistryLoaded());
+            W->lvDir->collapseAll(); // looking is no change
+            W->lvDir->SetSelected(Root(*W));
+            WriteRegistry("<SubVersion Beschreibung=\"von B\"/>\r\n");
+            W->close();
+        }
+        QVERIFY(RegistryBytes().contains("von B"));
+        QCOMPARE(Files("*.extern-*").size(), 0);
+        QVERIFY(FPrompter.Infos.isEmpty() && FPrompter.Errors.isEmpty());
+
+        // A changed window whose registry became something that cannot be kept (a FIFO): the
+        // FIFO stays, the window's version lands beside it, and the user is told where.
+        WriteRegistry("<SubVersion Beschreibung=\"x\"/>\r\n");
+        {
+            auto W = Open();
+            AddGroup(*W, "neu");
+            QVERIFY(QFile::remove(RegistryPath()));
+            QCOMPARE(mkfifo(QFile::encodeName(RegistryPath()).constData(), 0600), 0);
+            W->close();
+        }
+        struct stat St {};
+        QCOMPARE(lstat(QFile::encodeName(RegistryPath()).constData(), &St), 0);
+        QVERIFY(S_ISFIFO(St.st_mode));
+        const QStringList Ours = Files("SubVersionVerzeichnisse.xml.fenster-*");
+        QCOMPARE(Ours.size(), 1);
+        QCOMPARE(ChildNames(ReadFile(Folder + u'/' + Ours[0]).get()), QStringList{"neu"});
+        QCOMPARE(FPrompter.Errors.size(), 1);
+        QVERIFY2(FPrompter.Errors[0].contains("benannte Pipe") &&
+                     FPrompter.Errors[0].contains(Ours[0]),
+                 qPrintable(FPrompter.Errors[0]));
+        CleanFolder();
+
+        // A changed window whose folder takes no file at all: the changes land in the home
+        // folder, and the user is told where.
+        {
+            FPrompter.Reset();
+            WriteRegistry("<SubVersion Beschreibung=\"x\"/>\r\n");
+            QTemporaryDir Home;
+            const QByteArray OldHome = qgetenv("HOME");
+            qputenv("HOME", QFile::encodeName(Home.path()));
+            auto W = Open();
+            AddGroup(*W, "daheim");
+            const bool Root = geteuid() == 0;
+            auto Run = [](const QStringList& A) {
+                QProcess P;
+                P.start(A.first(), A.mid(1));
+                return P.waitForFinished(10000) && P.exitCode() == 0;
+            };
+            bool ReadOnly = false;
+            if (Root)
+                ReadOnly = Run({"mount", "--bind", Folder, Folder}) &&
+                           Run({"mount", "-o", "remount,ro,bind", Folder, Folder});
+            else
+                ReadOnly = QFile::setPermissions(Folder, QFile::ReadOwner | QFile::ExeOwner);
+            const auto Undo = qScopeGuard([&] {
+                qputenv("HOME", OldHome);
+                if (Root)
+                    Run({"umount", Folder});
+                else
+                    QFile::setPermissions(Folder,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            });
+            if (ReadOnly) {
+                FPrompter.Errors.clear(); // the start's warning that a save will fail
+                W->close();
+                const QStringList Saved =
+                    QDir(Home.path()).entryList({"SubVersionVerzeichnisse.xml.fenster-*"});
+                QCOMPARE(Saved.size(), 1);
+                QCOMPARE(ChildNames(ReadFile(Home.path() + u'/' + Saved[0]).get()),
+                         QStringList{"daheim"});
+                QCOMPARE(FPrompter.Errors.size(), 1);
+                QVERIFY2(FPrompter.Errors[0].contains(Home.path() + u'/' + Saved[0]),
+                         qPrintable(FPrompter.Errors[0]));
+            } else {
+                qWarning("no read-only registry folder to be had: the home folder is not tried");
+            }
+        }
+        CleanFolder();
+
+        // A registry that declares UTF-8 is read as UTF-8 and written back in Windows-1252.
+        FPrompter.Reset();
+        QDir().mkpath(Folder);
+        {
+            QFile F(RegistryPath());
+            QVERIFY(F.open(QIODevice::WriteOnly));
+            F.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<SubVersion>\r\n"
+                    "  <ProjektGruppe Name=\"M\xc3\xbcller\"/>\r\n</SubVersion>\r\n");
+        }
+        {
+            auto W = Open();
+            QCOMPARE(Captions(Root(*W)), QStringList{QStringLiteral("Müller")});
+            W->close();
+        }
+        QVERIFY(RegistryBytes().startsWith(Head.toLatin1()));
+        QVERIFY(RegistryBytes().contains("Name=\"M\xfcller\""));
+
+        // One attribute twice: refused with its line, and never written over.
+        WriteRegistry("<SubVersion>\r\n  <Projekt Name=\"p\" Verzeichnis=\"/a\" "
+                      "VERZEICHNIS=\"/b\"/>\r\n</SubVersion>\r\n");
+        {
+            const QByteArray Before = RegistryBytes();
+            auto W = Open();
+            QVERIFY(!W->RegistryLoaded());
+            QCOMPARE(FPrompter.Errors.size(), 1);
+            QVERIFY2(FPrompter.Errors[0].contains("(Zeile 3)") &&
+                         FPrompter.Errors[0].contains("»VERZEICHNIS«"),
+                     qPrintable(FPrompter.Errors[0]));
+            W->close();
+            QCOMPARE(RegistryBytes(), Before);
+        }
+        CleanFolder();
+
+        // A registry path that is a link in a circle or to nothing: said at the start, and the
+        // link stays as it is.
+        const QString Elsewhere = WorkDir("anderswo") + "/liste.xml";
+        for (const QString& Target : {Elsewhere, RegistryPath()}) {
+            FPrompter.Reset();
+            QFile::remove(RegistryPath());
+            QVERIFY(QFile::link(Target, RegistryPath()));
+            {
+                auto W = Open();
+                QVERIFY(!W->RegistryLoaded());
+                QCOMPARE(FPrompter.Errors.size(), 1);
+                QVERIFY2(FPrompter.Errors[0].contains(Target == Elsewhere ? "das es nicht gibt"
+                                                                          : "im Kreis"),
+                         qPrintable(FPrompter.Errors[0]));
+                W->close();
+            }
+            QVERIFY(QFileInfo(RegistryPath()).isSymLink());
+            QCOMPARE(QFileInfo(RegistryPath()).symLinkTarget(), Target);
+            QVERIFY(!QFileInfo::exists(Elsewhere));
+            QCOMPARE(Files("*").size(), 0);
+        }
+        QFile::remove(RegistryPath());
+    }
+
+    // Issue 20, hangs: a registry that is no file is refused at once, without blocking, in
+    // German; a window closed while an HTML page is being written says it was not written.
+    void hangsRoundThree() {
+        QDir().mkpath(QFileInfo(RegistryPath()).path());
+        QCOMPARE(mkfifo(QFile::encodeName(RegistryPath()).constData(), 0600), 0);
+        QElapsedTimer Took;
+        Took.start();
+        {
+            auto W = Open();
+            QVERIFY(!W->RegistryLoaded());
+            QCOMPARE(W->lvDir->XMLItems()->TopCount(), 0);
+            QCOMPARE(FPrompter.Errors.size(), 1);
+            QVERIFY2(FPrompter.Errors[0].contains("benannte Pipe (FIFO), keine gewöhnliche Datei"),
+                     qPrintable(FPrompter.Errors[0]));
+            W->close();
+        }
+        QVERIFY(Took.elapsed() < 5000);
+        QVERIFY(!QFileInfo(RegistryPath()).isFile() && QFileInfo::exists(RegistryPath()));
+        // The real program with that FIFO (its message box up) ends on SIGTERM as usual.
+        {
+            QTemporaryDir Runtime;
+            QProcess P;
+            StartProgram(P, FFolders.Data.path(), Runtime.path());
+            P.terminate();
+            QVERIFY(P.waitForFinished(10000));
+            QCOMPARE(P.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(P.exitCode(), 0);
+        }
+        QFile::remove(RegistryPath());
+        // A link to /dev/zero, and a file beyond the bound.
+        QVERIFY(QFile::link("/dev/zero", RegistryPath()));
+        FPrompter.Reset();
+        Open()->close();
+        QVERIFY2(FPrompter.Errors.value(0).contains("ein Gerät, keine gewöhnliche Datei"),
+                 qPrintable(FPrompter.Errors.value(0)));
+        QVERIFY(QFileInfo(RegistryPath()).isSymLink());
+        QFile::remove(RegistryPath());
+        {
+            QFile Big(RegistryPath());
+            QVERIFY(Big.open(QIODevice::WriteOnly));
+            QVERIFY(Big.resize(200 * 1024 * 1024)); // sparse
+        }
+        FPrompter.Reset();
+        Open()->close();
+        QVERIFY2(FPrompter.Errors.value(0).contains("200 MB"),
+                 qPrintable(FPrompter.Errors.value(0)));
+        QCOMPARE(QFileInfo(RegistryPath()).size(), 200 * 1024 * 1024);
+        QFile::remove(RegistryPath());
+
+        // Closing while a page is being written: the window waits for it and it is written.
+        const QString Out = WorkDir("seiten");
+        WriteRegistry("<SubVersion Beschreibung=\"x\" HTML_Export=\"" + Out +
+                      "\">\r\n"
+                      "  <Projekt Name=\"p\" Verzeichnis=\"" +
+                      WorkDir("kopie") + "\"/>\r\n</SubVersion>\r\n");
+        auto Export = [&](TfmMain& W, const QString& Page) {
+            WithModal(
+                [&](QWidget* M) {
+                    auto* D = qobject_cast<TfmHTML_Ausgabe*>(M);
+                    QVERIFY(D);
+                    D->cmb_HTMLName->setEditText(QFileInfo(Page).fileName());
+                    D->btnOK->click();
+                },
+                [&] { W.ToolButton15Click(); });
+        };
+        {
+            FPrompter.Reset();
+            auto W = Open();
+            Export(*W, Out + "/gewartet.html");
+            FPrompter.Answers = {true}; // "Abbrechen und das Programm beenden?"
+            W->close();
+            QTRY_VERIFY_WITH_TIMEOUT(!W->isVisible(), 20000);
+            QVERIFY(QFileInfo(Out + "/gewartet.html").isFile());
+        }
+        // The program ending without waiting (its end, the session's, a signal's time out)
+        // while the page's clients still run (a client that hangs): the page is not written,
+        // and the user hears so, unattended on standard error.
+        const QString Bin = WorkDir("haengt");
+        {
+            QFile Fake(Bin + "/svn");
+            QVERIFY(Fake.open(QIODevice::WriteOnly));
+            Fake.write("#!/bin/sh\nexec sleep 30\n");
+            Fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        const QByteArray OldPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(Bin) + ':' + OldPath);
+        const auto Back = qScopeGuard([&] { qputenv("PATH", OldPath); });
+        for (bool Unattended : {false, true}) {
+            FPrompter.Reset();
+            const QString Page = Out + (Unattended ? "/signal.html" : "/fenster.html");
+            auto W = Open();
+            Export(*W, Page);
+            QTemporaryFile Err;
+            QVERIFY(Err.open());
+            std::fflush(stderr);
+            const int Saved = dup(2);
+            dup2(Err.handle(), 2);
+            Took.restart();
+            W->FinishRun(Unattended);
+            std::fflush(stderr);
+            dup2(Saved, 2);
+            ::close(Saved);
+            QVERIFY(Took.elapsed() < 5000);
+            QVERIFY(!QFileInfo::exists(Page));
+            QVERIFY(Err.seek(0)); // the descriptor's offset moved with what was written
+            const QString Said =
+                Unattended ? QString::fromUtf8(Err.readAll()) : FPrompter.Errors.join('|');
+            QVERIFY2(Said.contains(Page + " wurde nicht geschrieben"), qPrintable(Said));
+            if (Unattended)
+                QVERIFY(FPrompter.Errors.isEmpty());
+        }
+    }
+
+    // Issue 20, wrong results: control characters never reach the file, settings out of range
+    // are said at the start, and what the standard library raises is shown in German.
+    void wrongResultsRoundThree() {
+        WriteRegistry("<SubVersion Beschreibung=\"x\" Zeitlimit=\"4294968\" Jobs=\"1000\"/>\r\n");
+        {
+            auto W = Open();
+            QVERIFY(W->RegistryLoaded());
+            QCOMPARE(FPrompter.Errors.size(), 1);
+            QVERIFY2(FPrompter.Errors[0].contains("»Zeitlimit« der Projektliste (»4294968«)") &&
+                         FPrompter.Errors[0].contains("»Jobs« der Projektliste (»1000«)") &&
+                         FPrompter.Errors[0].contains("1 bis 86400") &&
+                         FPrompter.Errors[0].contains("1 bis 64"),
+                     qPrintable(FPrompter.Errors[0]));
+            FPrompter.Entries = {QStringLiteral("Farbe\x1b[31m rot\x01")};
+            W->ToolButton11Click();
+            QCOMPARE(Captions(Root(*W)), QStringList{"Farbe[31m rot"});
+            W->close();
+        }
+        const QByteArray Saved = RegistryBytes();
+        QVERIFY(!Saved.contains('\x1b') && !Saved.contains('\x01'));
+        QVERIFY(Saved.contains("Name=\"Farbe[31m rot\""));
+        FPrompter.Reset();
+        HandleException(std::bad_alloc());
+        QCOMPARE(FPrompter.Errors,
+                 QStringList{"Nicht genügend Arbeitsspeicher für diesen Vorgang."});
     }
 
     // The built program, ended by SIGTERM, writes the registry it read.

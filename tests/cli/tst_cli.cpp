@@ -12,7 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QElapsedTimer>
+
 #include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kivtest;
@@ -441,6 +444,164 @@ private slots:
         QProcess Rm;
         Rm.start("rm", {"-rf", Base + "/lang"});
         QVERIFY(Rm.waitForFinished());
+    }
+
+    // Issue 20, data loss: a registry that declares UTF-8 is read as such, one that names an
+    // attribute twice is refused with the line, links that lead nowhere are named.
+    void dataLossRoundThree() {
+        const QString T = FTmp.path() + "/runde3";
+        const QString Utf8 = T + "/utf8.xml";
+        WriteFile(Utf8, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<SubVersion>\r\n"
+                        "<ProjektGruppe Name=\"M\xc3\xbcller\">" +
+                            Project("alpha", Wc("alpha")).toUtf8() +
+                            "</ProjektGruppe>\r\n</SubVersion>\r\n");
+        TKivsvn R = Kivsvn({"--format", "json", "status", "Müller/alpha", "--registry", Utf8});
+        QCOMPARE(R.Code, 0);
+        QCOMPARE(QJsonDocument::fromJson(R.Out.value(0).toUtf8()).object().value("path").toString(),
+                 QStringLiteral("Müller/alpha"));
+        const QString Twice = T + "/twice.xml";
+        WriteFile(Twice, (Head + "<SubVersion>\r\n<Projekt Name=\"a\" Name=\"b\" Verzeichnis=\"" +
+                          Wc("alpha") + "\"/>\r\n</SubVersion>\r\n")
+                             .toUtf8());
+        R = Kivsvn({"status", "--registry", Twice});
+        QCOMPARE(R.Code, 2);
+        QVERIFY(R.Out.isEmpty());
+        QVERIFY2(R.Err.contains("(Zeile 3)") && R.Err.contains("»Name« zweimal"),
+                 qPrintable(R.Err));
+        QVERIFY(QFile::link(T + "/nirgends.xml", T + "/dangling.xml"));
+        QVERIFY(QFile::link(T + "/loop-b.xml", T + "/loop-a.xml"));
+        QVERIFY(QFile::link(T + "/loop-a.xml", T + "/loop-b.xml"));
+        for (const QString& Task : {QStringLiteral("status"), QStringLiteral("search")}) {
+            const QStringList Args =
+                Task == u"search" ? QStringList{"search", T} : QStringList{"status"};
+            R = Kivsvn(Args + QStringList{"--registry", T + "/dangling.xml"});
+            QCOMPARE(R.Code, 2);
+            QVERIFY2(R.Err.contains("symbolische Verknüpfung auf »" + T +
+                                    "/nirgends.xml«, das es nicht gibt"),
+                     qPrintable(R.Err));
+            R = Kivsvn(Args + QStringList{"--registry", T + "/loop-a.xml"});
+            QCOMPARE(R.Code, 2);
+            QVERIFY2(R.Err.contains("im Kreis"), qPrintable(R.Err));
+        }
+        QVERIFY(QFileInfo(T + "/dangling.xml").isSymLink());
+    }
+
+    // Issue 20, hangs: a registry that is no file is refused at once, without blocking, in
+    // German, by every command.
+    void hangsRoundThree() {
+        const QString T = FTmp.path() + "/runde3-haengt";
+        QDir().mkpath(T);
+        QCOMPARE(mkfifo(QFile::encodeName(T + "/fifo.xml").constData(), 0600), 0);
+        {
+            QFile Big(T + "/gross.xml");
+            QVERIFY(Big.open(QIODevice::WriteOnly));
+            QVERIFY(Big.resize(qint64(300) * 1024 * 1024)); // sparse
+        }
+        const QList<QPair<QString, QString>> Cases{
+            {T + "/fifo.xml", "sie ist eine benannte Pipe (FIFO), keine gewöhnliche Datei"},
+            {"/dev/zero", "sie ist ein Gerät, keine gewöhnliche Datei"},
+            {T + "/gross.xml", "sie ist 300 MB groß; gelesen werden höchstens 128 MB"}};
+        QElapsedTimer Took;
+        Took.start();
+        for (const auto& [Registry, Reason] : Cases) {
+            for (const QStringList& Args :
+                 {QStringList{"status"}, QStringList{"info", "Eins"}, QStringList{"search", T}}) {
+                const TKivsvn R = Kivsvn(Args + QStringList{"--registry", Registry});
+                QCOMPARE(R.Code, 2);
+                QVERIFY(R.Out.isEmpty());
+                QVERIFY2(R.Err.contains(Reason), qPrintable(R.Err));
+            }
+        }
+        QVERIFY(Took.elapsed() < 10000);
+    }
+
+    // Issue 20, wrong results: entries that name nothing or more than one node, options and
+    // settings out of range, and German reasons.
+    void wrongResultsRoundThree() {
+        const QString T = FTmp.path() + "/runde3-namen";
+        const QString Reg = T + "/reg.xml";
+        WriteFile(Reg,
+                  (Head +
+                   "<SubVersion Zeitlimit=\"4294968\" Jobs=\"1000\">\r\n"
+                   "<ProjektGruppe Name=\"Kunden/Alt\">" +
+                   Project("alpha", Wc("alpha")) +
+                   "</ProjektGruppe>\r\n<ProjektGruppe Name=\"K\">" + Project("beta", Wc("beta")) +
+                   "</ProjektGruppe><ProjektGruppe Name=\"k\"/>\r\n"
+                   "<ProjektGruppe Name=\"Farbe\x1b[31m\">" +
+                   Project("gamma", Wc("gamma")) + "</ProjektGruppe>\r\n</SubVersion>\r\n")
+                      .toUtf8());
+        // An empty entry, or one of "/" only, is no entry: the whole list is not meant.
+        for (const QString& Entry : {QString(), QStringLiteral("/"), QStringLiteral("///")}) {
+            const TKivsvn R = Kivsvn({"update", Entry, "--registry", Reg});
+            QCOMPARE(R.Code, 2);
+            QVERIFY(R.Out.isEmpty());
+            QVERIFY2(R.Err.contains("für alle Projekte keinen Eintrag angeben"), qPrintable(R.Err));
+        }
+        for (const QStringList& Args :
+             {QStringList{"status", "--registry", ""}, QStringList{"status", "--registry="},
+              QStringList{"status", "--registry"}}) {
+            const TKivsvn R = Kivsvn(Args);
+            QCOMPARE(R.Code, 2);
+            QVERIFY2(R.Err.startsWith("kivsvn: --registry erwartet"), qPrintable(R.Err));
+        }
+        // A name with "/" is addressed as it is written; letter case counts as in the window;
+        // siblings of one name are refused.
+        TKivsvn R = Kivsvn({"--format=json", "status", "kunden/alt/ALPHA", "--registry", Reg});
+        QCOMPARE(R.Out.size(), 1);
+        QCOMPARE(QJsonDocument::fromJson(R.Out[0].toUtf8()).object().value("path").toString(),
+                 QStringLiteral("Kunden/Alt/alpha"));
+        QVERIFY2(R.Err.contains("»Jobs« der Projektliste (»1000«)") &&
+                     R.Err.contains("»Zeitlimit« der Projektliste (»4294968«)"),
+                 qPrintable(R.Err));
+        R = Kivsvn({"status", "/Kunden/Alt/", "--registry", Reg, "--jobs", "2", "--timeout", "60"});
+        QCOMPARE(R.Out.value(1), "--> " + Wc("alpha"));
+        QVERIFY(R.Err.isEmpty());
+        R = Kivsvn({"status", "K", "--registry", Reg});
+        QCOMPARE(R.Code, 2);
+        QVERIFY2(R.Err.contains("passt auf 2 Einträge"), qPrintable(R.Err));
+        // A control character read from the file is dropped like a NUL.
+        R = Kivsvn({"--format=json", "status", "Farbe[31m", "--registry", Reg, "--jobs", "1"});
+        QCOMPARE(QJsonDocument::fromJson(R.Out.value(0).toUtf8()).object().value("path").toString(),
+                 QStringLiteral("Farbe[31m/gamma"));
+        // Limits: no wrap, no silent "no limit", a sane number of clients.
+        for (const QStringList& Args :
+             {QStringList{"--timeout", "4294968"}, QStringList{"--timeout", "2147484"},
+              QStringList{"--timeout", "0"}, QStringList{"--timeout=99999999999999999999"},
+              QStringList{"--jobs", "65"}, QStringList{"--jobs", "1000000"},
+              QStringList{"--jobs=-1"}}) {
+            R = Kivsvn(QStringList{"status", "--registry", Reg} + Args);
+            QCOMPARE(R.Code, 2);
+            QVERIFY2(R.Err.contains(Args.join(' ').startsWith("--t") ? "von 1 bis 86400"
+                                                                     : "von 1 bis 64"),
+                     qPrintable(R.Err));
+        }
+        QCOMPARE(Kivsvn({"status", "Kunden/Alt", "--registry", Reg, "--timeout", "86400", "--jobs",
+                         "64"})
+                     .Code,
+                 0);
+        // A registry nobody may read: the reason in German, whatever the locale (C here).
+        QFile::setPermissions(Reg, QFile::ReadOwner | QFile::WriteOwner);
+        QStringList Args{"status", "--registry", Reg};
+        QString Program = QStringLiteral(KIV_KIVSVN_PATH);
+        if (geteuid() == 0) {
+            if (QStandardPaths::findExecutable("setpriv").isEmpty())
+                QSKIP("setpriv is not installed: cannot run as another user");
+            for (QString D = T; D.size() > 1; D = QFileInfo(D).path())
+                QFile::setPermissions(D, QFile::permissions(D) | QFile::ExeOther);
+            for (QString D = QFileInfo(Program).path(); D.size() > 1; D = QFileInfo(D).path())
+                QFile::setPermissions(D,
+                                      QFile::permissions(D) | QFile::ExeOther | QFile::ReadOther);
+            Args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", Program} + Args;
+            Program = "setpriv";
+        } else {
+            QFile::setPermissions(Reg, QFileDevice::Permissions());
+        }
+        QProcess P;
+        P.start(Program, Args);
+        QVERIFY(P.waitForFinished(30000));
+        QCOMPARE(P.exitCode(), 2);
+        const QString Err = QString::fromUtf8(P.readAllStandardError());
+        QVERIFY2(Err.contains("(Zugriff verweigert)"), qPrintable(Err));
     }
 
     // The search walk alone prints the copies the registry does not list.

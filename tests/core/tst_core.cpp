@@ -468,7 +468,7 @@ void TestCore::identity() {
     const EkivOSError E(2);
     QCOMPARE(E.Code, 2);
     QCOMPARE(QString::fromStdString(E.what()),
-             QStringLiteral("Systemfehler.  Code: 2.\nNo such file or directory"));
+             QStringLiteral("Systemfehler.  Code: 2.\nDatei oder Verzeichnis nicht gefunden"));
 }
 
 QTEST_GUILESS_MAIN(TestCore)

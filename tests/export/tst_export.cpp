@@ -6,6 +6,7 @@
 #include "html_ausgabe.h"
 
 #include "kivButtonEdit.h"
+#include "kiv_FileText.h"
 #include "kiv_XmlObjects.h"
 #include "kiv_prompts.h"
 #include "kiv_system.h"
@@ -24,6 +25,7 @@
 
 #include <langinfo.h>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -120,7 +122,7 @@ class TestExport : public QObject {
 
 private slots:
     void initTestCase();
-    void cleanup() { FPrompter.Errors.clear(); }
+    void cleanup() { FPrompter.Reset(); }
 
     void htmlTextEscapesAndReferences();
     void pageLinesForTreeShapes();
@@ -129,6 +131,11 @@ private slots:
     void destroyedJobEndsQuietly();
     void dialogRules();
     void dialogCancelKeepsArguments();
+    // Issue 20, data loss: an existing file is replaced only when the user says so, a link at
+    // the name is never written through, and the page stays in the chosen folder.
+    void dataLossRoundThree();
+    // Issue 20, hangs: an export ended early says that its page was not written.
+    void hangsRoundThree();
 };
 
 void TestExport::initTestCase() {
@@ -442,6 +449,129 @@ void TestExport::dialogCancelKeepsArguments() {
         QCOMPARE(Dir, Out.path());
         QCOMPARE(Name, QStringLiteral("kept"));
     }
+}
+
+void TestExport::dataLossRoundThree() {
+    QTemporaryDir Out;
+    TkivPlainXmlElement Root;
+    Root.SetName(QStringLiteral("SubVersion"));
+    Root.SetAttribute(QStringLiteral("HTML_Export"), Out.path());
+    AddProject(&Root, QStringLiteral("Beta"), Wc("beta"));
+    auto Dialog = [&](const QString& Name, bool* Replace, bool* StayedOpen = nullptr) {
+        OnDialog([Name, StayedOpen](TfmHTML_Ausgabe* D) {
+            D->cmb_HTMLName->setEditText(Name);
+            D->btnOK->click();
+            if (StayedOpen)
+                *StayedOpen = D->isVisible();
+        });
+        QString Dir = Out.path(), File;
+        return ShowHtmlExportDialog(Dir, File, Replace);
+    };
+
+    // An existing page: asked first; No keeps the dialog open, Yes replaces.
+    const QString Existing = Out.filePath(QStringLiteral("alt.html"));
+    {
+        QFile F(Existing);
+        QVERIFY(F.open(QIODevice::WriteOnly));
+        F.write("alte Seite");
+    }
+    bool Replace = true, StayedOpen = false;
+    FPrompter.Answers = {false};
+    QVERIFY(!Dialog(QStringLiteral("alt.html"), &Replace, &StayedOpen));
+    QVERIFY(StayedOpen);
+    QCOMPARE(FPrompter.Questions.size(), 1);
+    QVERIFY2(FPrompter.Questions[0].contains(Existing) &&
+                 FPrompter.Questions[0].contains(QStringLiteral("gibt es schon")),
+             qPrintable(FPrompter.Questions[0]));
+    FPrompter.Answers = {true};
+    QVERIFY(Dialog(QStringLiteral("alt.html"), &Replace));
+    QVERIFY(Replace);
+    // A new name asks nothing and replaces nothing.
+    FPrompter.Reset();
+    QVERIFY(Dialog(QStringLiteral("neu.html"), &Replace));
+    QVERIFY(!Replace);
+    QVERIFY(FPrompter.Questions.isEmpty());
+
+    // Names that would leave the folder, or name none: refused, the dialog stays open.
+    for (const QString& Name : {QStringLiteral("../raus.html"), QStringLiteral("sub/x.html"),
+                                QStringLiteral(".."), QStringLiteral("a\x1b.html")}) {
+        FPrompter.Reset();
+        StayedOpen = false;
+        QVERIFY(!Dialog(Name, &Replace, &StayedOpen));
+        QVERIFY(StayedOpen);
+        QCOMPARE(FPrompter.Errors.size(), 1);
+        QVERIFY(!HtmlFileNameProblem(Name).isEmpty());
+    }
+    QVERIFY(!QFileInfo::exists(QFileInfo(Out.path()).path() + QStringLiteral("/raus.html")));
+    // Something at the name that can take no page: refused.
+    const QString Fifo = Out.filePath(QStringLiteral("pipe.html"));
+    QCOMPARE(mkfifo(QFile::encodeName(Fifo).constData(), 0600), 0);
+    FPrompter.Reset();
+    QVERIFY(!Dialog(QStringLiteral("pipe.html"), &Replace, &StayedOpen));
+    QVERIFY(FPrompter.Errors.value(0).contains(QStringLiteral("benannte Pipe")));
+
+    // A link planted at a proposed name: the page replaces the link, never its target.
+    QTemporaryDir Home;
+    const QString Bashrc = Home.filePath(QStringLiteral(".bashrc"));
+    {
+        QFile F(Bashrc);
+        QVERIFY(F.open(QIODevice::WriteOnly));
+        F.write("export PS1=x\n");
+    }
+    const QString Planted = Out.filePath(QStringLiteral("vorschlag.html"));
+    QVERIFY(QFile::link(Bashrc, Planted));
+    FPrompter.Reset();
+    FPrompter.Answers = {true};
+    OnDialog([](TfmHTML_Ausgabe* D) {
+        D->cmb_HTMLName->setEditText(QStringLiteral("vorschlag.html"));
+        D->btnOK->click();
+    });
+    THtmlExportJob* Job = ExportProjectsAsHtml(&Root);
+    QVERIFY(Job);
+    QVERIFY(FPrompter.Questions.value(0).contains(QStringLiteral("symbolische Verknüpfung")));
+    QSignalSpy Done(Job, &THtmlExportJob::Finished);
+    QVERIFY(Done.wait(30000));
+    QCOMPARE(Done[0][0].toBool(), true);
+    QCOMPARE(ReadFile(Bashrc), QByteArray("export PS1=x\n"));
+    QVERIFY(!QFileInfo(Planted).isSymLink());
+    QVERIFY(ReadFile(Planted).endsWith("</html>\r\n"));
+
+    // Agreed to nothing, and a file appears while the clients run: it is not replaced.
+    const QString Late = Out.filePath(QStringLiteral("spaet.html"));
+    FPrompter.Reset();
+    auto* NewJob = new THtmlExportJob(&Root, Late, nullptr, {}, {}, TWriteMode::NewName);
+    {
+        QFile F(Late);
+        QVERIFY(F.open(QIODevice::WriteOnly));
+        F.write("von jemand anderem");
+    }
+    QSignalSpy LateDone(NewJob, &THtmlExportJob::Finished);
+    QVERIFY(LateDone.wait(30000));
+    QCOMPARE(LateDone[0][0].toBool(), false);
+    QCOMPARE(ReadFile(Late), QByteArray("von jemand anderem"));
+    QVERIFY2(FPrompter.Errors.value(0).contains(QStringLiteral("nicht ersetzt")),
+             qPrintable(FPrompter.Errors.value(0)));
+}
+
+void TestExport::hangsRoundThree() {
+    QTemporaryDir Out;
+    TkivPlainXmlElement Root;
+    for (int I = 0; I < 4; ++I)
+        AddProject(&Root, QStringLiteral("P%1").arg(I), Wc(I % 2 ? "alpha" : "beta"));
+    const QString Target = Out.filePath(QStringLiteral("x.html"));
+    int Stopped = 0;
+    auto* Job = new THtmlExportJob(&Root, Target, nullptr, {}, [&] { ++Stopped; });
+    QSignalSpy Done(Job, &THtmlExportJob::Finished);
+    const QString Message = Job->Abandon();
+    QVERIFY2(Message.contains(Target + QStringLiteral(" wurde nicht geschrieben")),
+             qPrintable(Message));
+    QCOMPARE(Done.size(), 1);
+    QCOMPARE(Done[0][0].toBool(), false);
+    QCOMPARE(Stopped, 1);
+    QVERIFY(Job->Abandon().isEmpty()); // once
+    QTest::qWait(50);
+    QVERIFY(!QFile::exists(Target));
+    QVERIFY(FPrompter.Errors.isEmpty()); // the caller says it, in a box or on standard error
 }
 
 QTEST_MAIN(TestExport)
