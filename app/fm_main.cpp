@@ -442,6 +442,13 @@ void TfmMain::CreateComponents() {
             Guarded([&] { FolderOpener->Open(lvShellModel->filePath(Index)); });
     });
 
+    // Return in the tree stays in the tree: as Tab it would put the focus into the filter box,
+    // where Einfg and Entf do nothing.
+    OnTestReturn = [this](QObject*, bool& ReplaceReturn) {
+        QWidget* Focus = focusWidget();
+        ReplaceReturn = !Focus || (Focus != lvDir && !lvDir->isAncestorOf(Focus));
+    };
+
     WindowState = new TWindowState(this);
     WindowState->ApplyGeometry();
     lvDir->setFocus();
