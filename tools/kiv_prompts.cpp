@@ -50,8 +50,8 @@ public:
     bool InputText(const QString& Caption, const QString& Prompt, QString& Text) override {
         KeepFocusAcrossDialogs();
         bool Ok = false;
-        const QString Answer = QInputDialog::getText(Owner(), Caption, Prompt,
-                                                     QLineEdit::Normal, Text, &Ok);
+        const QString Answer =
+            QInputDialog::getText(Owner(), Caption, Prompt, QLineEdit::Normal, Text, &Ok);
         if (Ok)
             Text = Answer;
         return Ok;

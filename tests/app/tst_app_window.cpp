@@ -26,9 +26,9 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QScopeGuard>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>

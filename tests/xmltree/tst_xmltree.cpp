@@ -311,7 +311,8 @@ private slots:
             QLineEdit* Editor = OpenEditor();
             QVERIFY(Editor);
             Editor->setText(Key == Qt::Key_Tab ? "Mit Tab" : "Rückwärts");
-            QTest::keyClick(Editor, Key, Key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+            QTest::keyClick(Editor, Key,
+                            Key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
             QTest::qWait(20);
             QVERIFY(!OpenEditor());
             QCOMPARE(P->XMLElement()->GetAttribute("Name"),
