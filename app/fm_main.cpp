@@ -9,6 +9,7 @@
 #include "kiv_windowstate.h"
 
 #include "kiv_ContextMenu.h"
+#include "kiv_opener.h"
 #include "kiv_FileText.h"
 #include "kiv_errors.h"
 #include "kiv_folders.h"
@@ -21,7 +22,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
@@ -44,7 +44,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -441,6 +440,7 @@ void TfmMain::CreateComponents() {
         if (lvShellModel)
             Guarded([&] { FolderOpener->Open(lvShellModel->filePath(Index)); });
     });
+    connect(StatusBar1, &TkivStatusBar::OpenRequested, FolderOpener, &TFolderOpener::Open);
 
     // Return in the tree stays in the tree: as Tab it would put the focus into the filter box,
     // where Einfg and Entf do nothing.
@@ -715,7 +715,8 @@ void TfmMain::lvDirChange(TkivXMLTreeView* Sender, TXMLTreeNode* Node) {
     }
     if (!lvShellModel) {
         lvShellModel = new TFolderListModel(this);
-        lvShellModel->setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        // Names beginning with "." (".svn") are this system's hidden entries: not listed.
+        lvShellModel->setFilter(QDir::AllEntries | QDir::NoDotAndDotDot);
     }
     if (lvShell->model() != lvShellModel) {
         lvShell->setModel(lvShellModel);
@@ -816,7 +817,7 @@ void TfmMain::edVerzeichnisChange() {
 }
 
 void TfmMain::btnOpenVerzeichnisClick() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(ProjectFolder(edVerzeichnis->text())));
+    FolderOpener->Open(ProjectFolder(edVerzeichnis->text()));
 }
 
 void TfmMain::StartBusy() {
