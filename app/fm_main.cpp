@@ -786,10 +786,15 @@ void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
     // Enter, so their output can be read.
     const QString Folder = ProjectFolder(edVerzeichnis->text());
     QList<QAction*> Extra;
-    auto InTerminal = [this, Folder](const QString& Text, const QStringList& Command) {
+    auto InTerminal = [this, Folder, Node](const QString& Text, const QStringList& Command) {
         auto* A = new QAction(Text, this);
-        connect(A, &QAction::triggered, this, [Folder, Command] {
-            if (!StartInTerminal(Command, Folder, true))
+        TTerminalRequest Request;
+        Request.Command = Command;
+        Request.Dir = Folder;
+        Request.Title = QStringLiteral("%1 - %2 (kivSubversion)").arg(Node->Text(), Text);
+        Request.Hold = TTerminalHold::Always;
+        connect(A, &QAction::triggered, this, [Request] {
+            if (!StartInTerminal(Request))
                 ShowError(NoTerminalText());
         });
         return A;

@@ -397,9 +397,18 @@ void TSvnRun::RunInConsole(int Index) {
     }
     TSvnOutcome O;
     // The terminal form asks what it must (passwords, certificates): it is the place to give
-    // them once.
-    const TTerminalResult T =
-        RunInTerminal({FOptions.Program, QStringLiteral("update")}, P.Folder, &FKill);
+    // them once. Its window is named after the project and stays open, until Enter, when the
+    // update failed or left a conflict, so that its output can be read.
+    TTerminalRequest Request;
+    Request.Command = {FOptions.Program, QStringLiteral("update")};
+    Request.Dir = P.Folder;
+    Request.Title = QStringLiteral("%1 - svn update (kivSubversion)")
+                        .arg(!P.TreePath.isEmpty() ? P.TreePath
+                                                   : !P.Name.isEmpty() ? P.Name : P.Folder);
+    Request.Hold = TTerminalHold::OnTrouble;
+    Request.ConflictCheck = {FOptions.Program, QStringLiteral("status"), QStringLiteral("--quiet")};
+    Request.Cancel = &FKill;
+    const TTerminalResult T = RunInTerminal(Request);
     O.ExitCode = T.ExitCode;
     if (!T.Started) {
         O.State = TSvnState::NoTerminal;
@@ -407,11 +416,22 @@ void TSvnRun::RunInConsole(int Index) {
     } else if (T.Cancelled) {
         O.State = TSvnState::Cancelled;
         CleanUp(Index, O);
+    } else if (!T.Ran) {
+        O.State = TSvnState::NoTerminal; // the terminal, not the copy, failed
+        O.Notes << T.Problem;
+    } else if (!T.Finished) {
+        O.State = TSvnState::Error;
+        O.Notes << T.Problem;
+        CleanUp(Index, O);
     } else if (T.ExitCode == 0) {
-        O.State = TSvnState::Updated;
+        O.State = T.Conflict ? TSvnState::Conflict : TSvnState::Updated;
+        O.Verdict.HasConflict = T.Conflict;
         O.Verdict.Files = -1; // not known: the output went to the terminal
     } else {
         O.State = TSvnState::Error;
+        O.Notes << QStringLiteral("svn update endete mit dem Code %1; die Meldungen standen im "
+                                  "Terminalfenster.")
+                       .arg(T.ExitCode);
     }
     O.Verdict.State = O.State;
     Deliver(Index, std::move(O));
