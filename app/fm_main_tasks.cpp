@@ -188,7 +188,11 @@ void TTaskState::OfferNext() {
         // The registry may have changed since the walk started.
         if (!IsRegistered(Root->XMLElement(), Folder, ProjectBase())) {
             bool EndIt = false;
-            Guarded([&] { EndIt = ShowSearchEntryDialog(Root, Folder); });
+            Guarded([&] {
+                EndIt = ShowSearchEntryDialog(Root, Folder, [this] {
+                    return TSearchQueue{int(Offers.size()), Search && !SearchDone};
+                });
+            });
             if (EndIt)
                 EndSearch();
         }
@@ -197,6 +201,8 @@ void TTaskState::OfferNext() {
     if (SearchDone && Offers.isEmpty()) {
         const bool Cancelled = Search && Search->Cancelled();
         const int Folders = Search ? Search->FoldersSearched() : 0;
+        const QString StartError = Search ? Search->StartError() : QString();
+        const QStringList Notes = Search ? Search->Notes() : QStringList();
         if (Search)
             Search->deleteLater();
         Search = nullptr;
@@ -207,10 +213,16 @@ void TTaskState::OfferNext() {
         Main->StopBusy();
         const QLocale German(QLocale::German);
         Main->StatusBar1->ShowMessage(
-            QStringLiteral("Suche %1: %2 Ordner durchsucht, %3 Arbeitskopien gefunden")
-                .arg(Cancelled ? QStringLiteral("beendet") : QStringLiteral("fertig"),
-                     German.toString(Folders), German.toString(Found)));
-        if (!Cancelled)
+            !StartError.isEmpty()
+                ? QStringLiteral("Suche nicht möglich")
+                : QStringLiteral("Suche %1: %2 Ordner durchsucht, %3 Arbeitskopien gefunden")
+                      .arg(Cancelled ? QStringLiteral("beendet") : QStringLiteral("fertig"),
+                           German.toString(Folders), German.toString(Found)));
+        if (!Notes.isEmpty())
+            ShowInfo(SearchNotesText(Notes));
+        if (!StartError.isEmpty())
+            ShowError(StartError);
+        else if (!Cancelled)
             ShowInfo(QStringLiteral("Keine weiteren Projekte gefunden"));
     }
 }
