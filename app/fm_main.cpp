@@ -9,10 +9,10 @@
 #include "kiv_windowstate.h"
 
 #include "kiv_ContextMenu.h"
-#include "kiv_opener.h"
 #include "kiv_FileText.h"
 #include "kiv_errors.h"
 #include "kiv_folders.h"
+#include "kiv_opener.h"
 #include "kiv_registry.h"
 #include "kiv_terminal.h"
 #include "kiv_prompts.h"

@@ -27,9 +27,8 @@ namespace {
 const QString Wrapper = QStringLiteral(
     "d=$1 t=$2 wd=$3 c=$4 w=$5; shift 5\n"
     "if [ -n \"$t\" ] && [ -t 1 ]; then printf '\\033]0;%s\\007' \"$t\"; fi\n"
-    "if [ -n \"$wd\" ]; then cd \"$wd\" || exit 126; fi\n"
     "if [ -n \"$d\" ]; then echo $$ > \"$d/pid.tmp\" && mv \"$d/pid.tmp\" \"$d/pid\"; fi\n"
-    "\"$@\"; rc=$?; k=0\n"
+    "if [ -n \"$wd\" ] && ! cd \"$wd\"; then rc=126; else \"$@\"; rc=$?; fi; k=0\n"
     "if [ \"$w\" = 2 ]; then w=0\n"
     "  if [ $rc -ne 0 ]; then w=1\n"
     "  elif [ -n \"$c\" ] && eval \"$c\" 2>/dev/null | grep -Eq '^(C|.C|.{6}C)'; then k=1; w=1\n"
