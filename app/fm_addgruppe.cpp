@@ -11,8 +11,8 @@
 #include <QDir>
 #include <QGridLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
@@ -151,7 +151,8 @@ void TfmNeueGruppe::AddEndSearchButton() {
 void TfmNeueGruppe::ShowWaiting(int Waiting, bool Searching) {
     if (!lblWartend)
         return;
-    const QString Still = Searching ? QStringLiteral("; die Suche läuft noch.") : QStringLiteral(".");
+    const QString Still =
+        Searching ? QStringLiteral("; die Suche läuft noch.") : QStringLiteral(".");
     if (Waiting <= 0)
         lblWartend->setText(Searching ? QStringLiteral("Keine weiteren Funde warten; die Suche "
                                                        "läuft noch.")

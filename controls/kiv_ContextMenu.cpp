@@ -1,10 +1,10 @@
 #include "kiv_ContextMenu.h"
 
 #include "kiv_opener.h"
-#include "kiv_prompts.h"
 #include "kiv_process.h"
-#include "kiv_terminal.h"
+#include "kiv_prompts.h"
 #include "kiv_system.h"
+#include "kiv_terminal.h"
 
 #include <QClipboard>
 #include <QDirIterator>

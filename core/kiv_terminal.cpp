@@ -138,9 +138,9 @@ QStringList WrapperCommand(const TTerminalRequest& Request, const QString& State
                                                                     : QStringLiteral("0");
     const QString Check =
         Request.Hold == TTerminalHold::OnTrouble ? ShellJoin(Request.ConflictCheck) : QString();
-    return QStringList{QStringLiteral("sh"), QStringLiteral("-c"), Wrapper, QStringLiteral("sh"),
-                       State, Request.Title, Request.Dir, Check, Hold} +
-           Request.Command;
+    QStringList Words{QStringLiteral("sh"), QStringLiteral("-c"), Wrapper, QStringLiteral("sh")};
+    Words << State << Request.Title << Request.Dir << Check << Hold << Request.Command;
+    return Words;
 }
 
 // A title as a window shows it: one line, no control characters.
@@ -376,8 +376,8 @@ TTerminalResult RunInTerminal(const TTerminalRequest& Request) {
     QElapsedTimer Clock;
     Clock.start();
     // A terminal that failed gets a moment only, for a command that began all the same.
-    const int StartTimeout = TerminalCode == 0 ? Request.StartTimeoutMs
-                                               : std::min(Request.StartTimeoutMs, 1000);
+    const int StartTimeout =
+        TerminalCode == 0 ? Request.StartTimeoutMs : std::min(Request.StartTimeoutMs, 1000);
     for (;; std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
         if (Cancelled(Request.Cancel)) {
             EndCommand(Look(), Stamp);

@@ -62,11 +62,11 @@ QString SearchSystemRoot() {
 
 const QStringList& SystemFolderNames() {
     static const QStringList Names = {
-        QStringLiteral("proc"),      QStringLiteral("sys"),      QStringLiteral("dev"),
-        QStringLiteral("run"),       QStringLiteral("boot"),     QStringLiteral("usr"),
-        QStringLiteral("lib*"),      QStringLiteral("bin"),      QStringLiteral("sbin"),
-        QStringLiteral("etc"),       QStringLiteral("snap"),     QStringLiteral("var/lib"),
-        QStringLiteral("var/cache"), QStringLiteral("var/log"),  QStringLiteral("tmp"),
+        QStringLiteral("proc"),      QStringLiteral("sys"),       QStringLiteral("dev"),
+        QStringLiteral("run"),       QStringLiteral("boot"),      QStringLiteral("usr"),
+        QStringLiteral("lib*"),      QStringLiteral("bin"),       QStringLiteral("sbin"),
+        QStringLiteral("etc"),       QStringLiteral("snap"),      QStringLiteral("var/lib"),
+        QStringLiteral("var/cache"), QStringLiteral("var/log"),   QStringLiteral("tmp"),
         QStringLiteral("var/tmp"),   QStringLiteral("lost+found")};
     return Names;
 }
@@ -213,9 +213,9 @@ QString SearchNotesText(const QStringList& Notes) {
     QStringList Lines = Notes.mid(0, Shown);
     if (Notes.size() > Shown)
         Lines << QStringLiteral("… und %1 weitere.").arg(Notes.size() - Shown);
-    return (Notes.size() == 1 ? QStringLiteral("Die Suche hat einen Ordner übersprungen:\n\n")
-                              : QStringLiteral("Die Suche hat %1 Ordner übersprungen:\n\n")
-                                    .arg(Notes.size())) +
+    return (Notes.size() == 1
+                ? QStringLiteral("Die Suche hat einen Ordner übersprungen:\n\n")
+                : QStringLiteral("Die Suche hat %1 Ordner übersprungen:\n\n").arg(Notes.size())) +
            Lines.join(u'\n');
 }
 

@@ -65,8 +65,7 @@ bool Offscreen() {
 void Settle(QWidget* W) {
     if (!QTest::qWaitForWindowExposed(W, 5000))
         std::fprintf(stderr, "app_shot: the window was not shown\n");
-    if (!Offscreen() &&
-        !QTest::qWaitFor([W] { return W->frameGeometry() != W->geometry(); }, 3000))
+    if (!Offscreen() && !QTest::qWaitFor([W] { return W->frameGeometry() != W->geometry(); }, 3000))
         std::fprintf(stderr, "app_shot: no window manager framed the window\n");
     QTest::qWait(400);
 }
@@ -178,7 +177,9 @@ int main(int argc, char** argv) {
             WithDialog(
                 [&] {
                     ShowSearchEntryDialog(Root, QStringLiteral("/home/anna/Projekte/werkzeug-neu/"),
-                                          [] { return TSearchQueue{3, true}; });
+                                          [] {
+                                              return TSearchQueue{3, true};
+                                          });
                 },
                 Take);
         else
@@ -217,8 +218,7 @@ int main(int argc, char** argv) {
         if (TXMLTreeNode* N = Find(Main, Tip)) {
             const QRect R = Main.lvDir->visualItemRect(N);
             const QPoint At = Main.lvDir->viewport()->mapToGlobal(R.center());
-            QToolTip::showText(At + QPoint(0, 4), N->toolTip(0), Main.lvDir->viewport(), R,
-                               60000);
+            QToolTip::showText(At + QPoint(0, 4), N->toolTip(0), Main.lvDir->viewport(), R, 60000);
             QTest::qWait(600);
             QWidget* TipWindow = nullptr;
             for (QWidget* W : QApplication::topLevelWidgets())
@@ -240,8 +240,8 @@ int main(int argc, char** argv) {
         bool Saved = false;
         QTimer::singleShot(0, [&] {
             QWidget* Popup = nullptr;
-            if (QTest::qWaitFor([&] { return (Popup = QApplication::activePopupWidget()) != nullptr; },
-                                5000)) {
+            if (QTest::qWaitFor(
+                    [&] { return (Popup = QApplication::activePopupWidget()) != nullptr; }, 5000)) {
                 QTest::qWait(400);
                 if (Offscreen()) {
                     QPixmap Shot = Picture(&Main);

@@ -14,11 +14,11 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QElapsedTimer>
-#include <QLabel>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QScopeGuard>
@@ -359,9 +359,11 @@ private slots:
         QFile::setPermissions(Term, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QString Bin = FTmp.path() + "/slowbin";
         WriteFile(Bin + "/svn", "#!/bin/sh\n[ \"$1\" = update ] || exec /usr/bin/svn \"$@\"\n"
-                                "echo \"start $PWD\" >> '" + Log.toUtf8() + "'\nsleep 0.3\n"
-                                "/usr/bin/svn \"$@\"; rc=$?\necho \"end $PWD\" >> '" + Log.toUtf8() +
-                                "'\nexit $rc\n");
+                                "echo \"start $PWD\" >> '" +
+                                    Log.toUtf8() +
+                                    "'\nsleep 0.3\n"
+                                    "/usr/bin/svn \"$@\"; rc=$?\necho \"end $PWD\" >> '" +
+                                    Log.toUtf8() + "'\nexit $rc\n");
         QFile::setPermissions(Bin + "/svn", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("PATH", QFile::encodeName(Bin) + ':' + FPath);
         qputenv("TERMINAL", QFile::encodeName(Term));

@@ -1,12 +1,12 @@
 // The folder list on the page "Verzeichnis", run under the C locale: German columns, sizes and
 // dates, sorting by the real values, the theme's icons, and what opening an entry that nothing
 // can open tells the user.
-#include "kiv_test_folders.h"
-#include "kiv_test_prompter.h"
 #include "fm_main.h"
 #include "kiv_folderlist.h"
 #include "kiv_opener.h"
 #include "kiv_statusbar.h"
+#include "kiv_test_folders.h"
+#include "kiv_test_prompter.h"
 
 #include "kiv_prompts.h"
 
@@ -214,8 +214,9 @@ private slots:
         qunsetenv("BROWSER");
         QVERIFY(W->btnOpenVerzeichnis->isEnabled());
         W->btnOpenVerzeichnis->click();
-        QTRY_COMPARE(FPrompter.Infos, QStringList("Der Ordner \"wc\" kann nicht geöffnet werden: es "
-                                                  "ist kein Dateimanager eingerichtet."));
+        QTRY_COMPARE(FPrompter.Infos,
+                     QStringList("Der Ordner \"wc\" kann nicht geöffnet werden: es "
+                                 "ist kein Dateimanager eingerichtet."));
         FPrompter.Reset();
         const QRect Row = W->lvShell->visualRect(Entry("unterordner"));
         QTest::mouseClick(W->lvShell->viewport(), Qt::LeftButton, {}, Row.center());
@@ -237,8 +238,9 @@ private slots:
         QVERIFY(At >= 0);
         const QString Link = Html.mid(At + 6, Html.indexOf(u'"', At + 6) - At - 6);
         emit Status->linkActivated(Link);
-        QTRY_COMPARE(FPrompter.Infos,
-                     QStringList("Für \"projekte.html\" ist kein Programm zum Öffnen eingerichtet."));
+        QTRY_COMPARE(
+            FPrompter.Infos,
+            QStringList("Für \"projekte.html\" ist kein Programm zum Öffnen eingerichtet."));
     }
 };
 

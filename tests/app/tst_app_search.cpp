@@ -11,23 +11,23 @@
 
 #include <QAbstractButton>
 #include <QDir>
-#include <QLabel>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QScopeGuard>
 #include <QToolButton>
 
 #include <functional>
+#include <memory>
 #include <sys/stat.h>
 #include <utility>
-#include <memory>
 
 namespace {
 const QString Head = QStringLiteral("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n");
@@ -148,17 +148,20 @@ private slots:
     // root, so no root rights are needed. Below the root the same names are ordinary folders.
     void systemFoldersAreNotEntered() {
         QVERIFY(IsSystemFolder("/usr") && IsSystemFolder("/usr/") && IsSystemFolder("/lib64"));
-        QVERIFY(IsSystemFolder("/var/lib") && IsSystemFolder("/var/tmp") && IsSystemFolder("/lost+found"));
-        QVERIFY(!IsSystemFolder("/usr/local") && !IsSystemFolder("/var") && !IsSystemFolder("/var/libx"));
+        QVERIFY(IsSystemFolder("/var/lib") && IsSystemFolder("/var/tmp") &&
+                IsSystemFolder("/lost+found"));
+        QVERIFY(!IsSystemFolder("/usr/local") && !IsSystemFolder("/var") &&
+                !IsSystemFolder("/var/libx"));
         QVERIFY(!IsSystemFolder("/home/usr") && !IsSystemFolder("/"));
         QVERIFY(IsSystemFolder("/x/y/tmp", "/x/y/") && !IsSystemFolder("/tmp", "/x/y"));
         const QString Sys = FTmp.path() + "/system";
         QStringList Expected;
-        for (const char* P : {"usr/src/alt", "usr/local/werk", "tmp/fremd", "var/tmp/fremd",
-                              "var/lib/dienst", "var/cache/x", "var/log/x", "lib64/x", "lib/x",
-                              "libexec/x", "etc/x", "proc/x", "sys/x", "dev/x", "run/x",
-                              "boot/x", "bin/x", "sbin/x", "snap/x", "lost+found/x",
-                              "var/www/seite", "home/anna/eigen", "home/usr/auch", "opt/werk",
+        for (const char* P : {"usr/src/alt",    "usr/local/werk",  "tmp/fremd",     "var/tmp/fremd",
+                              "var/lib/dienst", "var/cache/x",     "var/log/x",     "lib64/x",
+                              "lib/x",          "libexec/x",       "etc/x",         "proc/x",
+                              "sys/x",          "dev/x",           "run/x",         "boot/x",
+                              "bin/x",          "sbin/x",          "snap/x",        "lost+found/x",
+                              "var/www/seite",  "home/anna/eigen", "home/usr/auch", "opt/werk",
                               "srv/tmp/daten"}) {
             QVERIFY(Run("svn", {"checkout", "-q", FUrl, Sys + "/" + P}));
             if (QByteArray(P).startsWith("var/www") || QByteArray(P).startsWith("home") ||
@@ -181,10 +184,10 @@ private slots:
     // A bind mount of the same file system is not entered (needs the right to mount), and the
     // mount table's escapes are read.
     void bindMountsAreNotEntered() {
-        const QSet<QByteArray> Points = MountPoints(
-            "22 27 0:21 / /proc rw - proc proc rw\n"
-            "45 27 254:0 /tmp/a /mnt/mit\\040Leerzeichen rw - ext4 /dev/vda rw\n"
-            "46 27 254:0 / / rw - ext4 /dev/vda rw\n");
+        const QSet<QByteArray> Points =
+            MountPoints("22 27 0:21 / /proc rw - proc proc rw\n"
+                        "45 27 254:0 /tmp/a /mnt/mit\\040Leerzeichen rw - ext4 /dev/vda rw\n"
+                        "46 27 254:0 / / rw - ext4 /dev/vda rw\n");
         QCOMPARE(Points, (QSet<QByteArray>{"/proc", "/mnt/mit Leerzeichen", "/"}));
         const QString Tree = FTmp.path() + "/gebunden";
         QVERIFY(Run("svn", {"checkout", "-q", FUrl, Tree + "/quelle/kopie"}));
@@ -223,7 +226,8 @@ private slots:
         QCOMPARE(Found, QStringList{Tree + "/Müller/kopie/"});
         QCOMPARE(Notes.size(), 1);
         QCOMPARE(S.Notes(), Notes);
-        QVERIFY2(Notes.first().startsWith("\"" + Tree + "/M\\374ller\": der Name ist kein gültiges "
+        QVERIFY2(Notes.first().startsWith("\"" + Tree +
+                                          "/M\\374ller\": der Name ist kein gültiges "
                                           "UTF-8"),
                  qPrintable(Notes.first()));
         QVERIFY(!Notes.first().contains(QChar(0xFFFD)));
@@ -237,8 +241,8 @@ private slots:
             QSignalSpy EndSpy(&E, &TSvnSearch::Finished);
             E.Start();
             QVERIFY(EndSpy.wait(10000));
-            QCOMPARE(E.StartError(), "Der Ordner \"" + Start + "/\" kann nicht durchsucht werden: " +
-                                         Why + ".");
+            QCOMPARE(E.StartError(),
+                     "Der Ordner \"" + Start + "/\" kann nicht durchsucht werden: " + Why + ".");
         }
     }
 
@@ -344,18 +348,20 @@ private slots:
             }
         });
         T.start();
-        QVERIFY(!ShowSearchEntryDialog(Root, "/home/anna/Projekte/werkzeug/", [&] { return Queue; }));
-        QCOMPARE(Seen, QStringList({"werkzeug", "werkzeug",
-                                    "Noch 3 weitere Funde warten; die Suche läuft noch.",
-                                    "Noch 1 weiterer Fund wartet.", "Dies ist der letzte Fund.",
-                                    "Werkzeug"}));
+        QVERIFY(
+            !ShowSearchEntryDialog(Root, "/home/anna/Projekte/werkzeug/", [&] { return Queue; }));
+        QCOMPARE(Seen,
+                 QStringList(
+                     {"werkzeug", "werkzeug", "Noch 3 weitere Funde warten; die Suche läuft noch.",
+                      "Noch 1 weiterer Fund wartet.", "Dies ist der letzte Fund.", "Werkzeug"}));
     }
 
     // What the window's search could not do, it says: folders passed over, in one message
     // before the closing one; a start folder it cannot search, instead of the closing one.
     void windowSearchTellsWhatItCouldNot() {
         const QString Tree = FTmp.path() + "/fenster";
-        const QByteArray Bad = QFile::encodeName(Tree) + "/Gr\xf6\xdf" "e";
+        const QByteArray Bad = QFile::encodeName(Tree) + "/Gr\xf6\xdf"
+                                                         "e";
         QVERIFY(QDir().mkpath(Tree));
         for (const QByteArray& D : {Bad, Bad + "/kopie", Bad + "/kopie/.svn"})
             QCOMPARE(mkdir(D.constData(), 0755), 0);

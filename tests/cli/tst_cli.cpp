@@ -347,9 +347,10 @@ private slots:
                  QJsonValue(Tree + "/b/zwei/"));
 
         // A folder whose name is no UTF-8 is passed over, and named as the system shows it.
-        const QByteArray Bad = QFile::encodeName(Tree) + "/c/Gr\xf6\xdf" "e";
-        for (const QByteArray& D : {QFile::encodeName(Tree) + "/c", Bad, Bad + "/kopie",
-                                    Bad + "/kopie/.svn"})
+        const QByteArray Bad = QFile::encodeName(Tree) + "/c/Gr\xf6\xdf"
+                                                         "e";
+        for (const QByteArray& D :
+             {QFile::encodeName(Tree) + "/c", Bad, Bad + "/kopie", Bad + "/kopie/.svn"})
             QCOMPARE(mkdir(D.constData(), 0755), 0);
         R = Kivsvn({"search", Tree, "--registry", Reg});
         QCOMPARE(R.Code, 0);
@@ -382,8 +383,9 @@ private slots:
         }
         QCOMPARE(R.Code, 2);
         QVERIFY(R.Out.isEmpty());
-        QCOMPARE(R.Err, "kivsvn: Der Ordner \"" + Secret + "/\" kann nicht durchsucht werden: "
-                        "keine Berechtigung, ihn zu lesen.\n");
+        QCOMPARE(R.Err, "kivsvn: Der Ordner \"" + Secret +
+                            "/\" kann nicht durchsucht werden: "
+                            "keine Berechtigung, ihn zu lesen.\n");
     }
 };
 

@@ -1,12 +1,12 @@
 // Tests of the window kit: the base form, the directory edit and its browser, the folder
 // context menu, and the single-instance guard with real processes.
-#include "kiv_test_prompter.h"
 #include "KivForm.h"
 #include "kivButtonEdit.h"
 #include "kiv_ContextMenu.h"
 #include "kiv_single.h"
 #include "kiv_system.h"
 #include "kiv_terminal.h"
+#include "kiv_test_prompter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -631,7 +631,8 @@ void TestControls::contextMenuSaysWhatCannotStart() {
     QVERIFY(!ShowExplorerContextMenu(&Owner, Target.path(), QPoint(1, 1)));
     ChooseInMenu("Terminal hier öffnen");
     QVERIFY(!ShowExplorerContextMenu(&Owner, Target.path(), QPoint(1, 1)));
-    QCOMPARE(Prompter.Errors, QStringList({"\"Kaputt\" lässt sich nicht starten.", NoTerminalText()}));
+    QCOMPARE(Prompter.Errors,
+             QStringList({"\"Kaputt\" lässt sich nicht starten.", NoTerminalText()}));
 
     qputenv("PATH", Path);
     if (!Browser.isNull())

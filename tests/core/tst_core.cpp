@@ -311,10 +311,11 @@ void TestCore::terminalThatReturnsAtOnce() {
     const auto Restore = qScopeGuard([] { qunsetenv("TERMINAL"); });
     const QString Log = Dir.filePath("log");
     // Starts the command in the background, detached, and ends with 0.
-    qputenv("TERMINAL", WriteScript(Dir.filePath("gibt-ab"),
-                                    "[ \"$1\" = -e ] && shift\n( \"$@\" >/dev/null 2>&1 </dev/null & )\n"
-                                    "exit 0\n")
-                            .toLocal8Bit());
+    qputenv("TERMINAL",
+            WriteScript(Dir.filePath("gibt-ab"),
+                        "[ \"$1\" = -e ] && shift\n( \"$@\" >/dev/null 2>&1 </dev/null & )\n"
+                        "exit 0\n")
+                .toLocal8Bit());
     const QString Slow = "echo start >> '" + Log + "'; sleep 1; echo ende >> '" + Log + "'; exit 3";
     QElapsedTimer Clock;
     Clock.start();
@@ -331,11 +332,12 @@ void TestCore::terminalThatReturnsAtOnce() {
     QCOMPARE(L.readAll(), QByteArray("start\nende\nstart\nende\n"));
 
     // A window closed before the command ended (its shell killed): no exit code, and why.
-    qputenv("TERMINAL", WriteScript(Dir.filePath("schliesst"),
-                                    "[ \"$1\" = -e ] && shift\n"
-                                    "( \"$@\" >/dev/null 2>&1 </dev/null & p=$!; sleep 0.5; kill -9 $p ) &\n"
-                                    "exit 0\n")
-                            .toLocal8Bit());
+    qputenv("TERMINAL",
+            WriteScript(Dir.filePath("schliesst"),
+                        "[ \"$1\" = -e ] && shift\n"
+                        "( \"$@\" >/dev/null 2>&1 </dev/null & p=$!; sleep 0.5; kill -9 $p ) &\n"
+                        "exit 0\n")
+                .toLocal8Bit());
     R = RunInTerminal({"sleep", "20"}, Dir.path());
     QVERIFY(R.Returned && R.Ran && !R.Finished);
     QCOMPARE(R.ExitCode, -1);
@@ -403,10 +405,10 @@ void TestCore::terminalHoldsAndNamesItsWindow() {
     });
     const QString Out = Dir.filePath("out");
     // Runs what follows -e with its output in a file.
-    qputenv("TERMINAL", WriteScript(Dir.filePath("term"),
-                                    "[ \"$1\" = -e ] && shift\n\"$@\" > '" + Out.toLocal8Bit() +
-                                        "' 2>&1 </dev/null\n")
-                            .toLocal8Bit());
+    qputenv("TERMINAL",
+            WriteScript(Dir.filePath("term"), "[ \"$1\" = -e ] && shift\n\"$@\" > '" +
+                                                  Out.toLocal8Bit() + "' 2>&1 </dev/null\n")
+                .toLocal8Bit());
     auto Run = [&](const QString& Shell, const QStringList& Check, TTerminalHold Hold) {
         TTerminalRequest Req;
         Req.Command = {"sh", "-c", Shell};
@@ -436,7 +438,8 @@ void TestCore::terminalHoldsAndNamesItsWindow() {
         QVERIFY(Output().contains("Konflikte"));
     }
     // Succeeded and clean (a summary line has no mark in those columns): closes at once.
-    R = Run("echo fertig", {"printf", "M       a.txt\\nSummary of conflicts:\\n  Text conflicts: 0\\n"},
+    R = Run("echo fertig",
+            {"printf", "M       a.txt\\nSummary of conflicts:\\n  Text conflicts: 0\\n"},
             TTerminalHold::OnTrouble);
     QVERIFY(R.Finished && !R.Held && !R.Conflict);
     QCOMPARE(Output(), QStringLiteral("fertig\n"));
@@ -451,9 +454,11 @@ void TestCore::terminalHoldsAndNamesItsWindow() {
     const QString Bin = Dir.filePath("bin");
     QDir().mkpath(Bin);
     const QString Args = Dir.filePath("args");
-    const QByteArray Record = "{ echo \"$0\"; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } > '" +
-                              Args.toLocal8Bit() + "'\n";
-    for (const char* T : {"gnome-terminal", "xfce4-terminal", "konsole", "xterm", "kitty", "lxterminal"})
+    const QByteArray Record =
+        "{ echo \"$0\"; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } > '" +
+        Args.toLocal8Bit() + "'\n";
+    for (const char* T :
+         {"gnome-terminal", "xfce4-terminal", "konsole", "xterm", "kitty", "lxterminal"})
         WriteScript(Bin + "/" + T, Record);
     WriteScript(Bin + "/gnome-terminal.wrapper", "exit 9\n");
     qputenv("PATH", QFile::encodeName(Bin) + ":" + Path);
@@ -469,14 +474,16 @@ void TestCore::terminalHoldsAndNamesItsWindow() {
         Req.StartTimeoutMs = 200; // the scripts run nothing
         RunInTerminal(Req);
         QFile F(Args);
-        return F.open(QIODevice::ReadOnly) ? QString::fromUtf8(F.readAll()).split(u'\n') : QStringList();
+        return F.open(QIODevice::ReadOnly) ? QString::fromUtf8(F.readAll()).split(u'\n')
+                                           : QStringList();
     };
     QStringList A = Recorded("gnome-terminal.wrapper");
     QCOMPARE(A.value(0), Bin + "/gnome-terminal");
     QCOMPARE(A.mid(1, 4), QStringList({"[--wait]", "[--]", "[sh]", "[-c]"}));
     QVERIFY(A.contains("[Titel]")); // to the wrapper, which sets it by the escape sequence
     A = Recorded("xfce4-terminal");
-    QCOMPARE(A.mid(1, 6), QStringList({"[--disable-server]", "[--title]", "[Titel]", "[-x]", "[sh]", "[-c]"}));
+    QCOMPARE(A.mid(1, 6),
+             QStringList({"[--disable-server]", "[--title]", "[Titel]", "[-x]", "[sh]", "[-c]"}));
     QCOMPARE(Recorded("konsole").mid(1, 3), QStringList({"[--nofork]", "[-e]", "[sh]"}));
     QCOMPARE(Recorded("xterm").mid(1, 4), QStringList({"[-T]", "[Titel]", "[-e]", "[sh]"}));
     QCOMPARE(Recorded("kitty").mid(1, 4), QStringList({"[--title]", "[Titel]", "[sh]", "[-c]"}));
