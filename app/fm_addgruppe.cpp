@@ -12,8 +12,10 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 
 TfmNeueGruppe::TfmNeueGruppe(QWidget* Parent) : TKivForm(Parent) {
     setWindowTitle(QStringLiteral("Neues Verzeichnis hinzufügen"));
@@ -141,6 +143,26 @@ void TfmNeueGruppe::AddEndSearchButton() {
         FEndSearch = true;
         reject();
     });
+    lblWartend = new QLabel(this);
+    lblWartend->setObjectName(QStringLiteral("lblWartend"));
+    Grid->addWidget(lblWartend, 4, 0, Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void TfmNeueGruppe::ShowWaiting(int Waiting, bool Searching) {
+    if (!lblWartend)
+        return;
+    const QString Still =
+        Searching ? QStringLiteral("; die Suche läuft noch.") : QStringLiteral(".");
+    if (Waiting <= 0)
+        lblWartend->setText(Searching ? QStringLiteral("Keine weiteren Funde warten; die Suche "
+                                                       "läuft noch.")
+                                      : QStringLiteral("Dies ist der letzte Fund."));
+    else if (Waiting == 1)
+        lblWartend->setText(QStringLiteral("Noch 1 weiterer Fund wartet") + Still);
+    else
+        lblWartend->setText(QStringLiteral("Noch %1 weitere Funde warten")
+                                .arg(QLocale(QLocale::German).toString(Waiting)) +
+                            Still);
 }
 
 namespace {
@@ -163,9 +185,26 @@ void ShowNewEntryDialog(TXMLTreeNode* Parent, const QString& Directory) {
     RunEntryDialog(Dialog, Parent, Directory);
 }
 
-bool ShowSearchEntryDialog(TXMLTreeNode* Parent, const QString& Directory) {
+bool ShowSearchEntryDialog(TXMLTreeNode* Parent, const QString& Directory,
+                           const std::function<TSearchQueue()>& Queue) {
     TfmNeueGruppe Dialog(OwnerOf(Parent));
     Dialog.AddEndSearchButton();
+    // The folder's own name is what most finds are entered as.
+    Dialog.edName->setText(QDir(ExcludeDirDelimiter(Directory)).dirName());
+    Dialog.edName->selectAll();
+    // The walk goes on while the dialog is open: the count follows it.
+    QTimer Ticker;
+    if (Queue) {
+        auto Show = [&] {
+            const TSearchQueue Q = Queue();
+            Dialog.ShowWaiting(Q.Waiting, Q.Searching);
+        };
+        Show();
+        QObject::connect(&Ticker, &QTimer::timeout, &Dialog, Show);
+        Ticker.start(250);
+    } else {
+        Dialog.lblWartend->hide();
+    }
     RunEntryDialog(Dialog, Parent, Directory);
     return Dialog.EndSearchChosen();
 }

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -29,6 +31,9 @@ public:
     QPushButton* btnSucheBeenden = nullptr;
     void AddEndSearchButton();
     bool EndSearchChosen() const { return FEndSearch; }
+    // Only in the dialogs the search opens: how many finds wait behind this one.
+    QLabel* lblWartend = nullptr;
+    void ShowWaiting(int Waiting, bool Searching);
 
     // The container node under which the project is added; set before the dialog shows.
     TXMLTreeNode* ParentNode = nullptr;
@@ -48,6 +53,13 @@ private:
 
 // Opens the dialog for Parent with Directory filled in; the dialog adds the project itself.
 void ShowNewEntryDialog(TXMLTreeNode* Parent, const QString& Directory);
-// The same for a copy the search found, with the button that ends the search; true when the
-// user chose it.
-bool ShowSearchEntryDialog(TXMLTreeNode* Parent, const QString& Directory);
+// What the search's dialog tells about the finds behind the one it offers.
+struct TSearchQueue {
+    int Waiting = 0;        // finds not offered yet
+    bool Searching = false; // the walk goes on, so more may come
+};
+// The same for a copy the search found: the folder's own name proposed (selected, so typing
+// replaces it), the finds still waiting (Queue is asked again while the dialog is open), and
+// the button that ends the search; true when the user chose that.
+bool ShowSearchEntryDialog(TXMLTreeNode* Parent, const QString& Directory,
+                           const std::function<TSearchQueue()>& Queue = nullptr);

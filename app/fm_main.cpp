@@ -16,6 +16,7 @@
 #include "kiv_FileText.h"
 #include "kiv_errors.h"
 #include "kiv_folders.h"
+#include "kiv_opener.h"
 #include "kiv_registry.h"
 #include "kiv_terminal.h"
 #include "kiv_prompts.h"
@@ -25,7 +26,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
@@ -48,7 +48,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -445,6 +444,14 @@ void TfmMain::CreateComponents() {
         if (lvShellModel)
             Guarded([&] { FolderOpener->Open(lvShellModel->filePath(Index)); });
     });
+    connect(StatusBar1, &TkivStatusBar::OpenRequested, FolderOpener, &TFolderOpener::Open);
+
+    // Return in the tree stays in the tree: as Tab it would put the focus into the filter box,
+    // where Einfg and Entf do nothing.
+    OnTestReturn = [this](QObject*, bool& ReplaceReturn) {
+        QWidget* Focus = focusWidget();
+        ReplaceReturn = !Focus || (Focus != lvDir && !lvDir->isAncestorOf(Focus));
+    };
 
     WindowState = new TWindowState(this, Splitter1, pag1, lvDir);
     WindowState->ApplyGeometry();
@@ -671,7 +678,8 @@ void TfmMain::lvDirChange(TkivXMLTreeView* Sender, TXMLTreeNode* Node) {
     }
     if (!lvShellModel) {
         lvShellModel = new TFolderListModel(this);
-        lvShellModel->setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        // Names beginning with "." (".svn") are this system's hidden entries: not listed.
+        lvShellModel->setFilter(QDir::AllEntries | QDir::NoDotAndDotDot);
     }
     if (lvShell->model() != lvShellModel) {
         lvShell->setModel(lvShellModel);
@@ -741,10 +749,15 @@ void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
     // Enter, so their output can be read.
     const QString Folder = ProjectFolder(edVerzeichnis->text());
     QList<QAction*> Extra;
-    auto InTerminal = [this, Folder](const QString& Text, const QStringList& Command) {
+    auto InTerminal = [this, Folder, Node](const QString& Text, const QStringList& Command) {
         auto* A = new QAction(Text, this);
-        connect(A, &QAction::triggered, this, [Folder, Command] {
-            if (!StartInTerminal(Command, Folder, true))
+        TTerminalRequest Request;
+        Request.Command = Command;
+        Request.Dir = Folder;
+        Request.Title = QStringLiteral("%1 - %2 (kivSubversion)").arg(Node->Text(), Text);
+        Request.Hold = TTerminalHold::Always;
+        connect(A, &QAction::triggered, this, [Request] {
+            if (!StartInTerminal(Request))
                 ShowError(NoTerminalText());
         });
         return A;
@@ -778,7 +791,7 @@ void TfmMain::edVerzeichnisChange() {
 }
 
 void TfmMain::btnOpenVerzeichnisClick() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(ProjectFolder(edVerzeichnis->text())));
+    FolderOpener->Open(ProjectFolder(edVerzeichnis->text()));
 }
 
 void TfmMain::StartBusy() {

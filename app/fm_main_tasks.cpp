@@ -131,17 +131,32 @@ void TfmMain::InitTasks() {
         TXMLTreeNode* Root = lvDir->XMLItems()->TopNode(0);
         // The registry may have changed since the walk started.
         if (Root && !FCloseWhenIdle && !IsRegistered(Root->XMLElement(), Folder, ProjectBase()))
-            Guarded([&] { End = ShowSearchEntryDialog(Root, Folder); });
+            Guarded([&] {
+                End = ShowSearchEntryDialog(Root, Folder, [this] {
+                    return TSearchQueue{Tasks->OffersWaiting(), Tasks->Searching() &&
+                                                                    !Tasks->WalkDone()};
+                });
+            });
         Tasks->Answered(End || !Root || FCloseWhenIdle);
     });
     connect(Tasks, &TTaskController::SearchFinished, this,
-            [this](bool Cancelled, int Folders, int Found) {
+            [this](bool Cancelled, int Folders, int Found, const QString& StartError,
+                   const QStringList& Notes) {
                 const QLocale German(QLocale::German);
                 StatusBar1->ShowMessage(
-                    QStringLiteral("Suche %1: %2 Ordner durchsucht, %3 Arbeitskopien gefunden")
-                        .arg(Cancelled ? QStringLiteral("beendet") : QStringLiteral("fertig"),
-                             German.toString(Folders), German.toString(Found)));
-                if (!Cancelled && !FCloseWhenIdle)
+                    !StartError.isEmpty()
+                        ? QStringLiteral("Suche nicht möglich")
+                        : QStringLiteral("Suche %1: %2 Ordner durchsucht, %3 Arbeitskopien "
+                                         "gefunden")
+                              .arg(Cancelled ? QStringLiteral("beendet") : QStringLiteral("fertig"),
+                                   German.toString(Folders), German.toString(Found)));
+                if (FCloseWhenIdle)
+                    return;
+                if (!Notes.isEmpty())
+                    ShowInfo(SearchNotesText(Notes));
+                if (!StartError.isEmpty())
+                    ShowError(StartError);
+                else if (!Cancelled)
                     ShowInfo(QStringLiteral("Keine weiteren Projekte gefunden"));
             });
     connect(Tasks, &TTaskController::ExportFinished, this, [this](const QString& File, bool Ok) {

@@ -6,7 +6,9 @@
 #include "kiv_prompts.h"
 
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QSessionManager>
+#include <QTranslator>
 
 #include <csignal>
 #include <cstdio>
@@ -16,6 +18,15 @@ static void InitAppResourcesImpl() {
 }
 void InitAppResources() {
     InitAppResourcesImpl();
+}
+
+void InstallToolkitGerman() {
+    auto* German = new QTranslator(QCoreApplication::instance());
+    if (German->load(QStringLiteral("qtbase_de"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(German);
+    else
+        delete German;
 }
 
 void HandleException(const std::exception& E) {

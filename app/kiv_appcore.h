@@ -34,3 +34,6 @@ private:
 
 // Makes the images of resources/app.qrc available (the library is linked statically).
 void InitAppResources();
+// The toolkit's own texts (Ja/Nein, the folder list's columns) in German, where Qt's German
+// translation is installed: the user interface is German on any locale.
+void InstallToolkitGerman();

@@ -1,19 +1,11 @@
 #include "kiv_folderlist.h"
 
-#include "kiv_prompts.h"
-
 #include <QDateTime>
-#include <QDesktopServices>
-#include <QElapsedTimer>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QLocale>
 #include <QMimeDatabase>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QUrl>
-
-#include <memory>
 
 namespace {
 
@@ -172,66 +164,4 @@ QVariant TFolderListModel::headerData(int Section, Qt::Orientation Orientation, 
         }
     }
     return QFileSystemModel::headerData(Section, Orientation, Role);
-}
-
-TFolderOpener::TFolderOpener(QObject* Parent) : QObject(Parent) {
-    if (const QString P = QStandardPaths::findExecutable(QStringLiteral("xdg-open")); !P.isEmpty())
-        Command = {P};
-    else if (const QString G = QStandardPaths::findExecutable(QStringLiteral("gio")); !G.isEmpty())
-        Command = {G, QStringLiteral("open")};
-}
-
-void TFolderOpener::Fail(const QString& Message) {
-    ShowInfo(Message);
-    emit Failed(Message);
-}
-
-void TFolderOpener::Open(const QString& Path) {
-    const QFileInfo Info(Path);
-    const QString Name = Info.fileName().isEmpty() ? Path : Info.fileName();
-    const QString NoProgram =
-        QStringLiteral("Für \"%1\" ist kein Programm zum Öffnen eingerichtet.").arg(Name);
-    if (!Info.exists() && !Info.isSymLink()) {
-        Fail(QStringLiteral("\"%1\" gibt es nicht mehr.").arg(Name));
-        return;
-    }
-    if (Info.isDir()) {
-        // As the directory field's open button does: the desktop's file manager.
-        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Path)))
-            Fail(QStringLiteral("Der Ordner \"%1\" kann nicht geöffnet werden: es ist kein "
-                                "Dateimanager eingerichtet.")
-                     .arg(Name));
-        return;
-    }
-    if (Command.isEmpty()) {
-        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Path)))
-            Fail(NoProgram);
-        return;
-    }
-    auto* Launcher = new QProcess(this);
-    Launcher->setProgram(Command.first());
-    Launcher->setArguments(Command.mid(1) << Path);
-    // No pipes: the program it starts may outlive this one.
-    Launcher->setStandardInputFile(QProcess::nullDevice());
-    Launcher->setStandardOutputFile(QProcess::nullDevice());
-    Launcher->setStandardErrorFile(QProcess::nullDevice());
-    auto Clock = std::make_shared<QElapsedTimer>();
-    Clock->start();
-    connect(Launcher, &QProcess::errorOccurred, this, [=, this](QProcess::ProcessError E) {
-        if (E != QProcess::FailedToStart)
-            return;
-        Launcher->deleteLater();
-        Fail(QStringLiteral("\"%1\" kann nicht geöffnet werden: das Programm \"%2\" lässt sich "
-                            "nicht starten.")
-                 .arg(Name, Command.first()));
-    });
-    connect(Launcher, &QProcess::finished, this,
-            [=, this](int Code, QProcess::ExitStatus Status) {
-                Launcher->deleteLater();
-                // A launcher that waited this long ran the program it found; its exit code
-                // is then that program's, not an answer to "could it be opened".
-                if ((Status != QProcess::NormalExit || Code != 0) && Clock->elapsed() < 10000)
-                    Fail(NoProgram);
-            });
-    Launcher->start();
 }

@@ -2,7 +2,6 @@
 
 #include "kiv_nodestate.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
 #include <QLabel>
@@ -19,7 +18,7 @@ TkivStatusBar::TkivStatusBar(QWidget* Parent) : QStatusBar(Parent) {
     FMessage->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     FMessage->setOpenExternalLinks(false);
     connect(FMessage, &QLabel::linkActivated, this,
-            [](const QString& Link) { QDesktopServices::openUrl(QUrl(Link)); });
+            [this](const QString& Link) { emit OpenRequested(QUrl(Link).toLocalFile()); });
     addWidget(FMessage, 1);
     FProgress = new QProgressBar(this);
     FProgress->setMaximumWidth(160);

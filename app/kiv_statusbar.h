@@ -28,6 +28,7 @@ public:
 
 signals:
     void CancelClicked();
+    void OpenRequested(const QString& Path); // the written file's link was clicked
 
 protected:
     void changeEvent(QEvent* Event) override;

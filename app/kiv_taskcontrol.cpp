@@ -108,10 +108,12 @@ void TTaskController::OfferNext() {
         return;
     const bool Cancelled = FSearch->Cancelled();
     const int Folders = FSearch->FoldersSearched();
+    const QString StartError = FSearch->StartError();
+    const QStringList Notes = FSearch->Notes();
     FSearch->deleteLater();
     FSearch = nullptr;
     FSearchTicker->stop();
-    emit SearchFinished(Cancelled, Folders, FFound);
+    emit SearchFinished(Cancelled, Folders, FFound, StartError, Notes);
     CheckIdle();
 }
 

@@ -39,6 +39,9 @@ public:
     // window has answered the one before (Answered).
     bool StartSearch(const QString& StartFolder, QSet<QString> Registered);
     bool Searching() const { return bool(FSearch); }
+    // Finds not offered yet; whether the walk has ended (more may come while it goes on).
+    int OffersWaiting() const { return int(FOffers.size()); }
+    bool WalkDone() const { return FSearchDone; }
     void Answered(bool EndSearch);
 
     // An HTML export that runs in the background.
@@ -59,7 +62,9 @@ signals:
     void RunFinished(bool Cancelled);
     void SearchProgress(int Folders, int Found);
     void Offer(const QString& Folder, int Waiting);
-    void SearchFinished(bool Cancelled, int Folders, int Found);
+    // StartError: why the walk could not begin; Notes: folders it passed over, and why.
+    void SearchFinished(bool Cancelled, int Folders, int Found, const QString& StartError,
+                        const QStringList& Notes);
     void ExportFinished(const QString& FileName, bool Ok);
     // Something started, or everything has ended.
     void BusyChanged(bool Busy);

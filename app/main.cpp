@@ -5,21 +5,13 @@
 #include "kiv_single.h"
 #include "kiv_system.h"
 
-#include <QLibraryInfo>
-#include <QTranslator>
-
 int main(int argc, char** argv) {
     TkivApplication App(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kivSubversion"));
     // The menu entry's id, so that a Wayland desktop matches the window to it.
     QGuiApplication::setDesktopFileName(QStringLiteral("de.kelvarosoft.kivSubversion"));
     InitRoamingMarker();
-    // The user interface is German: the toolkit's own texts (Ja/Nein, the folder list's
-    // columns) too, where Qt's German translation is installed.
-    QTranslator QtGerman;
-    if (QtGerman.load(QStringLiteral("qtbase_de"),
-                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&QtGerman);
+    InstallToolkitGerman();
     InitAppResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/kivSubversion.png")));
 

@@ -209,11 +209,18 @@ int Search(const TOptions& O) {
         Flush();
     });
     OnOutputGone = [&Walk] { Walk.Cancel(); };
+    QObject::connect(&Walk, &TSvnSearch::Note, [](const QString& Text) {
+        Write(stderr, QStringLiteral("kivsvn: übersprungen: %1\n").arg(Text));
+    });
     QObject::connect(&Walk, &TSvnSearch::Finished, [] { QCoreApplication::quit(); });
     WatchSignals(&Walk, [&Walk] { Walk.Cancel(); });
     Walk.Start();
     QCoreApplication::exec();
     Flush();
+    if (!Walk.StartError().isEmpty()) {
+        Write(stderr, QStringLiteral("kivsvn: %1\n").arg(Walk.StartError()));
+        return ExitUsage;
+    }
     return Walk.Cancelled() ? ExitFailed : ExitFine;
 }
 

@@ -1,5 +1,7 @@
 #include "KivForm.h"
 
+#include "kiv_focusreturn.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPointer>
@@ -15,6 +17,7 @@ QPointer<TKivForm> FirstForm;
 TKivForm::TKivForm(QWidget* Parent) : QDialog(Parent) {
     if (!FirstForm)
         FirstForm = this;
+    KeepFocusAcrossDialogs();
     // Posted now, dispatched by the next event loop; the context object drops it when the form
     // is destroyed first.
     QMetaObject::invokeMethod(this, &TKivForm::AfterCreate, Qt::QueuedConnection);

@@ -1,11 +1,12 @@
 #include "kiv_ContextMenu.h"
 
+#include "kiv_opener.h"
 #include "kiv_process.h"
-#include "kiv_terminal.h"
+#include "kiv_prompts.h"
 #include "kiv_system.h"
+#include "kiv_terminal.h"
 
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QDirIterator>
 #include <QEvent>
 #include <QFile>
@@ -283,10 +284,20 @@ bool ShowExplorerContextMenu(QWidget* Owner, const QString& Path, const QPoint& 
         return false;
     if (Extra.contains(Chosen))
         return true; // the menu has triggered it
-    if (Chosen == Open)
-        return QDesktopServices::openUrl(QUrl::fromLocalFile(Target));
-    if (Chosen == Terminal)
-        return StartInTerminal({}, Target);
+    if (Chosen == Open) {
+        // Lives until its launcher has answered; says itself when nothing could open it.
+        auto* Opener = new TFolderOpener(Owner ? static_cast<QObject*>(Owner->window())
+                                               : QCoreApplication::instance());
+        QObject::connect(Opener, &TFolderOpener::Finished, Opener, &QObject::deleteLater);
+        Opener->Open(Target);
+        return true;
+    }
+    if (Chosen == Terminal) {
+        if (StartInTerminal({}, Target))
+            return true;
+        ShowError(NoTerminalText());
+        return false;
+    }
     if (Chosen == Copy) {
         QClipboard* Clipboard = QGuiApplication::clipboard();
         if (!Clipboard)
@@ -295,5 +306,12 @@ bool ShowExplorerContextMenu(QWidget* Owner, const QString& Path, const QPoint& 
         return true;
     }
     const auto It = AppOf.find(Chosen);
-    return It != AppOf.end() && Launch(It.value(), Target);
+    if (It == AppOf.end())
+        return false;
+    if (Launch(It.value(), Target))
+        return true;
+    ShowError(It->Terminal && FindTerminal().isEmpty()
+                  ? NoTerminalText()
+                  : QStringLiteral("\"%1\" lässt sich nicht starten.").arg(It->Name));
+    return false;
 }

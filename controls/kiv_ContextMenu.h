@@ -11,9 +11,10 @@ class QAction;
 class QWidget;
 
 // Shows the menu for Path at Pos (Owner's coordinates) and carries out the chosen entry. True
-// only when an entry was chosen and started without error. A path that does not exist shows
-// no menu and gives false.
-// Extra actions (the caller's) stand below the first entry; the menu triggers one when it is chosen.
+// only when an entry was chosen and started without error; an entry that cannot be started
+// says so in a message. A path that does not exist shows no menu and gives false.
+// Extra actions (the caller's) stand below the first entry; the menu triggers one when it is
+// chosen.
 bool ShowExplorerContextMenu(QWidget* Owner, const QString& Path, const QPoint& Pos,
                              const QList<QAction*>& Extra = {});
 

@@ -577,13 +577,24 @@ void TSvnRun::RunInConsole(int Unit) {
     RunOne(TSvnTask::Info, Unit, false, Before);
     const qint64 Rev = Before.How == THow::Done ? Before.Block.Fold().Facts().Revision : -1;
     // The terminal form asks what it must (passwords, certificates, conflicts): it is the
-    // place to give them once.
-    const TTerminalResult T = RunInTerminal({FOptions.Program, QStringLiteral("update")},
-                                            FUnits[size_t(Unit)].Target, &FStop);
-    if (!T.Started) {
+    // place to give them once. Its window is named after the project and stays open, until
+    // Enter, when the update failed or left a conflict, so that its output can be read.
+    const TSvnProject& P = FProjects[size_t(FUnits[size_t(Unit)].Projects.front())];
+    TTerminalRequest Request;
+    Request.Command = {FOptions.Program, QStringLiteral("update")};
+    Request.Dir = FUnits[size_t(Unit)].Target;
+    Request.Title = QStringLiteral("%1 - svn update (kivSubversion)")
+                        .arg(!P.TreePath.isEmpty() ? P.TreePath
+                                                   : !P.Name.isEmpty() ? P.Name : P.Folder);
+    Request.Hold = TTerminalHold::OnTrouble;
+    Request.ConflictCheck = {FOptions.Program, QStringLiteral("status"), QStringLiteral("--quiet")};
+    Request.Cancel = &FStop;
+    const TTerminalResult T = RunInTerminal(Request);
+    if (!T.Started || !T.Ran) {
+        // The terminal, not the copy, failed.
         TSvnOutcome O;
         O.State = TSvnState::NoTerminal;
-        O.Notes << NoTerminalText();
+        O.Notes << (T.Started && !T.Problem.isEmpty() ? T.Problem : NoTerminalText());
         DeliverUnit(Unit, O);
         return;
     }
@@ -594,8 +605,13 @@ void TSvnRun::RunInConsole(int Unit) {
     TUnitResult Update;
     Update.Block = NewBlock(FTask, Unit, true);
     Update.ExitCode = T.ExitCode;
-    Update.How = T.Cancelled ? THow::Interrupted : T.ExitCode == 0 ? THow::Done : THow::Failed;
+    // A terminal closed before svn ended is an interruption like a cancel.
+    Update.How = T.Cancelled || !T.Finished ? THow::Interrupted
+                 : T.ExitCode == 0          ? THow::Done
+                                            : THow::Failed;
     TSvnOutcome O = AfterChange(Update, Rev, &Check, Unit);
+    if (!T.Cancelled && !T.Finished && !T.Problem.isEmpty())
+        O.Notes.prepend(T.Problem);
     if (Update.How == THow::Done || Update.How == THow::Failed) {
         const qint64 Now = After.How == THow::Done ? After.Block.Fold().Facts().Revision : -1;
         O.Verdict.Revision = Now;
@@ -608,8 +624,8 @@ void TSvnRun::RunInConsole(int Unit) {
             Check.How == THow::Done ? Check.Block.Fold().Decide(0) : TSvnVerdict();
         O.State = Heavier(Base, Found.State == TSvnState::Error ? TSvnState::Clean : Found.State);
         if (Update.How == THow::Failed)
-            O.Notes.prepend(QStringLiteral("svn update hat im Terminal einen Fehler gemeldet "
-                                           "(Rückgabewert %1).")
+            O.Notes.prepend(QStringLiteral("svn update endete mit dem Code %1; die Meldungen "
+                                           "standen im Terminalfenster.")
                                 .arg(T.ExitCode));
     }
     DeliverUnit(Unit, O);

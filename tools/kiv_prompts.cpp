@@ -1,5 +1,7 @@
 #include "kiv_prompts.h"
 
+#include "kiv_focusreturn.h"
+
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -7,6 +9,21 @@
 #include <QThread>
 
 namespace {
+
+// The window a box belongs to: the open dialog, else the active window, else the program's
+// visible window. A box without one is no dialog of the program for the window manager: it may
+// open anywhere, behind the window, and give the focus back to nothing when it closes.
+QWidget* Owner() {
+    if (QWidget* Modal = QApplication::activeModalWidget())
+        return Modal;
+    if (QWidget* Active = QApplication::activeWindow())
+        return Active;
+    const QWidgetList Tops = QApplication::topLevelWidgets();
+    for (QWidget* W : Tops)
+        if (W->isVisible() && (W->windowType() == Qt::Window || W->windowType() == Qt::Dialog))
+            return W;
+    return nullptr;
+}
 
 // The Qt message boxes. The text is set as plain text: "&" and "<" show as themselves (a
 // label's text marks no access key, so there is nothing to double).
@@ -19,8 +36,9 @@ public:
         Show(QMessageBox::Critical, QStringLiteral("Fehler"), Message);
     }
     bool YesNo(const QString& Message, bool DefaultNo) override {
+        KeepFocusAcrossDialogs();
         QMessageBox Box(QMessageBox::Question, QStringLiteral("Bestätigung"), Message,
-                        QMessageBox::NoButton, QApplication::activeWindow());
+                        QMessageBox::NoButton, Owner());
         Box.setTextFormat(Qt::PlainText);
         QPushButton* Yes = Box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
         QPushButton* No = Box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
@@ -30,9 +48,10 @@ public:
         return Box.clickedButton() == Yes;
     }
     bool InputText(const QString& Caption, const QString& Prompt, QString& Text) override {
+        KeepFocusAcrossDialogs();
         bool Ok = false;
-        const QString Answer = QInputDialog::getText(QApplication::activeWindow(), Caption, Prompt,
-                                                     QLineEdit::Normal, Text, &Ok);
+        const QString Answer =
+            QInputDialog::getText(Owner(), Caption, Prompt, QLineEdit::Normal, Text, &Ok);
         if (Ok)
             Text = Answer;
         return Ok;
@@ -40,7 +59,8 @@ public:
 
 private:
     static void Show(QMessageBox::Icon Icon, const QString& Title, const QString& Message) {
-        QMessageBox Box(Icon, Title, Message, QMessageBox::Ok, QApplication::activeWindow());
+        KeepFocusAcrossDialogs();
+        QMessageBox Box(Icon, Title, Message, QMessageBox::Ok, Owner());
         Box.setTextFormat(Qt::PlainText);
         Box.exec();
     }

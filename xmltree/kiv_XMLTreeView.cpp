@@ -7,6 +7,7 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QSignalBlocker>
@@ -62,6 +63,20 @@ public:
             return;
         }
         FTree->CommitEdit(AsNode(Item), Edit->text());
+    }
+    // Tab and Shift+Tab finish the edit like Return; the view would otherwise carry the
+    // editor on to the next row and rename a node nobody meant to touch.
+    bool eventFilter(QObject* Object, QEvent* Event) override {
+        if (Event->type() == QEvent::KeyPress) {
+            const int Key = static_cast<QKeyEvent*>(Event)->key();
+            auto* Editor = qobject_cast<QWidget*>(Object);
+            if (Editor && (Key == Qt::Key_Tab || Key == Qt::Key_Backtab)) {
+                emit commitData(Editor);
+                emit closeEditor(Editor, QAbstractItemDelegate::NoHint);
+                return true;
+            }
+        }
+        return QStyledItemDelegate::eventFilter(Object, Event);
     }
 
 private:
@@ -367,8 +382,14 @@ bool TkivXMLTreeView::MoveNode(TXMLTreeNode* Node, TXMLTreeNode* Target) {
         else
             takeTopLevelItem(indexOfTopLevelItem(Node));
         Target->addChild(Node);
+        // Among its new siblings in caption order, as any other change leaves the tree.
+        CaptionChanged(Node);
         for (QTreeWidgetItem* I : Expanded)
             I->setExpanded(true);
+        // Taking out the current row made the view select a neighbour in its place (its rule
+        // for single selection); that row would stay highlighted, and a click on it would start
+        // renaming it. The selection is exactly the old one again.
+        selectionModel()->clearSelection();
         if (Current)
             setCurrentItem(Current, 0, QItemSelectionModel::NoUpdate);
         for (QTreeWidgetItem* I : Selection)

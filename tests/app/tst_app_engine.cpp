@@ -17,13 +17,14 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QElapsedTimer>
-#include <QLabel>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -403,6 +404,74 @@ private slots:
         QVERIFY2(Clock.elapsed() < 5000, qPrintable(QString::number(Clock.elapsed())));
         qputenv("PATH", FPath);
         qunsetenv("TERMINAL");
+    }
+
+    // A terminal that hands the command on and returns at once: the updates still run one
+    // after the other, each with its real result (a conflict it left included), in windows
+    // named after their projects; a terminal that runs nothing is said to be the cause.
+    void windowConsoleTerminalThatReturns() {
+        ResetDelta();
+        const QString Log = FTmp.path() + "/updates.log", Args = FTmp.path() + "/args.log";
+        const QString Term = FTmp.path() + "/gibt-ab";
+        WriteFile(Term, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + Args.toUtf8() +
+                            "'\n[ \"$1\" = -e ] && shift\n( \"$@\" >/dev/null 2>&1 </dev/null & )\n"
+                            "exit 0\n");
+        QFile::setPermissions(Term, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString Bin = FTmp.path() + "/slowbin";
+        WriteFile(Bin + "/svn", "#!/bin/sh\n[ \"$1\" = update ] || exec /usr/bin/svn \"$@\"\n"
+                                "echo \"start $PWD\" >> '" +
+                                    Log.toUtf8() +
+                                    "'\nsleep 0.3\n"
+                                    "/usr/bin/svn \"$@\"; rc=$?\necho \"end $PWD\" >> '" +
+                                    Log.toUtf8() + "'\nexit $rc\n");
+        QFile::setPermissions(Bin + "/svn", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", QFile::encodeName(Bin) + ':' + FPath);
+        qputenv("TERMINAL", QFile::encodeName(Term));
+        // delta a revision behind, and changed on the same line: its update conflicts.
+        WriteFile(Wc("delta") + "/datei.txt", "eins\ndrei\n");
+        const auto Restore = qScopeGuard([&] {
+            qunsetenv("TERMINAL");
+            qputenv("PATH", FPath);
+            Svn({"revert", "-q", "-R", "."}, Wc("delta"));
+            QFile::remove(Wc("delta") + "/datei.txt.mine");
+            for (const QString& F : QDir(Wc("delta")).entryList({"datei.txt.r*"}))
+                QFile::remove(Wc("delta") + "/" + F);
+            ResetDelta();
+        });
+        WriteRegistry(MainRegistry());
+        auto W = Open();
+        TXMLTreeNode* R = W->lvDir->XMLItems()->TopNode(0);
+        W->lvDir->SetSelected(R);
+        W->inDOSBoxausfhren1Click();
+        QVERIFY(QTest::qWaitFor([&] { return W->ToolButton8->isEnabled() && W->Output->Pending() == 0; }, 60000));
+        QStringList Expected;
+        for (const char* P : {"alpha", "beta", "delta", "gamma"})
+            Expected << "start " + Wc(P) << "end " + Wc(P);
+        QCOMPARE(QString::fromUtf8(ReadFile(Log)).trimmed().split(u'\n'), Expected);
+        auto State = [&](const char* Group, const char* Name) {
+            return TSvnState(Child(Child(R, Group), Name)->data(0, NodeStateRole).toInt());
+        };
+        // What the copies are now: alpha was current already, beta and gamma have local
+        // changes, delta's update conflicted.
+        QCOMPARE(State("Eins", "alpha"), TSvnState::Current);
+        QCOMPARE(State("Eins", "beta"), TSvnState::Changes);
+        QCOMPARE(State("Zwei", "gamma"), TSvnState::Changes);
+        QCOMPARE(State("Zwei", "delta"), TSvnState::Conflict);
+        QCOMPARE(State("Eins", "fehlt"), TSvnState::Missing);
+        const QString AllArgs = QString::fromUtf8(ReadFile(Args));
+        QVERIFY2(AllArgs.contains(QStringLiteral("Zwei/delta - svn update (kivSubversion)")),
+                 qPrintable(AllArgs));
+
+        // A terminal that runs nothing: the projects name it, none is taken for a failed update.
+        WriteFile(Term, "#!/bin/sh\nexit 4\n");
+        W->lvDir->SetSelected(Child(Child(R, "Eins"), "alpha"));
+        W->inDOSBoxausfhren1Click();
+        QVERIFY(QTest::qWaitFor([&] { return W->ToolButton8->isEnabled() && W->Output->Pending() == 0; }, 60000));
+        QCOMPARE(State("Eins", "alpha"), TSvnState::NoTerminal);
+        QVERIFY2(W->mmExec->toPlainText().contains(
+                     "Das Terminal \"gibt-ab\" hat sich mit dem Code 4 beendet, ohne den Befehl "
+                     "auszuführen."),
+                 qPrintable(W->mmExec->toPlainText()));
     }
 
     // Without a client on the search path every project says so, in both displays.

@@ -1,10 +1,12 @@
 // The folder list on the page "Verzeichnis", run under the C locale: German columns, sizes and
 // dates, sorting by the real values, the theme's icons, and what opening an entry that nothing
 // can open tells the user.
-#include "kiv_test_folders.h"
-#include "kiv_test_prompter.h"
 #include "fm_main.h"
 #include "kiv_folderlist.h"
+#include "kiv_opener.h"
+#include "kiv_statusbar.h"
+#include "kiv_test_folders.h"
+#include "kiv_test_prompter.h"
 
 #include "kiv_prompts.h"
 
@@ -13,11 +15,14 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 #include <QTreeView>
 
 #include <memory>
@@ -84,6 +89,9 @@ private slots:
         MakeFile("c-zehn.dat", 10 * 1024, QDateTime(QDate(2024, 6, 1), QTime(9, 30)));
         MakeFile("d-gross.dat", 2 * 1024 * 1024, QDateTime(QDate(2026, 1, 2), QTime(23, 59)));
         MakeFile("liesmich.txt", 1536, Dec);
+        // Hidden entries, as a working copy has them: never listed (six entries, not eight).
+        QVERIFY(QDir().mkpath(FDir + "/.svn/pristine"));
+        MakeFile(".versteckt", 10, Dec);
         const QString File =
             FFolders.Data.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml";
         QDir().mkpath(QFileInfo(File).path());
@@ -189,6 +197,50 @@ private slots:
         QTest::qWait(500);
         QCOMPARE(FPrompter.Infos, QStringList());
         QCOMPARE(Failed.size(), Before);
+    }
+
+    // With no program to open anything (no xdg-open, no gio on the search path), each way to
+    // open something says so: the directory field's button, a subfolder in the list, and the
+    // page an export wrote.
+    void nothingToOpenWith() {
+        const QByteArray Path = qgetenv("PATH"), Browser = qgetenv("BROWSER");
+        const auto Restore = qScopeGuard([&] {
+            qputenv("PATH", Path);
+            if (!Browser.isNull())
+                qputenv("BROWSER", Browser);
+        });
+        QVERIFY(QDir().mkpath(FWork.path() + "/leer"));
+        qputenv("PATH", QFile::encodeName(FWork.path() + "/leer"));
+        qunsetenv("BROWSER");
+        QVERIFY(W->btnOpenVerzeichnis->isEnabled());
+        W->btnOpenVerzeichnis->click();
+        QTRY_COMPARE(FPrompter.Infos,
+                     QStringList("Der Ordner \"wc\" kann nicht geöffnet werden: es "
+                                 "ist kein Dateimanager eingerichtet."));
+        FPrompter.Reset();
+        const QRect Row = W->lvShell->visualRect(Entry("unterordner"));
+        QTest::mouseClick(W->lvShell->viewport(), Qt::LeftButton, {}, Row.center());
+        QTest::mouseDClick(W->lvShell->viewport(), Qt::LeftButton, {}, Row.center());
+        QTRY_COMPARE(FPrompter.Infos,
+                     QStringList("Der Ordner \"unterordner\" kann nicht geöffnet werden: es ist "
+                                 "kein Dateimanager eingerichtet."));
+        FPrompter.Reset();
+        const QString Page = FWork.path() + "/projekte.html";
+        {
+            QFile F(Page);
+            QVERIFY(F.open(QIODevice::WriteOnly));
+            F.write("<html></html>");
+        }
+        W->StatusBar1->ShowWritten(Page);
+        QLabel* Status = W->StatusBar1->MessageLabel();
+        const QString Html = Status->text();
+        const qsizetype At = Html.indexOf(QStringLiteral("href=\""));
+        QVERIFY(At >= 0);
+        const QString Link = Html.mid(At + 6, Html.indexOf(u'"', At + 6) - At - 6);
+        emit Status->linkActivated(Link);
+        QTRY_COMPARE(
+            FPrompter.Infos,
+            QStringList("Für \"projekte.html\" ist kein Programm zum Öffnen eingerichtet."));
     }
 };
 

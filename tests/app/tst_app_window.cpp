@@ -27,6 +27,7 @@
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -540,7 +541,7 @@ private slots:
         QVERIFY(FPrompter.Errors.isEmpty());
         QVERIFY(!Child(R, "x"));
 
-        // Opened with a folder, as the search does: the folder is shown, the name focused.
+        // Opened with a folder: the folder is shown, the name empty and focused.
         WithModal(
             [&](QWidget* M) {
                 auto* D = qobject_cast<TfmNeueGruppe*>(M);
@@ -551,6 +552,102 @@ private slots:
                 QTest::keyClick(D, Qt::Key_Escape);
             },
             [&] { ShowNewEntryDialog(R, Project + "/"); });
+    }
+
+    // After every dialog, message box and input box the keyboard focus is back in the tree, so
+    // Einfg and Entf work at once; Return in the tree leaves it there. The toolkit's own boxes
+    // answer here, as a person sees them.
+    void focusReturnsAfterDialogs() {
+        WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n"
+                      "  <ProjektGruppe Name=\"G\"/>\r\n"
+                      "</SubVersion>\r\n");
+        SetPrompter(nullptr);
+        const auto Restore = qScopeGuard([this] { SetPrompter(&FPrompter); });
+        auto W = Open();
+        QVERIFY(QTest::qWaitForWindowActive(W.get()));
+        TXMLTreeNode* G = Child(Root(*W), "G");
+        W->lvDir->SetSelected(G);
+        W->lvDir->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(W->lvDir));
+        // Presses Keys in the next modal window once it has the focus; returns its class.
+        auto Answer = [&](QList<Qt::Key> Keys, const std::function<void()>& Open) {
+            QString Seen;
+            QTimer T;
+            T.setInterval(10);
+            QObject::connect(&T, &QTimer::timeout, [&] {
+                QWidget* M = QApplication::activeModalWidget();
+                QWidget* F = QApplication::focusWidget();
+                if (!M || !F || F->window() != M)
+                    return;
+                if (Seen.isEmpty())
+                    Seen = QString::fromLatin1(M->metaObject()->className());
+                if (!Keys.isEmpty())
+                    QTest::keyClick(F, Keys.takeFirst());
+            });
+            T.start();
+            Open();
+            T.stop();
+            return Seen;
+        };
+        auto FocusInTree = [&] {
+            return QTest::qWaitFor([&] { return QApplication::focusWidget() == W->lvDir; }, 2000);
+        };
+        // Entf, Einfg and Strg+G from the tree, each dialog cancelled with Escape.
+        QCOMPARE(Answer({Qt::Key_Escape}, [&] { QTest::keyClick(W->lvDir, Qt::Key_Delete); }),
+                 QStringLiteral("QMessageBox"));
+        QVERIFY(FocusInTree());
+        QVERIFY(Child(Root(*W), "G")); // No is the default
+        QCOMPARE(Answer({Qt::Key_Escape}, [&] { QTest::keyClick(W->lvDir, Qt::Key_Insert); }),
+                 QStringLiteral("TfmNeueGruppe"));
+        QVERIFY(FocusInTree());
+        QCOMPARE(Answer({Qt::Key_Escape},
+                        [&] { QTest::keyClick(W->lvDir, Qt::Key_G, Qt::ControlModifier); }),
+                 QStringLiteral("QInputDialog"));
+        QVERIFY(FocusInTree());
+        // A box over the dialog gives the focus back to the dialog's field that failed, and the
+        // dialog's end back to the tree.
+        {
+            QStringList Steps;
+            QTimer T;
+            T.setInterval(10);
+            QObject::connect(&T, &QTimer::timeout, [&] {
+                QWidget* M = QApplication::activeModalWidget();
+                QWidget* F = QApplication::focusWidget();
+                if (!M || !F || F->window() != M)
+                    return;
+                auto* D = qobject_cast<TfmNeueGruppe*>(M);
+                if (D && Steps.isEmpty()) {
+                    Steps << "Dialog";
+                    D->edName->setText(QStringLiteral("Name"));
+                    QMetaObject::invokeMethod(D->btn1, &QPushButton::click, Qt::QueuedConnection);
+                } else if (qobject_cast<QMessageBox*>(M) && Steps.size() == 1) {
+                    Steps << "Fehler";
+                    QTest::keyClick(F, Qt::Key_Return);
+                } else if (D && Steps.size() == 2) {
+                    Steps << QString::fromLatin1(F == D->edDir || D->edDir->isAncestorOf(F)
+                                                     ? "Verzeichnis"
+                                                     : F->metaObject()->className());
+                    QTest::keyClick(F, Qt::Key_Escape);
+                }
+            });
+            T.start();
+            QTest::keyClick(W->lvDir, Qt::Key_Insert);
+            T.stop();
+            QCOMPARE(Steps, QStringList({"Dialog", "Fehler", "Verzeichnis"}));
+            QVERIFY(FocusInTree());
+        }
+        // A message that a run or the search shows while the window is not active: the box
+        // still belongs to the window, and the focus returns to the tree.
+        W->lvDir->setFocus();
+        QCOMPARE(Answer({Qt::Key_Return}, [] { ShowInfo(QStringLiteral("Nachricht")); }),
+                 QStringLiteral("QMessageBox"));
+        QVERIFY(FocusInTree());
+        // Return in the tree is no Tab: Entf right after it asks about the node.
+        QTest::keyClick(W->lvDir, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(W->lvDir));
+        QCOMPARE(Answer({Qt::Key_Escape}, [&] { QTest::keyClick(W->lvDir, Qt::Key_Delete); }),
+                 QStringLiteral("QMessageBox"));
+        QVERIFY(FocusInTree());
     }
 
     // A right click shows the selected project's folder menu; with a group none appears.

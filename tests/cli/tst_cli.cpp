@@ -619,6 +619,47 @@ private slots:
         R = Kivsvn({"search", Tree, "--format", "json", "--registry", Reg});
         QCOMPARE(QJsonDocument::fromJson(R.Out.value(0).toUtf8()).object().value("folder"),
                  QJsonValue(Tree + "/b/zwei/"));
+
+        // A folder whose name is no UTF-8 is passed over, and named as the system shows it.
+        const QByteArray Bad = QFile::encodeName(Tree) + "/c/Gr\xf6\xdf"
+                                                         "e";
+        for (const QByteArray& D :
+             {QFile::encodeName(Tree) + "/c", Bad, Bad + "/kopie", Bad + "/kopie/.svn"})
+            QCOMPARE(mkdir(D.constData(), 0755), 0);
+        R = Kivsvn({"search", Tree, "--registry", Reg});
+        QCOMPARE(R.Code, 0);
+        QCOMPARE(R.Out, QStringList{Tree + "/b/zwei/"});
+        QVERIFY2(R.Err.startsWith("kivsvn: übersprungen: \"" + Tree + "/c/Gr\\366\\337e\": "),
+                 qPrintable(R.Err));
+
+        // A start folder that cannot be read: said so, nothing found, exit 2. Root reads every
+        // folder, so then the search runs as nobody.
+        QTemporaryDir Open;
+        QFile::setPermissions(Open.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                               QFile::ReadOther | QFile::ExeOther |
+                                               QFile::ReadGroup | QFile::ExeGroup);
+        const QString Secret = Open.path() + "/geheim";
+        Svn({"checkout", "-q", FUrl + "/alpha", Secret + "/kopie"});
+        QFile::setPermissions(Secret, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (geteuid() == 0) {
+            QProcess P;
+            P.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                QStringLiteral(KIV_KIVSVN_PATH), "search", Secret, "--registry",
+                                Open.path() + "/keine.xml"});
+            QVERIFY(P.waitForFinished(60000));
+            R.Code = P.exitCode();
+            R.Out = QString::fromUtf8(P.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+            R.Err = QString::fromUtf8(P.readAllStandardError());
+        } else {
+            QFile::setPermissions(Secret, {});
+            R = Kivsvn({"search", Secret, "--registry", Open.path() + "/keine.xml"});
+            QFile::setPermissions(Secret, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        QCOMPARE(R.Code, 2);
+        QVERIFY(R.Out.isEmpty());
+        QCOMPARE(R.Err, "kivsvn: Der Ordner \"" + Secret +
+                            "/\" kann nicht durchsucht werden: "
+                            "keine Berechtigung, ihn zu lesen.\n");
     }
 };
 

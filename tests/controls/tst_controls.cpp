@@ -5,11 +5,14 @@
 #include "kiv_ContextMenu.h"
 #include "kiv_single.h"
 #include "kiv_system.h"
+#include "kiv_terminal.h"
+#include "kiv_test_prompter.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
@@ -99,6 +102,7 @@ private slots:
     void browseCannotLeaveRoot();
     void contextMenuEntries();
     void contextMenuRunsApplication();
+    void contextMenuSaysWhatCannotStart();
     void singleInstanceTwoProcesses();
     void singleInstanceKilledFirst();
     void singleInstancePerFolder();
@@ -597,6 +601,46 @@ void TestControls::contextMenuRunsApplication() {
     qunsetenv("KIV_LOG");
     qunsetenv("XDG_DATA_HOME");
     qunsetenv("XDG_DATA_DIRS");
+}
+
+// Nothing to open the folder with, an application that is not installed, no terminal: each
+// entry says so instead of doing nothing.
+void TestControls::contextMenuSaysWhatCannotStart() {
+    TTestPrompter Prompter;
+    SetPrompter(&Prompter);
+    QTemporaryDir Home, Empty, Target;
+    const QByteArray Path = qgetenv("PATH"), Browser = qgetenv("BROWSER");
+    qputenv("PATH", Empty.path().toLocal8Bit()); // no xdg-open, no gio, no terminal
+    qunsetenv("BROWSER");
+    qputenv("TERMINAL", "kiv-kein-terminal");
+    qputenv("XDG_DATA_HOME", Home.path().toLocal8Bit());
+    qputenv("XDG_DATA_DIRS", Home.filePath("none").toLocal8Bit());
+    WriteDesktopFile(Home.path(), "kaputt.desktop",
+                     "[Desktop Entry]\nType=Application\nName=Kaputt\n"
+                     "Exec=kiv-gibt-es-nicht %f\nMimeType=inode/directory;\n");
+    QWidget Owner;
+    ShowActive(&Owner);
+
+    ChooseInMenu("Öffnen");
+    ShowExplorerContextMenu(&Owner, Target.path(), QPoint(1, 1));
+    const QString Name = QFileInfo(Target.path()).fileName();
+    QTRY_COMPARE(Prompter.Infos, QStringList("Der Ordner \"" + Name +
+                                             "\" kann nicht geöffnet werden: es ist kein "
+                                             "Dateimanager eingerichtet."));
+    ChooseInMenu("Kaputt");
+    QVERIFY(!ShowExplorerContextMenu(&Owner, Target.path(), QPoint(1, 1)));
+    ChooseInMenu("Terminal hier öffnen");
+    QVERIFY(!ShowExplorerContextMenu(&Owner, Target.path(), QPoint(1, 1)));
+    QCOMPARE(Prompter.Errors,
+             QStringList({"\"Kaputt\" lässt sich nicht starten.", NoTerminalText()}));
+
+    qputenv("PATH", Path);
+    if (!Browser.isNull())
+        qputenv("BROWSER", Browser);
+    qunsetenv("TERMINAL");
+    qunsetenv("XDG_DATA_HOME");
+    qunsetenv("XDG_DATA_DIRS");
+    SetPrompter(nullptr);
 }
 
 // One run of the helper, with its first two lines read.

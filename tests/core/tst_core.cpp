@@ -42,6 +42,8 @@ private slots:
     void capturedPumpsEventsOnGuiThread();
     void capturedSvnVersion();
     void runAndWaitUsesTerminal();
+    void terminalThatReturnsAtOnce();
+    void terminalHoldsAndNamesItsWindow();
     void includeExcludeDelimiter();
     void specialAndUserDataFolders();
     void searchStartsOnTheDocumentsFileSystem();
@@ -321,6 +323,221 @@ void TestCore::runAndWaitUsesTerminal() {
     QCOMPARE(NoTerminal, -1);
     qunsetenv("TERMINAL");
     qunsetenv("KIV_TERMINAL_LOG");
+}
+
+// Writes an executable shell script.
+static QString WriteScript(const QString& Path, const QByteArray& Body) {
+    QFile F(Path);
+    if (!F.open(QIODevice::WriteOnly))
+        return {};
+    F.write("#!/bin/sh\n" + Body);
+    F.close();
+    F.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return Path;
+}
+
+// A terminal that hands the command to something else and returns at once (as the terminals
+// with a server of their own do without their waiting option): the run waits for the command
+// itself, takes its exit code, and never lets the next one begin beside it. One that runs
+// nothing, one whose window is closed half-way, and a cancel are told apart.
+void TestCore::terminalThatReturnsAtOnce() {
+    QTemporaryDir Dir;
+    QVERIFY(Dir.isValid());
+    const auto Restore = qScopeGuard([] { qunsetenv("TERMINAL"); });
+    const QString Log = Dir.filePath("log");
+    // Starts the command in the background, detached, and ends with 0.
+    qputenv("TERMINAL",
+            WriteScript(Dir.filePath("gibt-ab"),
+                        "[ \"$1\" = -e ] && shift\n( \"$@\" >/dev/null 2>&1 </dev/null & )\n"
+                        "exit 0\n")
+                .toLocal8Bit());
+    const QString Slow = "echo start >> '" + Log + "'; sleep 1; echo ende >> '" + Log + "'; exit 3";
+    QElapsedTimer Clock;
+    Clock.start();
+    TTerminalResult R = RunInTerminal({"sh", "-c", Slow}, Dir.path());
+    QVERIFY(Clock.elapsed() >= 900);
+    QVERIFY(R.Started && R.Returned && R.Ran && R.Finished && !R.Cancelled);
+    QCOMPARE(R.ExitCode, 3);
+    QVERIFY(R.Problem.isEmpty());
+    // Twice in a row: strictly one after the other.
+    R = RunInTerminal({"sh", "-c", Slow}, Dir.path());
+    QCOMPARE(R.ExitCode, 3);
+    QFile L(Log);
+    QVERIFY(L.open(QIODevice::ReadOnly));
+    QCOMPARE(L.readAll(), QByteArray("start\nende\nstart\nende\n"));
+
+    // A window closed before the command ended (its shell killed): no exit code, and why.
+    qputenv("TERMINAL",
+            WriteScript(Dir.filePath("schliesst"),
+                        "[ \"$1\" = -e ] && shift\n"
+                        "( \"$@\" >/dev/null 2>&1 </dev/null & p=$!; sleep 0.5; kill -9 $p ) &\n"
+                        "exit 0\n")
+                .toLocal8Bit());
+    R = RunInTerminal({"sleep", "20"}, Dir.path());
+    QVERIFY(R.Returned && R.Ran && !R.Finished);
+    QCOMPARE(R.ExitCode, -1);
+    QCOMPARE(R.Problem, QStringLiteral("Das Terminalfenster wurde geschlossen, bevor der Befehl "
+                                       "zu Ende war."));
+
+    // Cancel ends the command the terminal left behind, and everything it started.
+    qputenv("TERMINAL", Dir.filePath("gibt-ab").toLocal8Bit());
+    const QString PidFile = Dir.filePath("sleeper");
+    std::atomic<bool> Cancel{false};
+    std::thread Stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        Cancel = true;
+    });
+    TTerminalRequest Req;
+    Req.Command = {"sh", "-c", "sleep 30 & echo $! > '" + PidFile + "'; wait"};
+    Req.Dir = Dir.path();
+    Req.Cancel = &Cancel;
+    Clock.restart();
+    R = RunInTerminal(Req);
+    Stopper.join();
+    QVERIFY(R.Cancelled && R.Ran && !R.Finished);
+    QVERIFY(Clock.elapsed() < 8000);
+    QFile P(PidFile);
+    QVERIFY(P.open(QIODevice::ReadOnly));
+    const QByteArray Sleeper = P.readAll().trimmed();
+    QVERIFY(!Sleeper.isEmpty());
+    // Gone, or a zombie its parent has not reaped.
+    auto Ended = [&] {
+        QFile Stat(QString::fromLatin1("/proc/" + Sleeper + "/stat"));
+        if (!Stat.open(QIODevice::ReadOnly))
+            return true;
+        const QByteArray S = Stat.readAll();
+        return S.mid(S.lastIndexOf(')') + 2, 1) == "Z";
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(Ended(), 5000);
+
+    // A terminal that ran nothing: said so, with its name (and its code when it failed).
+    Req = TTerminalRequest();
+    Req.Command = {"true"};
+    Req.Dir = Dir.path();
+    Req.StartTimeoutMs = 300;
+    qputenv("TERMINAL", WriteScript(Dir.filePath("tut-nichts"), "exit 0\n").toLocal8Bit());
+    R = RunInTerminal(Req);
+    QVERIFY(R.Started && !R.Ran && !R.Finished);
+    QCOMPARE(R.Problem, QStringLiteral("Das Terminal \"tut-nichts\" hat sich beendet, ohne den "
+                                       "Befehl auszuführen."));
+    qputenv("TERMINAL", WriteScript(Dir.filePath("kaputt"), "exit 5\n").toLocal8Bit());
+    R = RunInTerminal(Req);
+    QVERIFY(!R.Ran);
+    QCOMPARE(R.Problem, QStringLiteral("Das Terminal \"kaputt\" hat sich mit dem Code 5 beendet, "
+                                       "ohne den Befehl auszuführen."));
+}
+
+// The window stays open (until Enter) only when the command failed or left a conflict, says
+// why, and carries the title; known terminals are started in their waiting mode, also behind
+// x-terminal-emulator and a distribution's wrapper.
+void TestCore::terminalHoldsAndNamesItsWindow() {
+    QTemporaryDir Dir;
+    QVERIFY(Dir.isValid());
+    const QByteArray Path = qgetenv("PATH");
+    const auto Restore = qScopeGuard([&] {
+        qputenv("PATH", Path);
+        qunsetenv("TERMINAL");
+    });
+    const QString Out = Dir.filePath("out");
+    // Runs what follows -e with its output in a file.
+    qputenv("TERMINAL",
+            WriteScript(Dir.filePath("term"), "[ \"$1\" = -e ] && shift\n\"$@\" > '" +
+                                                  Out.toLocal8Bit() + "' 2>&1 </dev/null\n")
+                .toLocal8Bit());
+    auto Run = [&](const QString& Shell, const QStringList& Check, TTerminalHold Hold) {
+        TTerminalRequest Req;
+        Req.Command = {"sh", "-c", Shell};
+        Req.Dir = Dir.path();
+        Req.Hold = Hold;
+        Req.ConflictCheck = Check;
+        Req.Title = "Kunden/Auftrag M\u00fcller \x1b]0;x\x07 \u2013 svn update";
+        return RunInTerminal(Req);
+    };
+    auto Output = [&] {
+        QFile F(Out);
+        return F.open(QIODevice::ReadOnly) ? QString::fromUtf8(F.readAll()) : QString();
+    };
+    const QString Enter = QStringLiteral("Zum Schließen die Eingabetaste drücken");
+    // Failed: held, with the exit code.
+    TTerminalResult R = Run("exit 2", {"printf", "C       a.txt\\n"}, TTerminalHold::OnTrouble);
+    QVERIFY(R.Finished && R.Held && !R.Conflict);
+    QCOMPARE(R.ExitCode, 2);
+    QVERIFY(Output().contains("Fehler: der Befehl endete mit dem Code 2."));
+    QVERIFY(Output().contains(Enter));
+    // Succeeded but the check shows a conflict, in any of svn's three columns: held.
+    for (const char* Line : {"C       a.txt", " C      a.txt", "      C a.txt"}) {
+        R = Run("exit 0", {"printf", QString::fromLatin1(Line) + "\\n?       neu\\n"},
+                TTerminalHold::OnTrouble);
+        QVERIFY2(R.Finished && R.Held && R.Conflict, Line);
+        QCOMPARE(R.ExitCode, 0);
+        QVERIFY(Output().contains("Konflikte"));
+    }
+    // Succeeded and clean (a summary line has no mark in those columns): closes at once.
+    R = Run("echo fertig",
+            {"printf", "M       a.txt\\nSummary of conflicts:\\n  Text conflicts: 0\\n"},
+            TTerminalHold::OnTrouble);
+    QVERIFY(R.Finished && !R.Held && !R.Conflict);
+    QCOMPARE(Output(), QStringLiteral("fertig\n"));
+    // Never: not even a failure holds it; Always: even success does.
+    R = Run("exit 1", {}, TTerminalHold::Never);
+    QVERIFY(R.Finished && !R.Held);
+    R = Run("true", {}, TTerminalHold::Always);
+    QVERIFY(R.Finished && R.Held);
+
+    // The known terminals: their waiting option, their title option, their way to take a
+    // command; reached through x-terminal-emulator and through a wrapper.
+    const QString Bin = Dir.filePath("bin");
+    QDir().mkpath(Bin);
+    const QString Args = Dir.filePath("args");
+    const QByteArray Record =
+        "{ echo \"$0\"; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } > '" +
+        Args.toLocal8Bit() + "'\n";
+    for (const char* T :
+         {"gnome-terminal", "xfce4-terminal", "konsole", "xterm", "kitty", "lxterminal"})
+        WriteScript(Bin + "/" + T, Record);
+    WriteScript(Bin + "/gnome-terminal.wrapper", "exit 9\n");
+    qputenv("PATH", QFile::encodeName(Bin) + ":" + Path);
+    qunsetenv("TERMINAL");
+    auto Recorded = [&](const QString& Link) {
+        QFile::remove(Bin + "/x-terminal-emulator");
+        QFile::link(Bin + "/" + Link, Bin + "/x-terminal-emulator");
+        QFile::remove(Args);
+        TTerminalRequest Req;
+        Req.Command = {"true"};
+        Req.Dir = Dir.path();
+        Req.Title = "Titel";
+        Req.StartTimeoutMs = 200; // the scripts run nothing
+        RunInTerminal(Req);
+        QFile F(Args);
+        return F.open(QIODevice::ReadOnly) ? QString::fromUtf8(F.readAll()).split(u'\n')
+                                           : QStringList();
+    };
+    QStringList A = Recorded("gnome-terminal.wrapper");
+    QCOMPARE(A.value(0), Bin + "/gnome-terminal");
+    QCOMPARE(A.mid(1, 4), QStringList({"[--wait]", "[--]", "[sh]", "[-c]"}));
+    QVERIFY(A.contains("[Titel]")); // to the wrapper, which sets it by the escape sequence
+    A = Recorded("xfce4-terminal");
+    QCOMPARE(A.mid(1, 6),
+             QStringList({"[--disable-server]", "[--title]", "[Titel]", "[-x]", "[sh]", "[-c]"}));
+    QCOMPARE(Recorded("konsole").mid(1, 3), QStringList({"[--nofork]", "[-e]", "[sh]"}));
+    QCOMPARE(Recorded("xterm").mid(1, 4), QStringList({"[-T]", "[Titel]", "[-e]", "[sh]"}));
+    QCOMPARE(Recorded("kitty").mid(1, 4), QStringList({"[--title]", "[Titel]", "[sh]", "[-c]"}));
+    // One that takes one command line: quoted for the shell, the command last in it.
+    const QString Line = Recorded("lxterminal").join(u'\n');
+    QVERIFY2(Line.contains("\n[--no-remote]\n[--title]\n[Titel]\n[-e]\n['sh' '-c' 'd=$1 "),
+             qPrintable(Line));
+    QVERIFY(Line.contains("' 'Titel' '") && Line.contains("' 'true']"));
+    // $TERMINAL's own options stay, in front of ours.
+    qputenv("TERMINAL", "xterm -fa Mono");
+    QFile::remove(Args);
+    TTerminalRequest Req;
+    Req.Command = {"true"};
+    Req.StartTimeoutMs = 200;
+    RunInTerminal(Req);
+    QFile F(Args);
+    QVERIFY(F.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(F.readAll()).split(u'\n').mid(1, 3),
+             QStringList({"[-fa]", "[Mono]", "[-e]"}));
 }
 
 // The search walks the file system that holds the documents; where there is no documents

@@ -226,20 +226,41 @@ private slots:
         QVERIFY(Drag(G2, true));
         QCOMPARE(G1->parent(), G2);
         QCOMPARE(G1->XMLElement()->GetParent(), G2->XMLElement());
-        QCOMPARE(G2->childCount(), 2);
-        QCOMPARE(G2->child(1), G1); // last, not sorted in
+        // Sorted in among its new siblings, as every other change of the tree is.
+        QCOMPARE(F.Captions(G2), (QStringList{"G1", "z"}));
+        QCOMPARE(G2->XMLElement()->GetChild(0), G1->XMLElement());
         QCOMPARE(G1->childCount(), 2);
         QVERIFY(G1->isExpanded());
         QVERIFY(G2->isExpanded());
         QVERIFY(F.Changes.isEmpty());
         QCOMPARE(F.Tree.Selected(), G1);
         QCOMPARE(G1->XMLElement()->GetAttribute("Name"), QStringLiteral("G1"));
+        // Only the moved node is selected: the row it left, now another node's, is not.
+        QCOMPARE(F.Tree.selectedItems(), QList<QTreeWidgetItem*>{G1});
+
+        // A project dropped between groups lands in caption order too, and again only it is
+        // selected afterwards.
+        TXMLTreeNode* Z = G2->ChildNode(1);
+        F.Tree.SetSelected(Z);
+        QVERIFY(Drag(Root, true));
+        QCOMPARE(F.Captions(Root), (QStringList{"G2", "z"}));
+        QCOMPARE(F.Tree.selectedItems(), QList<QTreeWidgetItem*>{Z});
+        F.Tree.SetSelected(P1);
+        QVERIFY(Drag(Root, true));
+        QCOMPARE(F.Captions(Root), (QStringList{"G2", "p1", "z"}));
+        QCOMPARE(F.Captions(G1), QStringList{"sub"});
+        QCOMPARE(F.Tree.selectedItems(), QList<QTreeWidgetItem*>{P1});
 
         // Setting a caption to its own text sorts nothing; a real change sorts the siblings.
-        G2->ChildNode(0)->SetText(QStringLiteral("z"));
-        QCOMPARE(G2->child(1), G1);
-        G2->ChildNode(0)->XMLElement()->SetAttribute("Name", "zz");
-        QCOMPARE(G2->child(0), G1);
+        F.Tree.SetSortByText(false);
+        TXMLTreeNode* Y = F.Add(G2, "Projekt", "y");
+        F.Add(G2, "Projekt", "x");
+        F.Tree.SetSortByText(true);
+        QCOMPARE(F.Captions(G2), (QStringList{"G1", "y", "x"}));
+        Y->SetText(QStringLiteral("y"));
+        QCOMPARE(F.Captions(G2), (QStringList{"G1", "y", "x"}));
+        Y->XMLElement()->SetAttribute("Name", "yy");
+        QCOMPARE(F.Captions(G2), (QStringList{"G1", "x", "yy"}));
     }
 
     void editsInPlace() {
@@ -273,6 +294,33 @@ private slots:
         QVERIFY(Edit(P, "   "));
         QCOMPARE(P->XMLElement()->GetAttribute("Name"), QStringLiteral("Neu"));
         QCOMPARE(P->text(0), QStringLiteral("Neu"));
+
+        // Tab and Shift+Tab finish the edit where it is: no editor opens on a neighbour.
+        TXMLTreeNode* Q = F.Add(Root, "Projekt", "nachbar");
+        QVERIFY(QTest::qWaitForWindowActive(&F.Tree));
+        auto OpenEditor = [&]() -> QLineEdit* {
+            for (QLineEdit* E : F.Tree.viewport()->findChildren<QLineEdit*>())
+                if (E->isVisible())
+                    return E;
+            return nullptr;
+        };
+        for (Qt::Key Key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+            F.Tree.setFocus();
+            F.Tree.SetSelected(P);
+            F.Tree.editItem(P);
+            QLineEdit* Editor = OpenEditor();
+            QVERIFY(Editor);
+            Editor->setText(Key == Qt::Key_Tab ? "Mit Tab" : "Rückwärts");
+            QTest::keyClick(Editor, Key,
+                            Key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+            QTest::qWait(20);
+            QVERIFY(!OpenEditor());
+            QCOMPARE(P->XMLElement()->GetAttribute("Name"),
+                     Key == Qt::Key_Tab ? QStringLiteral("Mit Tab") : QStringLiteral("Rückwärts"));
+            QCOMPARE(Q->XMLElement()->GetAttribute("Name"), QStringLiteral("nachbar"));
+            QCOMPARE(F.Tree.Selected(), P);
+            QVERIFY(F.Tree.hasFocus());
+        }
     }
 
     void imagesFollowState() {
