@@ -37,6 +37,7 @@ public:
         FDaemon.waitForFinished(5000);
     }
     bool Running() const { return !FAddress.isEmpty(); }
+    QString Address() const { return FAddress; }
     QString Why() const { return FWhy; }
     // A connection of its own to the bus, under Name.
     QDBusConnection Connect(const QString& Name) {
