@@ -10,6 +10,8 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <csignal>
+#include <sys/prctl.h>
 #include <vector>
 
 namespace kivtest {
@@ -21,6 +23,8 @@ public:
             FWhy = QStringLiteral("dbus-daemon is not installed (package dbus)");
             return;
         }
+        // The bus ends with the test, also when the test crashes.
+        FDaemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         FDaemon.start(QStringLiteral("dbus-daemon"),
                       {QStringLiteral("--session"), QStringLiteral("--nofork"),
                        QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
