@@ -147,6 +147,7 @@ class TWatchEngine : public QObject {
 public:
     explicit TWatchEngine(TkivWatcher* Front) : FFront(Front) { Open(); }
     ~TWatchEngine() override {
+        delete FNotifier; // before its descriptor goes
         if (FFd >= 0)
             ::close(FFd);
     }
