@@ -17,8 +17,7 @@ const QString DefaultAction = QStringLiteral("default");
 
 } // namespace
 
-TkivNotifier::TkivNotifier(QObject* Parent)
-    : TkivNotifier(QDBusConnection::sessionBus(), Parent) {}
+TkivNotifier::TkivNotifier(QObject* Parent) : TkivNotifier(QDBusConnection::sessionBus(), Parent) {}
 
 TkivNotifier::TkivNotifier(const QDBusConnection& Bus, QObject* Parent)
     : QObject(Parent), FBusName(Bus.name()) {
@@ -49,8 +48,8 @@ void TkivNotifier::Notify(const QString& Summary, const QString& Body) {
                                    "Sitzungsbus."));
         return;
     }
-    QDBusMessage Call = QDBusMessage::createMethodCall(Service, Path, Interface,
-                                                       QStringLiteral("Notify"));
+    QDBusMessage Call =
+        QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("Notify"));
     QVariantMap Hints;
     // The desktop names the program and takes its icon from its desktop entry.
     Hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("de.kelvarosoft.kivSubversion"));
@@ -63,8 +62,8 @@ void TkivNotifier::Notify(const QString& Summary, const QString& Body) {
         W->deleteLater();
         const QDBusPendingReply<uint> Reply = *W;
         if (Reply.isError()) {
-            emit Failed(QStringLiteral("Keine Benachrichtigung möglich: %1")
-                            .arg(Reply.error().message()));
+            emit Failed(
+                QStringLiteral("Keine Benachrichtigung möglich: %1").arg(Reply.error().message()));
             return;
         }
         FCurrent = Reply.value();

@@ -518,8 +518,8 @@ void TWatchEngine::Anchor(const TTargetPtr& T) {
     while (Dir != "/" && !IsFolder(Dir))
         Dir = ParentOf(Dir);
     T->Waiting = true;
-    if (!FPathWd.count(Dir) && AddWatch(Dir, T->Settings ? std::make_shared<std::vector<TTargetPtr>>()
-                                                         : OwnersOne(T)) < 0)
+    if (!FPathWd.count(Dir) &&
+        AddWatch(Dir, T->Settings ? std::make_shared<std::vector<TTargetPtr>>() : OwnersOne(T)) < 0)
         return;
     FWaiting[T->Path] = Dir;
     FAnchors.emplace(Dir, T->Path);

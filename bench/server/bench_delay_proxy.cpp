@@ -56,8 +56,8 @@ void Pump(int From, int To, Clock::duration Delay) {
             }
             size_t Done = 0;
             while (Done < C.Bytes.size()) {
-                const ssize_t N = ::send(To, C.Bytes.data() + Done, C.Bytes.size() - Done,
-                                         MSG_NOSIGNAL);
+                const ssize_t N =
+                    ::send(To, C.Bytes.data() + Done, C.Bytes.size() - Done, MSG_NOSIGNAL);
                 if (N <= 0) {
                     ::shutdown(To, SHUT_RDWR);
                     return;

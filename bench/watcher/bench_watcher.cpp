@@ -74,15 +74,14 @@ int main(int argc, char** argv) {
     qint64 Gap = 0;
     QTimer Ticker;
     Ticker.setInterval(5);
-    QObject::connect(&Ticker, &QTimer::timeout, [&] {
-        Gap = std::max(Gap, Tick.restart());
-    });
+    QObject::connect(&Ticker, &QTimer::timeout, [&] { Gap = std::max(Gap, Tick.restart()); });
     const double Cpu0 = CpuSeconds();
     Clock.start();
     Tick.start();
     Ticker.start();
     W.SetCopies(Copies);
-    if (!RunUntil(&W, &TkivWatcher::Settled, [&] { return W.IsSettled(); }, 600000))
+    if (!RunUntil(
+            &W, &TkivWatcher::Settled, [&] { return W.IsSettled(); }, 600000))
         return 1;
     Ticker.stop();
     std::printf("setup: %d copies, %d folders watched in %lld ms (%.2f s processor); the owner's "
@@ -102,7 +101,8 @@ int main(int argc, char** argv) {
             return 1;
         F.write("gespeichert\n");
         F.close();
-        if (!RunUntil(&W, &TkivWatcher::Changed, [&] { return Told.contains(Copy); }, 10000)) {
+        if (!RunUntil(
+                &W, &TkivWatcher::Changed, [&] { return Told.contains(Copy); }, 10000)) {
             std::printf("save %d: not told within 10 s\n", I);
             continue;
         }

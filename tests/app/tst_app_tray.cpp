@@ -77,15 +77,15 @@ private:
         return W.reply();
     }
     QString ItemTitle(const QString& Service) {
-        const QDBusMessage R = CallItem(Service, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                        QStringLiteral("Get"),
-                                        {QStringLiteral("org.kde.StatusNotifierItem"),
-                                         QStringLiteral("ToolTip")});
+        const QDBusMessage R = CallItem(
+            Service, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+            {QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("ToolTip")});
         if (R.arguments().isEmpty())
             return QString();
         // (icon name, icon images a(iiay), title, text)
         // Const: the reading overloads of beginStructure and beginArray.
-        const QDBusArgument A = R.arguments().first().value<QDBusVariant>().variant().value<QDBusArgument>();
+        const QDBusArgument A =
+            R.arguments().first().value<QDBusVariant>().variant().value<QDBusArgument>();
         QString Icon, Title, Text;
         A.beginStructure();
         A >> Icon;
@@ -145,7 +145,8 @@ private slots:
         QVERIFY(T.IsShown());
         QTRY_COMPARE(Watcher->Items().size(), 1);
         const QString Item = Watcher->Items().first();
-        QTRY_COMPARE(ItemTitle(Item), QStringLiteral("kivSubversion: 3 Projekte haben neue Revisionen"));
+        QTRY_COMPARE(ItemTitle(Item),
+                     QStringLiteral("kivSubversion: 3 Projekte haben neue Revisionen"));
 
         // A click in the panel.
         QVERIFY(!Window.isVisible());
@@ -157,7 +158,8 @@ private slots:
         // The monitor off: the item leaves the bus.
         T.SetMonitorOn(false);
         QVERIFY(!T.IsShown());
-        QTRY_VERIFY(!QDBusConnection(QStringLiteral("prober")).interface()->isServiceRegistered(Item));
+        QTRY_VERIFY(
+            !QDBusConnection(QStringLiteral("prober")).interface()->isServiceRegistered(Item));
     }
 };
 
@@ -194,5 +196,5 @@ int main(int argc, char** argv) {
     return Result;
 }
 
-#include "tst_app_tray.moc"
 #include "moc_kiv_test_dbus.cpp"
+#include "tst_app_tray.moc"

@@ -99,5 +99,5 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestCoreNotify)
-#include "tst_core_notify.moc"
 #include "moc_kiv_test_dbus.cpp"
+#include "tst_core_notify.moc"
