@@ -21,7 +21,7 @@ bench_projects "$W" "file://$W/repo" "$N"
 bench_checkout "file://$W/repo" "$W/wc" "$N"
 bench_names "$N" | sed "s|^|$W/wc/|" > copies
 if (( BIG > 0 )); then
-    svn checkout -q "file://$W/repo/p001" big
+    svn checkout -q "file://$W/repo/$(bench_names "$N" | head -1)" big
     # Folders of 50 in folders of 50 ...: a build tree's shape.
     mkdir -p big/tree
     (cd big/tree && for a in $(seq 1 $(( (BIG + 2499) / 2500 ))); do
