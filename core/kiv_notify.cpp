@@ -101,3 +101,7 @@ QString NewRevisionsText(int Projects) {
     return Projects == 1 ? QStringLiteral("1 Projekt hat neue Revisionen")
                          : QStringLiteral("%1 Projekte haben neue Revisionen").arg(Projects);
 }
+
+// Compiled here, not with the other classes of the library: a program that does not notify
+// (kivsvn) then pulls in neither this file nor QtDBus.
+#include "moc_kiv_notify.cpp"
