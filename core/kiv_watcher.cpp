@@ -101,6 +101,12 @@ QString Shown(const QByteArray& Path) {
     return QFile::decodeName(Path);
 }
 
+QString FolderText(const QByteArray& Path, int Error) {
+    return QStringLiteral("Der Ordner %1 kann nicht überwacht werden (%2); die Arbeitskopie "
+                          "wird regelmäßig geprüft.")
+        .arg(Shown(Path), QString::fromLocal8Bit(strerror(Error)));
+}
+
 enum TProblemKind { pkLimit, pkFolder, pkNetwork, pkNoInotify, pkCount };
 
 } // namespace
@@ -600,10 +606,7 @@ int TWatchEngine::AddWatch(const QByteArray& Path, const TOwners& Owners) {
                                           "nicht mehr überwacht werden können, werden "
                                           "regelmäßig geprüft."));
         else
-            SetUnwatchable(Owners, pkFolder,
-                           QStringLiteral("Der Ordner %1 kann nicht überwacht werden (%2); die "
-                                          "Arbeitskopie wird regelmäßig geprüft.")
-                               .arg(Shown(Path), QString::fromLocal8Bit(strerror(Error))));
+            SetUnwatchable(Owners, pkFolder, FolderText(Path, Error));
         return -1;
     }
     const auto Known = FWdPath.find(Wd);
@@ -662,10 +665,7 @@ void TWatchEngine::WalkOne(const TWalk& W) {
     if (Fd < 0) {
         const int Error = errno;
         if (Error != ENOENT && Error != ENOTDIR && Error != ELOOP)
-            SetUnwatchable(W.Owners, pkFolder,
-                           QStringLiteral("Der Ordner %1 kann nicht überwacht werden (%2); die "
-                                          "Arbeitskopie wird regelmäßig geprüft.")
-                               .arg(Shown(W.Path), QString::fromLocal8Bit(strerror(Error))));
+            SetUnwatchable(W.Owners, pkFolder, FolderText(W.Path, Error));
         Done(W.Owners);
         return;
     }
