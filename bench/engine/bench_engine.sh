@@ -14,6 +14,8 @@
 # Usage: bench_engine.sh BUILD_DIR [TRIALS]   (best of TRIALS, default 3; warm cache)
 set -eu
 BUILD=$(realpath "$1")
+HERE=$(dirname "$(realpath "$0")")
+. "$HERE/../bench_common.sh"
 TRIALS=${2:-3}
 KIVSVN=$BUILD/app/kivsvn
 STALL=$BUILD/bench/engine/bench_engine_stall
@@ -22,57 +24,17 @@ W=$(mktemp -d /tmp/bench_engine.XXXXXX)
 trap 'rm -rf "$W"' EXIT
 cd "$W"
 
-wall() { # wall time of one run of "$@" (output discarded), in seconds
-    local s e
-    s=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || true
-    e=$(date +%s.%N)
-    awk -v s="$s" -v e="$e" 'BEGIN { printf "%.3f", e - s }'
-}
-best() { # best of TRIALS runs
-    local b=999999 t
-    for _ in $(seq "$TRIALS"); do
-        t=$(wall "$@")
-        b=$(awk -v a="$t" -v b="$b" 'BEGIN { print (a < b) ? a : b }')
-    done
-    echo "$b"
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
-
 echo "# building 400 working copies"
 svnadmin create repo
 URL=file://$W/repo
-mkdir imp
-for i in $(seq -w 1 400); do
-    mkdir -p imp/p$i/src imp/p$i/doc
-    echo "eins" > imp/p$i/README
-    echo "int main() {}" > imp/p$i/src/main.c
-    echo "doc" > imp/p$i/doc/index.txt
-done
-svn import -q -m init imp "$URL"
-mkdir wc
-for i in $(seq -w 1 400); do svn checkout -q "$URL/p$i" wc/p$i; done
+bench_projects "$W" "$URL" 400
+bench_checkout "$URL" "$W/wc" 400
 # Some with local changes, so the output is not empty.
 for i in $(seq -w 7 10 400); do echo "geändert" >> wc/p$i/README; done
 for i in $(seq -w 5 25 400); do echo "neu" > wc/p$i/neu.txt; done
 
-registry() { # registry FILE COUNT: groups of 50 projects
-    {
-        printf '<?xml version="1.0" encoding="windows-1252"?>\r\n<SubVersion Beschreibung="bench">\r\n'
-        local g=""
-        for i in $(seq -w 1 "$2"); do
-            local n=$((10#$i - 1))
-            if (( n % 50 == 0 )); then
-                [ -n "$g" ] && printf '</ProjektGruppe>\r\n'
-                g=g$((n / 50)); printf '<ProjektGruppe Name="%s">\r\n' "$g"
-            fi
-            printf '<Projekt Name="p%s" Verzeichnis="%s/wc/p%s"/>\r\n' "$i" "$W" "$i"
-        done
-        printf '</ProjektGruppe>\r\n</SubVersion>\r\n'
-    } > "$1"
-}
-registry reg100.xml 100
-registry reg400.xml 400
+bench_registry reg100.xml "$W/wc" 100
+bench_registry reg400.xml "$W/wc" 400
 for N in 100 400; do
     seq -w 1 $N | head -$N | sed "s|^|$W/wc/p|" > list$N
     { for d in $(cat list$N); do printf '[%s]\ncheckout = svn co %s\n\n' "$d" "$URL"; done; } > mr$N
