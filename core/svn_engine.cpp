@@ -25,9 +25,6 @@ namespace {
 // any current directory.
 const QString BatchDir = QStringLiteral("/");
 
-// Clients at once for work that waits on a server: their round trips overlap.
-constexpr int ServerClients = 8;
-
 TSvnState StateOfFolder(TFolderState F) {
     switch (F) {
     case TFolderState::Ready:
@@ -182,6 +179,7 @@ void TSvnRun::Start() {
     const int Wanted = FOptions.Console ? 1
                        : Row.Server    ? std::max(FOptions.Jobs, ServerClients)
                                        : FOptions.Jobs;
+    FClients = Wanted;
     const int Workers = std::min<int>(Wanted, int(FProjects.size()));
     FWorkers.Start(Workers, [this] { Work(); }, this, [this] {
         FWorkersDone = true;
@@ -213,7 +211,8 @@ void TSvnRun::Plan() {
     // one worker. The others go in batches, the file system's root alone.
     const TTaskRow& Row = TaskRow(FTask);
     const bool Batched = Row.Batched && !FOptions.Console;
-    const int Size = std::max(1, Row.BatchSize);
+    const int Size = std::max(1, BatchSizeFor(Row, int(FUnits.size()),
+                                              std::min(FClients, int(FUnits.size()))));
     std::vector<int> Family(FUnits.size());
     for (size_t u = 0; u < FUnits.size(); ++u)
         Family[u] = int(u);

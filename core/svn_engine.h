@@ -143,6 +143,7 @@ private:
     std::vector<std::vector<std::vector<int>>> FJobs;
     std::atomic<int> FNextJob{0};
     std::once_flag FPlanned;
+    int FClients = 1; // clients at once
     std::atomic<bool> FStop{false};      // no further clients; running ones are interrupted
     std::atomic<bool> FKill{false};      // everything ends now (the run is being destroyed)
     std::vector<std::unique_ptr<TSvnOutcome>> FDone;

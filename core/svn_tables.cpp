@@ -40,15 +40,17 @@ const QList<TStateRow> States = {
      G::None},
 };
 
-// Server work overlaps round trips: few folders per client, more clients. Local work pays
-// for process starts: many folders per client.
+// A client given many folders pays their round trips to the server one after another: server
+// work takes few folders per client and many clients. Local work pays for process starts:
+// many folders per client; the cheapest gives each client one batch.
 const QList<TTaskRow> Tasks = {
     {TSvnTask::Status, "status", {QStringLiteral("status")}, "Testen auf Änderungen", true, false,
-     24, false},
+     24, false, false},
     {TSvnTask::StatusRemote, "status-u", {QStringLiteral("status"), QStringLiteral("-u")},
-     "Testen auf Änderungen", true, true, 4, false},
-    {TSvnTask::Update, "update", {QStringLiteral("update")}, "Aktualisieren", true, true, 4, true},
-    {TSvnTask::Info, "info", {QStringLiteral("info")}, "Info", true, false, 64, false},
+     "Testen auf Änderungen", true, true, 4, false, false},
+    {TSvnTask::Update, "update", {QStringLiteral("update")}, "Aktualisieren", true, true, 4, false,
+     true},
+    {TSvnTask::Info, "info", {QStringLiteral("info")}, "Info", true, false, 24, true, false},
 };
 
 // Plural and singular of each count of the summary, in the order they are named.
@@ -99,6 +101,16 @@ const QList<TTaskRow>& TaskRows() {
 
 const TTaskRow& TaskRow(TSvnTask Task) {
     return Tasks.at(int(Task));
+}
+
+int BatchSizeFor(const TTaskRow& Row, int Units, int Clients) {
+    Clients = std::max(1, Clients);
+    const int PerClient = (Units + Clients - 1) / Clients;
+    if (Row.Server) // two batches per client, so that the last ones to finish are small
+        return std::clamp((Units + 2 * Clients - 1) / (2 * Clients), 1, Row.BatchSize);
+    if (Row.Spread)
+        return std::max(Row.BatchSize, PerClient);
+    return Row.BatchSize;
 }
 
 bool TaskFromKey(const QString& Key, TSvnTask& Task) {

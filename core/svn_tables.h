@@ -73,13 +73,21 @@ struct TTaskRow {
     QStringList Arguments; // the subcommand and its options, before the targets
     const char* Title;    // German, UTF-8: the window's caption for it
     bool Batched;         // many folders per client, split back per folder
-    bool Server;          // talks to the repository's server
-    int BatchSize;        // folders per client when batched
+    bool Server;          // talks to the repository's server: its clients' round trips
+                          // overlap, so more of them run at once (ServerClients)
+    int BatchSize;        // folders per client when batched; for server work the most, fewer
+                          // where that gives every client some
+    bool Spread;          // local work: every client gets one batch, of at least BatchSize
     bool ChangesCopy;     // changes the working copy: its revision is read before, its state
                           // after, and an interrupted run is checked for a lock it left
 };
 
+// Clients at once for server work (or the user's number, when that is higher).
+inline constexpr int ServerClients = 16;
+
 const TTaskRow& TaskRow(TSvnTask Task);
+// Folders per client for a task over Units folders with Clients at once.
+int BatchSizeFor(const TTaskRow& Row, int Units, int Clients);
 const QList<TTaskRow>& TaskRows();
 bool TaskFromKey(const QString& Key, TSvnTask& Task);
 inline QString TaskTitle(TSvnTask Task) { return QString::fromUtf8(TaskRow(Task).Title); }
