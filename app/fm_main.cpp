@@ -131,6 +131,7 @@ TfmMain::TfmMain(QWidget* Parent) : TKivForm(Parent) {
     OnAfterCreate = [this](QObject*) { Guarded([this] { KivFormAfterCreate(); }); };
     Loaded();
     InitTasks();
+    InitLive();
 }
 
 TfmMain::~TfmMain() {
@@ -489,6 +490,7 @@ void TfmMain::KivFormAfterCreate() {
     cbServer->setChecked(
         lvDir->XMLItems()->RootElement()->GetBoolAttribute(QStringLiteral("MitServer")));
     WindowState->RestoreView();
+    LiveRegistryLoaded();
 }
 
 void TfmMain::KivFormDestroy() {

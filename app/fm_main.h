@@ -36,7 +36,11 @@ class TTaskController;
 class TOutputView;
 class TTreeLook;
 class QShortcut;
+class QSpinBox;
+class QTimer;
 class TRegistryDocument;
+class TkivTray;
+class TkivNotifier;
 
 // The kind of a registry node, from its element name.
 TElementKind GetElementKind(TXMLTreeNode* Node);
@@ -143,6 +147,18 @@ public:
     // The stored state of a project node; null for groups and never-checked projects.
     const struct TStoredState* NodeState(const TXMLTreeNode* Node) const;
 
+    // The live copies and the server monitor (fm_main_live.cpp): every registered copy watched,
+    // the monitor's interval ("ServerMinuten" on the root) on the main tool bar, its news in a
+    // desktop notification and on the tray icon.
+    QLabel* lblServerMinuten = nullptr;
+    QSpinBox* edServerMinuten = nullptr;
+    TkivTray* Tray = nullptr;
+    TkivNotifier* Notifier = nullptr;
+    void InitLive();           // after InitTasks
+    void LiveRegistryLoaded(); // the registry has been read: watch it, the monitor as it says
+    void UpdateLiveProjects(); // the registry's projects changed
+    void edServerMinutenChange();
+
     // HTML export (fm_main_export.cpp).
     void ToolButton15Click();
     // Ends exports still running when the program ends without waiting for them (the
@@ -172,6 +188,9 @@ private:
     void CreateImages();
     void ShowClosingWait();
     std::unique_ptr<TTreeLook> TreeLook;
+    QTimer* FLiveLater = nullptr;
+    QTimer* FMonitorLater = nullptr;
+    QTimer* FTrayLater = nullptr;
     QShortcut* FCancelKey = nullptr;
     bool FShowingBusy = false;
     bool FCloseWhenIdle = false; // the window closes when the work it waits for has ended

@@ -81,7 +81,49 @@ TNodeLook LookOf(TSvnState State, const QPalette& Palette, bool Stale) {
     return L;
 }
 
+QString ServerToolTip(const TServerNews& N, const QDateTime& Now) {
+    const QLocale German(QLocale::German);
+    const QDateTime When = N.Time.toLocalTime();
+    QString Tip = QStringLiteral("Server ");
+    if (When.date() != Now.date())
+        Tip += QStringLiteral("am %1 ").arg(
+            German.toString(When.date(), QStringLiteral("dd.MM.yyyy")));
+    Tip += QStringLiteral("um %1: ").arg(German.toString(When.time(), QStringLiteral("HH:mm")));
+    if (!N.Behind()) {
+        Tip += N.State == TSvnState::Clean ? QStringLiteral("keine neuen Revisionen")
+                                           : StateText(N.State);
+        if (!N.Notes.isEmpty())
+            Tip += u'\n' + N.Notes.first();
+        return Tip;
+    }
+    if (N.NewRevisions < 0)
+        Tip += QStringLiteral("neue Revisionen");
+    else if (N.More)
+        Tip += QStringLiteral("%1 oder mehr neue Revisionen").arg(German.toString(N.NewRevisions));
+    else
+        Tip += N.NewRevisions == 1
+                   ? QStringLiteral("1 neue Revision")
+                   : QStringLiteral("%1 neue Revisionen").arg(German.toString(N.NewRevisions));
+    // The newest first, each on a line: revision, author, the message's first line.
+    constexpr int Shown = 8;
+    for (int i = 0; i < N.Log.size() && i < Shown; ++i) {
+        const TLogEntry& E = N.Log.at(i);
+        QString Line = QStringLiteral("\n  r%1 %2")
+                           .arg(E.Revision)
+                           .arg(E.Author.isEmpty() ? QStringLiteral("(ohne Autor)") : E.Author);
+        if (!E.Message.isEmpty())
+            Line += QStringLiteral(": ") + E.Message.left(100);
+        Tip += Line;
+    }
+    if (N.Log.size() > Shown)
+        Tip += QStringLiteral("\n  … und %1 weitere").arg(German.toString(N.Log.size() - Shown));
+    return Tip;
+}
+
 QString NodeToolTip(const TStoredState& S, bool Fresh, const QDateTime& Now) {
+    // What the server said, unless the state above is that very answer.
+    const bool Later = S.Server.Known() && (S.Server.Time != S.Time || !S.Server.Log.isEmpty());
+    const QString Server = Later ? u'\n' + ServerToolTip(S.Server, Now) : QString();
     const QLocale German(QLocale::German);
     QString What = StateText(S.State);
     if (S.Task == TSvnTask::Update && S.RevisionChanged && S.Revision >= 0)
@@ -101,9 +143,9 @@ QString NodeToolTip(const TStoredState& S, bool Fresh, const QDateTime& Now) {
         if (!Fresh)
             Tip += QStringLiteral("\nStand aus einem früheren Programmlauf, seitdem nicht "
                                   "geprüft");
-        return Tip;
+        return Tip + Server;
     }
-    return QStringLiteral("%1 um %2: %3").arg(TaskTitle(S.Task), Time, What);
+    return QStringLiteral("%1 um %2: %3").arg(TaskTitle(S.Task), Time, What) + Server;
 }
 
 void TTreeLook::SetPalette(const QPalette& Palette) {
@@ -131,10 +173,10 @@ QVariant TTreeLook::Data(const TXMLTreeNode* Node, int Role) const {
         return QVariant();
     const bool Fresh = FStore->Fresh(*S);
     if (Role == NodeStateRole)
-        return int(S->State);
+        return int(S->Shown());
     if (Role == Qt::ToolTipRole)
         return NodeToolTip(*S, Fresh, QDateTime::currentDateTime());
-    const int I = int(S->State);
+    const int I = int(S->Shown());
     if (I >= FLooks.size())
         return QVariant();
     const TNodeLook& L = Fresh ? FLooks.at(I) : FStaleLooks.at(I);

@@ -23,8 +23,13 @@ struct TNodeLook {
 TNodeLook LookOf(TSvnState State, const QPalette& Palette, bool Stale = false);
 // "Testen auf Änderungen um 14:03: lokale Änderungen" (with the number of files an update
 // changed, the revision it reached, and "veraltet" beside local changes); a state from an
-// earlier session names its day and says that it has not been checked since.
+// earlier session names its day and says that it has not been checked since. What the server
+// was last found to have follows (ServerToolTip).
 QString NodeToolTip(const TStoredState& State, bool Fresh, const QDateTime& Now);
+// The tooltip's lines for what the server was found to have: "Server um 14:05: 3 neue
+// Revisionen" and the newest log entries (revision, author, the message's first line), or
+// what kept the server from answering.
+QString ServerToolTip(const TServerNews& News, const QDateTime& Now);
 // The colours and what they mean, as rich text for a tooltip.
 QString LegendHtml(const QPalette& Palette);
 // The colour's hue, lighter or darker until it stands out from Base by at least Ratio to 1.

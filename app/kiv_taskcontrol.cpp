@@ -1,12 +1,16 @@
 #include "kiv_taskcontrol.h"
 
 #include "html_ausgabe.h"
+#include "kiv_live.h"
+#include "kiv_monitor.h"
 #include "svn_search.h"
 
 #include <QLocale>
 #include <QTimer>
 
-TTaskController::TTaskController(QObject* Parent) : QObject(Parent), FStore(new TStateStore(this)) {
+TTaskController::TTaskController(QObject* Parent)
+    : QObject(Parent), FStore(new TStateStore(this)), FLive(new TLiveCopies(FStore, this)),
+      FMonitor(new TServerMonitor(FStore, this)) {
     // The states are written a moment after the last change, not after each of thousands.
     FSaveLater = new QTimer(this);
     FSaveLater->setSingleShot(true);
@@ -22,8 +26,11 @@ TTaskController::TTaskController(QObject* Parent) : QObject(Parent), FStore(new 
 }
 
 TTaskController::~TTaskController() {
-    // The run and the search end with their owner; each waits for its threads.
+    // The run and the search end with their owner; each waits for its threads. So do the
+    // background checks and the monitor.
     delete FRun.data();
+    delete FMonitor;
+    delete FLive;
     delete FSearch.data();
     for (const QPointer<THtmlExportJob>& Job : std::as_const(FExports))
         delete Job.data();
@@ -40,11 +47,26 @@ bool TTaskController::SaveStates(QString* Error) {
     return FStore->Save(TStateStore::DefaultFileName(), Error);
 }
 
+void TTaskController::SetProjects(std::vector<TSvnProject> All, int Jobs, int TimeoutSeconds) {
+    FLive->SetRunOptions(Jobs, TimeoutSeconds);
+    FMonitor->SetRunOptions(Jobs, TimeoutSeconds);
+    FMonitor->SetProjects(All);
+    FLive->SetProjects(std::move(All));
+}
+
 bool TTaskController::StartRun(std::vector<TSvnProject> Projects, TSvnTask Task,
                                TSvnRunOptions Options) {
     if (FRun)
         return false;
     Options.Store = FStore;
+    if (!Options.Console)
+        Options.Answer = FLive->Answers(Task, Projects);
+    Options.Generation = FLive->Generations();
+    QSet<QString> Folders;
+    for (const TSvnProject& P : Projects)
+        Folders.insert(P.Folder);
+    FLive->SetBusy(Folders);
+    FMonitor->SetBusy(true);
     // What the memo and the store keep of each project; beyond it the lines are counted.
     Options.KeepLines = TStateStore::KeptLines;
     auto* Run = new TSvnRun(std::move(Projects), Task, Options, this);
@@ -59,6 +81,8 @@ bool TTaskController::StartRun(std::vector<TSvnProject> Projects, TSvnTask Task,
     connect(Run, &TSvnRun::Finished, this, [this, Run](bool Cancelled) {
         FRun = nullptr;
         Run->deleteLater();
+        FLive->SetBusy({});
+        FMonitor->SetBusy(false);
         emit RunFinished(Cancelled);
         FSaveLater->start(200);
         CheckIdle();

@@ -16,6 +16,8 @@
 #include <QString>
 
 class QTimer;
+class TLiveCopies;
+class TServerMonitor;
 
 class TTaskController : public QObject {
     Q_OBJECT
@@ -29,7 +31,16 @@ public:
     // Writes them now (also done by itself a moment after they change).
     bool SaveStates(QString* Error = nullptr);
 
-    // A run of svn. False when one runs already.
+    // The registered copies kept live (the watcher and its background checks) and the server
+    // monitor; both work over every project of the registry.
+    TLiveCopies* Live() const { return FLive; }
+    TServerMonitor* Monitor() const { return FMonitor; }
+    // All the registry's projects, and how background runs call svn.
+    void SetProjects(std::vector<TSvnProject> All, int Jobs, int TimeoutSeconds);
+
+    // A run of svn. False when one runs already. A test for changes takes what the store can
+    // answer for copies the watcher saw unchanged; copies the run works on are not checked in
+    // the background meanwhile.
     bool StartRun(std::vector<TSvnProject> Projects, TSvnTask Task, TSvnRunOptions Options);
     bool Running() const { return bool(FRun); }
     TSvnRun* Run() const { return FRun; }
@@ -74,6 +85,8 @@ private:
     void EndSearch();
     void CheckIdle();
     TStateStore* FStore;
+    TLiveCopies* FLive;
+    TServerMonitor* FMonitor;
     QTimer* FSaveLater;
     QPointer<TSvnRun> FRun;
     TRunTally FTally;

@@ -4,9 +4,13 @@
 #include "kiv_XmlObjects.h"
 #include "kiv_folders.h"
 #include "kiv_kinds.h"
+#include "kiv_live.h"
+#include "kiv_monitor.h"
 #include "kiv_registry.h"
 #include "kiv_signals.h"
 #include "kiv_system.h"
+#include "kiv_watcher.h"
+#include "kiv_workers.h"
 #include "svn_engine.h"
 #include "svn_search.h"
 #include "svn_store.h"
@@ -20,11 +24,17 @@
 #include <QLocale>
 #include <QSet>
 #include <QTemporaryFile>
+#include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -41,6 +51,8 @@ const char* const HelpText =
     "  update           aktualisieren (svn update)\n"
     "  info             Angaben zur Arbeitskopie (svn info)\n"
     "  state            den zuletzt festgestellten Zustand zeigen, ohne svn aufzurufen\n"
+    "  watch            die Arbeitskopien überwachen: zuerst je Projekt eine Zeile, danach\n"
+    "                   eine je Änderung eines Zustands, bis Strg+C oder SIGTERM\n"
     "  search ORDNER    Arbeitskopien unter ORDNER suchen, die nicht eingetragen sind\n"
     "\n"
     "Optionen:\n"
@@ -52,6 +64,8 @@ const char* const HelpText =
     "      --timeout SEK    svn beenden, wenn es SEK Sekunden nichts ausgibt, 1 bis 86400\n"
     "                       (Vorgabe: \"Zeitlimit\" der Liste, sonst 120)\n"
     "      --format FORMAT  text (Vorgabe) oder json: je Projekt ein JSON-Objekt pro Zeile\n"
+    "      --monitor MIN    bei watch den Server alle MIN Minuten fragen, 0 bis 1440, 0: nie\n"
+    "                       (Vorgabe: \"ServerMinuten\" der Liste, sonst nie)\n"
     "      --registry DATEI diese Projektliste statt der des Benutzers\n"
     "  -h, --help           diese Hilfe anzeigen\n"
     "  -V, --version        die Version anzeigen\n"
@@ -179,6 +193,7 @@ struct TOptions {
     bool Json = false;
     int Jobs = 0;
     int Timeout = 0;
+    int Monitor = -1; // watch: minutes between the server's checks; -1: the registry's
 };
 
 int Search(const TOptions& O) {
@@ -358,6 +373,57 @@ int RunTask(const TOptions& O) {
     return FailedCount > 0 || Cancelled ? ExitFailed : ExitFine;
 }
 
+// When the project's state was last decided: its own check, or the server's answer after it.
+QDateTime StateTime(const TStoredState& S) {
+    return S.Server.Known() && S.Server.Time > S.Time ? S.Server.Time : S.Time;
+}
+
+// A stored state as a JSON line: the keys of a run's line and its time; with new revisions on
+// the server, their number and the log entries read.
+QJsonObject StoredJson(const TSvnProject& P, const TStoredState* S) {
+    QJsonObject J = ProjectJson(P);
+    if (!S) {
+        J.insert(QStringLiteral("state"), QJsonValue::Null);
+        J.insert(QStringLiteral("time"), QJsonValue::Null);
+        return J;
+    }
+    J.insert(QStringLiteral("task"), TaskCommand(S->Task));
+    J.insert(QStringLiteral("state"), StateKey(S->Shown()));
+    J.insert(QStringLiteral("time"), StateTime(*S).toLocalTime().toString(Qt::ISODate));
+    J.insert(QStringLiteral("exitCode"), S->ExitCode);
+    J.insert(QStringLiteral("lines"), QJsonArray::fromStringList(S->Lines));
+    J.insert(QStringLiteral("notes"), QJsonArray::fromStringList(S->Notes + S->Server.Notes));
+    if (S->Files >= 0)
+        J.insert(QStringLiteral("files"), S->Files);
+    if (!S->Url.isEmpty())
+        J.insert(QStringLiteral("url"), S->Url);
+    if (S->Revision >= 0)
+        J.insert(QStringLiteral("revision"), S->Revision);
+    if (S->Server.Behind()) {
+        if (S->Server.NewRevisions >= 0)
+            J.insert(QStringLiteral("newRevisions"), S->Server.NewRevisions);
+        QJsonArray Log;
+        for (const TLogEntry& E : S->Server.Log)
+            Log.append(QJsonObject{{QStringLiteral("revision"), E.Revision},
+                                   {QStringLiteral("author"), E.Author},
+                                   {QStringLiteral("message"), E.Message}});
+        J.insert(QStringLiteral("log"), Log);
+    }
+    return J;
+}
+
+// The caption of a stored state, with the number of new revisions where the server has some.
+QString StoredCaption(const TStoredState& S) {
+    QString Text = StateText(S.Shown());
+    if (S.Server.Behind() && S.Server.NewRevisions > 0)
+        Text += S.Server.NewRevisions == 1
+                    ? QStringLiteral(" (1 neue Revision)")
+                    : QStringLiteral(" (%1%2 neue Revisionen)")
+                          .arg(S.Server.More ? QStringLiteral("mindestens ") : QString())
+                          .arg(S.Server.NewRevisions);
+    return Text;
+}
+
 // What the store knows of the node's projects, without running svn.
 int ShowState(const TOptions& O) {
     std::unique_ptr<TkivPlainXmlElement> Root;
@@ -373,42 +439,176 @@ int ShowState(const TOptions& O) {
     int FailedCount = 0;
     for (const TSvnProject& P : Projects) {
         const TStoredState* S = Store.Find(P.Folder);
-        if (S && IsFailure(S->State))
+        if (S && IsFailure(S->Shown()))
             ++FailedCount;
-        if (O.Short && (!S || !NeedsAttention(S->State)))
+        if (O.Short && (!S || !NeedsAttention(S->Shown())))
             continue;
         if (O.Json) {
-            QJsonObject J = ProjectJson(P);
-            if (!S) {
-                J.insert(QStringLiteral("state"), QJsonValue::Null);
-                J.insert(QStringLiteral("time"), QJsonValue::Null);
-            } else {
-                J.insert(QStringLiteral("task"), TaskCommand(S->Task));
-                J.insert(QStringLiteral("state"), StateKey(S->State));
-                J.insert(QStringLiteral("time"), S->Time.toLocalTime().toString(Qt::ISODate));
-                J.insert(QStringLiteral("exitCode"), S->ExitCode);
-                J.insert(QStringLiteral("lines"), QJsonArray::fromStringList(S->Lines));
-                J.insert(QStringLiteral("notes"), QJsonArray::fromStringList(S->Notes));
-                if (S->Files >= 0)
-                    J.insert(QStringLiteral("files"), S->Files);
-                if (!S->Url.isEmpty())
-                    J.insert(QStringLiteral("url"), S->Url);
-                if (S->Revision >= 0)
-                    J.insert(QStringLiteral("revision"), S->Revision);
-            }
-            Print(QString::fromUtf8(QJsonDocument(J).toJson(QJsonDocument::Compact)));
+            Print(
+                QString::fromUtf8(QJsonDocument(StoredJson(P, S)).toJson(QJsonDocument::Compact)));
         } else if (!S) {
             Print(QStringLiteral("%1: noch nie geprüft").arg(P.TreePath));
         } else {
             const QDateTime T = S->Time.toLocalTime();
             Print(QStringLiteral("%1: %2 – %3 am %4 um %5")
-                      .arg(P.TreePath, StateText(S->State), TaskTitle(S->Task),
+                      .arg(P.TreePath, StoredCaption(*S), TaskTitle(S->Task),
                            German.toString(T.date(), QStringLiteral("dd.MM.yyyy")),
                            German.toString(T.time(), QStringLiteral("HH:mm"))));
         }
     }
     Flush();
     return FailedCount > 0 ? ExitFailed : ExitFine;
+}
+
+// A reader of standard output that goes away while nothing is written ("kivsvn watch | head -3"
+// when no state changes) is noticed too: a thread waits for the pipe's error (or a terminal's
+// hang-up); poll reports both without being asked, and nothing else.
+class TOutputReaderWatch {
+public:
+    explicit TOutputReaderWatch(std::function<void()> OnGone) {
+        if (::pipe2(FWake, O_CLOEXEC) != 0)
+            return;
+        FThread = std::thread([this, OnGone] {
+            pollfd P[2] = {{STDOUT_FILENO, 0, 0}, {FWake[0], POLLIN, 0}};
+            for (;;) {
+                if (::poll(P, 2, -1) < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    return;
+                }
+                if (P[1].revents)
+                    return;
+                if (P[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                    PostTo(QCoreApplication::instance(), OnGone);
+                    return;
+                }
+            }
+        });
+    }
+    ~TOutputReaderWatch() {
+        if (FThread.joinable()) {
+            const char Byte = 0;
+            while (::write(FWake[1], &Byte, 1) < 0 && errno == EINTR) {
+            }
+            FThread.join();
+        }
+        for (int Fd : FWake)
+            if (Fd >= 0)
+                ::close(Fd);
+    }
+
+private:
+    int FWake[2] = {-1, -1};
+    std::thread FThread;
+};
+
+// The node's copies watched, and the server asked as the monitor does, without a window: first
+// one line per project (after a first check of every copy), then one for each change of a
+// project's state, until a signal or the end of the output. The store is fed as in the window.
+int Watch(const TOptions& O) {
+    std::unique_ptr<TkivPlainXmlElement> Root;
+    int Exit = ExitFine;
+    TkivXmlElement* Node = NodeOf(O, Root, Exit);
+    if (!Node)
+        return Exit;
+    std::vector<TSvnProject> Projects;
+    CollectProjectsInCaptionOrder(Node, PathOf(Node, Root.get()), ProjectBase(), Projects);
+    TStateStore Store;
+    LoadStore(Store);
+    QString JobsProblem, TimeoutProblem, MonitorProblem;
+    const int Jobs = O.Jobs > 0 ? O.Jobs : JobCount(Root.get(), &JobsProblem);
+    const int Timeout = O.Timeout > 0 ? O.Timeout : TimeoutSeconds(Root.get(), &TimeoutProblem);
+    const int Minutes = O.Monitor >= 0 ? O.Monitor : MonitorMinutes(Root.get(), &MonitorProblem);
+    for (const QString& Problem : {JobsProblem, TimeoutProblem, MonitorProblem})
+        if (!Problem.isEmpty())
+            Write(stderr, QStringLiteral("kivsvn: %1\n").arg(Problem));
+
+    auto Live = std::make_unique<TLiveCopies>(&Store);
+    auto Monitor = std::make_unique<TServerMonitor>(&Store);
+    Live->SetRunOptions(Jobs, Timeout);
+    Monitor->SetRunOptions(Jobs, Timeout);
+    Monitor->SetProjects(Projects);
+    QHash<QString, QList<int>> ByFolder;
+    QStringList Folders;
+    for (int i = 0; i < int(Projects.size()); ++i) {
+        if (!ByFolder.contains(Projects[size_t(i)].Folder))
+            Folders << Projects[size_t(i)].Folder;
+        ByFolder[Projects[size_t(i)].Folder] << i;
+    }
+    QObject::connect(Live.get(), &TLiveCopies::Problem, [](const QString& M) {
+        Write(stderr, QStringLiteral("kivsvn: %1\n").arg(M));
+    });
+
+    // A project is told once it has been checked in this run, and again whenever what it shows
+    // changes: its state, or the revisions the server has for it.
+    std::vector<QString> Told(Projects.size());
+    auto Tell = [&](int i) {
+        const TSvnProject& P = Projects[size_t(i)];
+        const TStoredState* S = Store.Find(P.Folder);
+        if (!S || !Store.Fresh(*S))
+            return;
+        const QString Key =
+            QStringLiteral("%1|%2|%3")
+                .arg(StateKey(S->Shown()))
+                .arg(S->Server.Behind() ? S->Server.NewRevisions : -2)
+                .arg(S->Server.Behind() && !S->Server.Log.isEmpty() ? S->Server.Log.first().Revision
+                                                                    : -1);
+        if (Told[size_t(i)] == Key)
+            return;
+        Told[size_t(i)] = Key;
+        if (O.Json)
+            Print(
+                QString::fromUtf8(QJsonDocument(StoredJson(P, S)).toJson(QJsonDocument::Compact)));
+        else
+            Print(QStringLiteral("%1 %2: %3")
+                      .arg(StateTime(*S).toLocalTime().toString(QStringLiteral("HH:mm:ss")),
+                           P.TreePath, StoredCaption(*S)));
+    };
+    QObject::connect(&Store, &TStateStore::Changed, [&](const QString& Folder) {
+        for (int i : ByFolder.value(Folder))
+            Tell(i);
+        Flush();
+    });
+    QObject::connect(&Store, &TStateStore::Reloaded, [&] {
+        for (int i = 0; i < int(Projects.size()); ++i)
+            Tell(i);
+        Flush();
+    });
+    // The states are written a moment after they change, as the window does.
+    QTimer SaveLater;
+    SaveLater.setSingleShot(true);
+    SaveLater.setInterval(2000);
+    QObject::connect(&Store, &TStateStore::Changed, &SaveLater, qOverload<>(&QTimer::start));
+    QObject::connect(&SaveLater, &QTimer::timeout, [&Store] {
+        QString Error;
+        if (!Store.Save(TStateStore::DefaultFileName(), &Error))
+            Write(stderr, QStringLiteral("kivsvn: %1\n").arg(Error));
+    });
+    // The first check once every copy is watched: nothing that changes after it goes unseen.
+    bool Started = false;
+    QObject::connect(Live->Watcher(), &TkivWatcher::Settled, [&] {
+        if (Started)
+            return;
+        Started = true;
+        Live->CheckSoon(Folders);
+        Monitor->SetInterval(Minutes);
+    });
+    Live->SetProjects(Projects);
+
+    auto End = [] { QCoreApplication::quit(); };
+    auto* Signals = new TSignalWatcher({SIGINT, SIGTERM, SIGHUP, SIGQUIT}, &Store);
+    QObject::connect(Signals, &TSignalWatcher::Received, End);
+    OnOutputGone = End;
+    TOutputReaderWatch Reader(End);
+    QCoreApplication::exec();
+    OnOutputGone = nullptr;
+    // Every client ends before the program does.
+    Monitor.reset();
+    Live.reset();
+    QString Error;
+    if (!Store.Save(TStateStore::DefaultFileName(), &Error))
+        Write(stderr, QStringLiteral("kivsvn: %1\n").arg(Error));
+    return ExitFine;
 }
 
 } // namespace
@@ -480,6 +680,12 @@ int main(int argc, char** argv) {
                                             "1 bis %1 (ein Tag), nicht »%2«.")
                                  .arg(MaxTimeoutSeconds)
                                  .arg(V));
+        } else if (Value(i, A, QStringLiteral("--monitor"), V)) {
+            if (!ParseBoundedInt(V, 0, MaxMonitorMinutes, O.Monitor))
+                return Usage(QStringLiteral("--monitor erwartet eine ganze Zahl von Minuten von "
+                                            "0 bis %1, nicht »%2«.")
+                                 .arg(MaxMonitorMinutes)
+                                 .arg(V));
         } else if (Value(i, A, QStringLiteral("--format"), V)) {
             if (V != u"text" && V != u"json")
                 return Usage(QStringLiteral("--format erwartet text oder json."));
@@ -504,10 +710,12 @@ int main(int argc, char** argv) {
     if (O.Task.isEmpty())
         return Usage(QStringLiteral("Keine Aufgabe angegeben."));
     if (O.Task != u"status" && O.Task != u"update" && O.Task != u"info" && O.Task != u"search" &&
-        O.Task != u"state")
+        O.Task != u"state" && O.Task != u"watch")
         return Usage(QStringLiteral("Unbekannte Aufgabe: %1").arg(O.Task));
     if (O.ShowUpdates && O.Task != u"status")
         return Usage(QStringLiteral("-u gilt nur für status."));
+    if (O.Monitor >= 0 && O.Task != u"watch")
+        return Usage(QStringLiteral("--monitor gilt nur für watch."));
     // An empty entry, or one of "/" only, names nothing: the whole list is meant by giving none.
     if (O.PathGiven && O.Task != u"search" && QString(O.Path).remove(u'/').isEmpty())
         return Usage((O.Path.isEmpty() ? QStringLiteral("Der Eintrag ist leer")
@@ -520,6 +728,8 @@ int main(int argc, char** argv) {
     try {
         if (O.Task == u"search")
             return Search(O);
+        if (O.Task == u"watch")
+            return Watch(O);
         return O.Task == u"state" ? ShowState(O) : RunTask(O);
     } catch (const std::exception& E) {
         // In German, also what the standard library raises (memory, threads).

@@ -97,6 +97,11 @@ int TimeoutSeconds(const TkivXmlElement* Root, QString* Problem) {
                       DefaultTimeoutSeconds, QStringLiteral("Sekunden"), Problem);
 }
 
+int MonitorMinutes(const TkivXmlElement* Root, QString* Problem) {
+    return RootNumber(Root, QString::fromLatin1(MonitorAttribute), 0, MaxMonitorMinutes, 0,
+                      QStringLiteral("Minuten (aus)"), Problem);
+}
+
 QStringList RootSettingProblems(const TkivXmlElement* Root) {
     QStringList Problems;
     QString P;
@@ -105,6 +110,10 @@ QStringList RootSettingProblems(const TkivXmlElement* Root) {
         Problems << P;
     P.clear();
     TimeoutSeconds(Root, &P);
+    if (!P.isEmpty())
+        Problems << P;
+    P.clear();
+    MonitorMinutes(Root, &P);
     if (!P.isEmpty())
         Problems << P;
     return Problems;

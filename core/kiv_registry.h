@@ -31,9 +31,15 @@ int JobCount(const TkivXmlElement* Root, QString* Problem = nullptr);
 inline constexpr int DefaultTimeoutSeconds = 120;
 inline constexpr int MaxTimeoutSeconds = 24 * 60 * 60;
 int TimeoutSeconds(const TkivXmlElement* Root, QString* Problem = nullptr);
+// The server monitor's interval in minutes: the root's "ServerMinuten", 0 (off) when absent. A
+// value that is no whole number from 0 to MaxMonitorMinutes (a day) counts as absent, with
+// Problem as for JobCount.
+inline constexpr int MaxMonitorMinutes = 24 * 60;
+inline constexpr char MonitorAttribute[] = "ServerMinuten";
+int MonitorMinutes(const TkivXmlElement* Root, QString* Problem = nullptr);
 // Text as a whole number from Min to Max (blanks around it allowed); false for anything else,
 // also for a number too large for any type.
 bool ParseBoundedInt(const QString& Text, int Min, int Max, int& Value);
-// What is wrong with the root's settings ("Jobs", "Zeitlimit"), one German sentence each, for a
-// message when the registry is read.
+// What is wrong with the root's settings ("Jobs", "Zeitlimit", "ServerMinuten"), one German
+// sentence each, for a message when the registry is read.
 QStringList RootSettingProblems(const TkivXmlElement* Root);

@@ -2,6 +2,19 @@
 
 #include <QMetaObject>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+void LowerThreadPriority() {
+    const pid_t Tid = pid_t(::syscall(SYS_gettid));
+    ::setpriority(PRIO_PROCESS, id_t(Tid), 10);
+    // The lowest level of the normal ("best effort") class: not the idle class, which a busy
+    // disk would starve for minutes.
+    constexpr int WhoProcess = 1, BestEffort = 2, Lowest = 7, ClassShift = 13;
+    ::syscall(SYS_ioprio_set, WhoProcess, Tid, (BestEffort << ClassShift) | Lowest);
+}
+
 void PostTo(QObject* Owner, std::function<void()> Call) {
     QMetaObject::invokeMethod(Owner, std::move(Call), Qt::QueuedConnection);
 }

@@ -28,5 +28,9 @@ private:
     int FLeft = 0; // owner's thread only
 };
 
+// Lowers the calling thread's processor and disk priority, and with it that of every process it
+// starts from now on (both are per thread here, and inherited): for background work.
+void LowerThreadPriority();
+
 // Hands Call to Owner's thread; dropped if Owner is destroyed before it runs.
 void PostTo(QObject* Owner, std::function<void()> Call);

@@ -274,6 +274,10 @@ void TSvnRun::Cancel() {
 }
 
 void TSvnRun::Work() {
+    // Every client this worker starts then yields the processor and the disk to the user's
+    // own work.
+    if (FOptions.LowPriority)
+        LowerThreadPriority();
     std::call_once(FPlanned, [this] { Plan(); });
     for (;;) {
         const int J = FNextJob.fetch_add(1);
@@ -300,6 +304,13 @@ void TSvnRun::RunBatch(const std::vector<int>& Batch) {
             continue;
         }
         const TFolderState F = CheckFolder(FUnits[size_t(u)].Folder);
+        TSvnOutcome Known;
+        if (F == TFolderState::Ready && FOptions.Answer && !FOptions.Console &&
+            FOptions.Answer(FUnits[size_t(u)].Folder, Known)) {
+            Known.Answered = true;
+            DeliverUnit(u, Known);
+            continue;
+        }
         if (F == TFolderState::Ready) {
             Ready.push_back(u);
             continue;
@@ -320,9 +331,21 @@ void TSvnRun::RunBatch(const std::vector<int>& Batch) {
         RunChanging(Ready);
         return;
     }
+    const std::vector<quint64> Gens = Generations(Ready);
     std::vector<TUnitResult> R = RunSplit(FTask, Ready, true, true);
-    for (size_t k = 0; k < Ready.size(); ++k)
-        DeliverUnit(Ready[k], FromResult(R[k], true));
+    for (size_t k = 0; k < Ready.size(); ++k) {
+        TSvnOutcome O = FromResult(R[k], true);
+        O.Generation = Gens[k];
+        DeliverUnit(Ready[k], O);
+    }
+}
+
+std::vector<quint64> TSvnRun::Generations(const std::vector<int>& Units) const {
+    std::vector<quint64> Gens(Units.size(), 0);
+    if (FOptions.Generation)
+        for (size_t k = 0; k < Units.size(); ++k)
+            Gens[k] = FOptions.Generation(FUnits[size_t(Units[k])].Folder);
+    return Gens;
 }
 
 std::vector<TSvnRun::TUnitResult> TSvnRun::RunSplit(TSvnTask Task, const std::vector<int>& Units,
@@ -556,12 +579,17 @@ void TSvnRun::RunChanging(const std::vector<int>& Units) {
             Where[k] = Reached.size();
             Reached.push_back(Units[k]);
         }
+    // What the check finds is what the copy is while nothing changes after this.
+    const std::vector<quint64> Gens = Generations(Reached);
     std::vector<TUnitResult> Check = RunSplit(TSvnTask::Status, Reached, false, false);
     for (size_t k = 0; k < Units.size(); ++k) {
         const qint64 Rev =
             Before[k].How == THow::Done ? Before[k].Block.Fold().Facts().Revision : -1;
         TUnitResult* C = Where[k] == size_t(-1) ? nullptr : &Check[Where[k]];
-        DeliverUnit(Units[k], AfterChange(Update[k], Rev, C, Units[k]));
+        TSvnOutcome O = AfterChange(Update[k], Rev, C, Units[k]);
+        if (C)
+            O.Generation = Gens[Where[k]];
+        DeliverUnit(Units[k], O);
     }
 }
 
@@ -598,6 +626,7 @@ void TSvnRun::RunInConsole(int Unit) {
         return;
     }
     // The output went to the terminal: the copy's revision and state are read from it now.
+    const quint64 Gen = Generations({Unit}).front();
     TUnitResult After, Check;
     RunOne(TSvnTask::Info, Unit, false, After);
     RunOne(TSvnTask::Status, Unit, false, Check);
@@ -627,6 +656,7 @@ void TSvnRun::RunInConsole(int Unit) {
                                            "standen im Terminalfenster.")
                                 .arg(T.ExitCode));
     }
+    O.Generation = Gen;
     DeliverUnit(Unit, O);
 }
 

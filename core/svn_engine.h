@@ -41,6 +41,9 @@ struct TSvnOutcome {
     TSvnVerdict Verdict; // what the lines say in detail (changes, behind, files, URL, revision)
     bool RevisionChanged = false; // an update moved the copy's revision, or changed files
     QStringList Notes;   // the program's own lines after the client's (time limit, cleanup, hints)
+    quint64 Generation = 0; // TSvnRunOptions::Generation's answer, read before the client that
+                            // found this started (0: none)
+    bool Answered = false;  // from TSvnRunOptions::Answer: no client ran
 };
 
 struct TSvnRunOptions {
@@ -51,6 +54,14 @@ struct TSvnRunOptions {
     qsizetype KeepLines = 5000; // per project; the rest is counted (and spilled, see below)
     bool SpillOmitted = false;  // keep the lines beyond KeepLines in a temporary file
     TStateStore* Store = nullptr; // every project's result goes into it as it is handed out
+    bool LowPriority = false;     // a background run: its clients yield to everything else
+    // Asked for each folder that is there, before a client runs for it (on a worker thread):
+    // true, with Out filled, when its result is known without one. Folder: the first of its
+    // projects' folders (TSvnProject::Folder).
+    std::function<bool(const QString& Folder, TSvnOutcome& Out)> Answer;
+    // Read for each folder just before the client that looks at it starts, after an update
+    // before the check that follows it (on a worker thread); handed back in the outcome.
+    std::function<quint64(const QString& Folder)> Generation;
 };
 
 // The line that heads a project's block in the memo: "--> " and the folder it ran in.
@@ -118,6 +129,7 @@ private:
     void Plan(); // the units and the jobs, on the first worker
     void Work();
     void RunBatch(const std::vector<int>& Batch);
+    std::vector<quint64> Generations(const std::vector<int>& Units) const;
     void RunChanging(const std::vector<int>& Units);
     void RunInConsole(int Unit);
     std::vector<TUnitResult> RunSplit(TSvnTask Task, const std::vector<int>& Units,

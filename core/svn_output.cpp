@@ -2,9 +2,10 @@
 
 #include "kiv_kinds.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
-#include <QDir>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -277,6 +278,63 @@ QString ExtractSvnUrl(const QStringList& Lines) {
         if (Line.startsWith(QLatin1String("URL:")))
             return TrimBlanksAndControls(Line.mid(4));
     return QString();
+}
+
+TSvnState ServerProblemOf(const QStringList& Lines) {
+    // The client's own codes: authentication, authorization, an unconfirmed certificate; a
+    // session that could not be made, a connection refused, reset, timed out or closed, a name
+    // not resolved, a network or host not reachable (svn, http and the system's codes).
+    static const char* const Login[] = {"E215004", "E170001", "E230001"};
+    static const char* const Unreachable[] = {"E170013", "E210002", "E175002", "E175012",
+                                              "E670002", "E670003", "E670008", "E000101",
+                                              "E000104", "E000110", "E000111", "E000113"};
+    bool Away = false;
+    for (const QString& L : Lines) {
+        if (!L.startsWith(QLatin1String("svn: E")))
+            continue;
+        const QStringView Code = QStringView(L).mid(5, 7);
+        for (const char* C : Login)
+            if (Code == QLatin1String(C))
+                return TSvnState::LoginNeeded;
+        for (const char* C : Unreachable)
+            Away = Away || Code == QLatin1String(C);
+    }
+    return Away ? TSvnState::NoServer : TSvnState::Clean;
+}
+
+bool ParseLogXml(const QStringList& Lines, QList<TLogEntry>& Entries) {
+    QXmlStreamReader X(Lines.join(u'\n'));
+    bool InLog = false, Ended = false;
+    TLogEntry E;
+    while (!X.atEnd()) {
+        switch (X.readNext()) {
+        case QXmlStreamReader::StartElement:
+            if (X.name() == u"log") {
+                InLog = true;
+            } else if (X.name() == u"logentry") {
+                E = TLogEntry();
+                E.Revision = X.attributes().value(QLatin1String("revision")).toLongLong();
+            } else if (X.name() == u"author") {
+                E.Author = X.readElementText().trimmed();
+            } else if (X.name() == u"date") {
+                E.Date = QDateTime::fromString(X.readElementText().trimmed(), Qt::ISODateWithMs);
+            } else if (X.name() == u"msg") {
+                const QString Msg = X.readElementText();
+                const QStringList Parts = Msg.trimmed().split(u'\n');
+                E.Message = Parts.value(0).trimmed();
+            }
+            break;
+        case QXmlStreamReader::EndElement:
+            if (X.name() == u"logentry")
+                Entries << E;
+            else if (X.name() == u"log")
+                Ended = InLog;
+            break;
+        default:
+            break;
+        }
+    }
+    return Ended && !X.hasError();
 }
 
 QString SvnDisplayPath(const QString& AbsPath, const QString& WorkDir) {

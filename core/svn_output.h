@@ -6,6 +6,8 @@
 
 #include "svn_tables.h"
 
+#include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -71,6 +73,22 @@ private:
 // The same over lines at hand.
 TSvnVerdict DecideState(TSvnTask Task, const QStringList& Lines, int ExitCode,
                         const QString& Folder = QString());
+
+// What the client's error lines say about the server: LoginNeeded when it wanted a login (or a
+// certificate confirmed) that the client could not give without asking, NoServer when it could
+// not be reached, else Clean.
+TSvnState ServerProblemOf(const QStringList& Lines);
+
+// A revision the server has and the copy not yet, as its log tells it.
+struct TLogEntry {
+    qint64 Revision = -1;
+    QString Author;  // empty for an anonymous commit
+    QDateTime Date;  // UTC; invalid when the log gave none
+    QString Message; // its first line, trimmed
+};
+// The entries of "svn log --xml" (the lines the client printed), in its order; false when the
+// lines are no complete log document.
+bool ParseLogXml(const QStringList& Lines, QList<TLogEntry>& Entries);
 
 // Removes the first line that is "Updating '.':" (compared without regard to case).
 QStringList FilterOutput(QStringList Lines);

@@ -24,6 +24,34 @@ constexpr int FormatVersion = 1;
 // A cache file beyond this is no file this program wrote.
 constexpr qint64 MaxFileSize = 256ll * 1024 * 1024;
 
+QJsonObject ServerJson(const TServerNews& N) {
+    QJsonObject J{{QStringLiteral("time"), N.Time.toUTC().toString(Qt::ISODateWithMs)},
+                  {QStringLiteral("state"), StateKey(N.State)}};
+    if (N.Head >= 0)
+        J.insert(QStringLiteral("head"), N.Head);
+    if (N.Base >= 0)
+        J.insert(QStringLiteral("base"), N.Base);
+    if (N.NewRevisions >= 0)
+        J.insert(QStringLiteral("newRevisions"), N.NewRevisions);
+    if (N.More)
+        J.insert(QStringLiteral("more"), true);
+    if (!N.Log.isEmpty()) {
+        QJsonArray Log;
+        for (const TLogEntry& E : N.Log) {
+            QJsonObject L{{QStringLiteral("revision"), E.Revision},
+                          {QStringLiteral("author"), E.Author},
+                          {QStringLiteral("message"), E.Message}};
+            if (E.Date.isValid())
+                L.insert(QStringLiteral("date"), E.Date.toUTC().toString(Qt::ISODate));
+            Log.append(L);
+        }
+        J.insert(QStringLiteral("log"), Log);
+    }
+    if (!N.Notes.isEmpty())
+        J.insert(QStringLiteral("notes"), QJsonArray::fromStringList(N.Notes));
+    return J;
+}
+
 QJsonObject ToJson(const TStoredState& S) {
     QJsonObject J{{QStringLiteral("state"), StateKey(S.State)},
                   {QStringLiteral("task"), QString::fromLatin1(TaskRow(S.Task).Key)},
@@ -51,6 +79,8 @@ QJsonObject ToJson(const TStoredState& S) {
         J.insert(QStringLiteral("revisionChanged"), true);
     if (S.Switched)
         J.insert(QStringLiteral("switched"), true);
+    if (S.Server.Known())
+        J.insert(QStringLiteral("server"), ServerJson(S.Server));
     return J;
 }
 
@@ -59,6 +89,30 @@ QStringList Strings(const QJsonValue& V) {
     for (const QJsonValue& E : V.toArray())
         L << E.toString();
     return L;
+}
+
+// An entry's server part; false (and nothing known) for one this program did not write.
+bool ServerFromJson(const QJsonObject& J, TServerNews& N) {
+    if (!StateFromKey(J.value(QStringLiteral("state")).toString(), N.State))
+        return false;
+    N.Time = QDateTime::fromString(J.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+    if (!N.Time.isValid())
+        return false;
+    N.Head = qint64(J.value(QStringLiteral("head")).toDouble(-1));
+    N.Base = qint64(J.value(QStringLiteral("base")).toDouble(-1));
+    N.NewRevisions = J.value(QStringLiteral("newRevisions")).toInt(-1);
+    N.More = J.value(QStringLiteral("more")).toBool();
+    for (const QJsonValue& V : J.value(QStringLiteral("log")).toArray()) {
+        const QJsonObject L = V.toObject();
+        TLogEntry E;
+        E.Revision = qint64(L.value(QStringLiteral("revision")).toDouble(-1));
+        E.Author = L.value(QStringLiteral("author")).toString();
+        E.Date = QDateTime::fromString(L.value(QStringLiteral("date")).toString(), Qt::ISODate);
+        E.Message = L.value(QStringLiteral("message")).toString();
+        N.Log << E;
+    }
+    N.Notes = Strings(J.value(QStringLiteral("notes")));
+    return true;
 }
 
 // False for an entry this program did not write (an unknown state or task, no time).
@@ -81,6 +135,10 @@ bool FromJson(const QJsonObject& J, TStoredState& S) {
     S.IsBehind = J.value(QStringLiteral("behind")).toBool();
     S.RevisionChanged = J.value(QStringLiteral("revisionChanged")).toBool();
     S.Switched = J.value(QStringLiteral("switched")).toBool();
+    // A server part a newer program wrote is passed over, not the entry.
+    if (J.value(QStringLiteral("server")).isObject() &&
+        !ServerFromJson(J.value(QStringLiteral("server")).toObject(), S.Server))
+        S.Server = TServerNews();
     return true;
 }
 
@@ -194,18 +252,51 @@ const TStoredState* TStateStore::Find(const QString& Folder) const {
     return It == FStates.constEnd() ? nullptr : &It.value();
 }
 
+TServerNews ServerNewsOf(const TSvnOutcome& O, const QDateTime& When, const TServerNews* Old) {
+    TServerNews N;
+    N.Time = When;
+    N.Head = O.Verdict.ServerRevision;
+    if (IsFailure(O.State) && O.State != TSvnState::Conflict) {
+        const TSvnState Problem = ServerProblemOf(O.Lines);
+        N.State = Problem != TSvnState::Clean ? Problem : O.State;
+        for (const QString& L : O.Lines)
+            if (L.startsWith(QLatin1String("svn: E")) && N.Notes.size() < 3)
+                N.Notes << L;
+        N.Notes << O.Notes;
+        return N;
+    }
+    N.State = O.Verdict.IsBehind ? TSvnState::OutOfDate : TSvnState::Clean;
+    // The log read for the same revisions still holds.
+    if (Old && Old->Behind() && N.State == TSvnState::OutOfDate && Old->Head == N.Head) {
+        N.Base = Old->Base;
+        N.NewRevisions = Old->NewRevisions;
+        N.More = Old->More;
+        N.Log = Old->Log;
+    }
+    return N;
+}
+
 void TStateStore::Record(const QString& Folder, TSvnTask Task, const TSvnOutcome& O) {
     if (O.State == TSvnState::NotRun || Folder.isEmpty())
         return;
     TStoredState S;
+    const QDateTime Now = QDateTime::currentDateTimeUtc();
     if (const TStoredState* Old = Find(Folder)) {
         // What a task does not learn stays as the last one found it.
         S.Revision = Old->Revision;
         S.Url = Old->Url;
+        S.Server = Old->Server;
     }
+    if (TaskRow(Task).Server) {
+        if (Task == TSvnTask::StatusRemote)
+            S.Server = ServerNewsOf(O, Now, S.Server.Known() ? &S.Server : nullptr);
+        else if (O.Verdict.Revision >= 0) // an update that reached a revision: nothing new left
+            S.Server = TServerNews();
+    }
+    S.Generation = O.Generation;
     S.State = O.State;
     S.Task = Task;
-    S.Time = QDateTime::currentDateTimeUtc();
+    S.Time = Now;
     if (O.Verdict.Revision >= 0)
         S.Revision = O.Verdict.Revision;
     S.ServerRevision = O.Verdict.ServerRevision;
@@ -223,6 +314,20 @@ void TStateStore::Record(const QString& Folder, TSvnTask Task, const TSvnOutcome
     Put(Folder, S);
 }
 
+void TStateStore::RecordServer(const QString& Folder, const TServerNews& News,
+                               const TSvnOutcome* Outcome) {
+    if (Folder.isEmpty())
+        return;
+    if (!Find(Folder)) {
+        if (!Outcome || Outcome->State == TSvnState::NotRun)
+            return;
+        Record(Folder, TSvnTask::StatusRemote, *Outcome);
+    }
+    TStoredState S = *Find(Folder);
+    S.Server = News;
+    Put(Folder, S);
+}
+
 void TStateStore::Put(const QString& Folder, const TStoredState& State) {
     FStates.insert(Folder, State);
     FDirty = true;
@@ -230,11 +335,23 @@ void TStateStore::Put(const QString& Folder, const TStoredState& State) {
 }
 
 bool TStateStore::Merge(const QHash<QString, TStoredState>& Other) {
+    // The copy's state and the server's news are merged apart: each the newer of the two.
     bool Any = false;
     for (auto It = Other.constBegin(); It != Other.constEnd(); ++It) {
-        const auto Mine = FStates.constFind(It.key());
-        if (Mine == FStates.constEnd() || Mine->Time < It->Time) {
+        const auto Mine = FStates.find(It.key());
+        if (Mine == FStates.end()) {
             FStates.insert(It.key(), It.value());
+            Any = true;
+            continue;
+        }
+        if (Mine->Time < It->Time) {
+            const TServerNews Kept = Mine->Server;
+            *Mine = It.value();
+            Mine->Server = Kept;
+            Any = true;
+        }
+        if (It->Server.Known() && (!Mine->Server.Known() || Mine->Server.Time < It->Server.Time)) {
+            Mine->Server = It->Server;
             Any = true;
         }
     }

@@ -5,6 +5,7 @@
 // starts, never in the registry; the window and kivsvn may write it at the same time.
 #pragma once
 
+#include "svn_output.h"
 #include "svn_tables.h"
 
 #include <QDateTime>
@@ -14,6 +15,25 @@
 #include <QStringList>
 
 struct TSvnOutcome;
+
+// What the server was last found to have for a copy: asked by the server monitor, or by a test
+// for changes that asked the server. Kept beside the copy's own state, which a later local check
+// replaces without touching this.
+struct TServerNews {
+    QDateTime Time;                     // when (UTC); invalid: never asked
+    TSvnState State = TSvnState::Clean; // OutOfDate: the copy is behind; Clean: it is not; else
+                                        // what kept the server from answering (NoServer,
+                                        // LoginNeeded, TimedOut, Error, ...)
+    qint64 Head = -1;                   // the repository's latest revision then
+    qint64 Base = -1;                   // the copy's revision then, when the log was read
+    int NewRevisions = -1;              // revisions after Base that touched the copy; -1: unknown
+    bool More = false;                  // there are more than NewRevisions (the log was cut)
+    QList<TLogEntry> Log;               // the newest first
+    QStringList Notes;                  // the client's words when it failed
+
+    bool Known() const { return Time.isValid(); }
+    bool Behind() const { return Known() && State == TSvnState::OutOfDate; }
+};
 
 struct TStoredState {
     TSvnState State = TSvnState::Clean;
@@ -31,9 +51,22 @@ struct TStoredState {
     bool IsBehind = false;
     bool RevisionChanged = false; // update: the copy's revision moved
     bool Switched = false;
+    TServerNews Server;
+    // The watcher's generation of the copy, read before the client looked at it: while the
+    // watcher says the copy is unchanged since, the lines are what svn would print now. Only
+    // for this session's watcher; never saved.
+    quint64 Generation = 0;
 
     bool Known() const { return Time.isValid(); }
+    // The state the project shows: the copy's own, or what the server said where that weighs
+    // more (behind, no login).
+    TSvnState Shown() const { return Server.Known() ? Heavier(State, Server.State) : State; }
 };
+
+// What a status that asked the server says of it, taking over what Old knew of the same
+// revisions (the log the monitor read).
+TServerNews ServerNewsOf(const TSvnOutcome& Outcome, const QDateTime& When,
+                         const TServerNews* Old = nullptr);
 
 class TStateStore : public QObject {
     Q_OBJECT
@@ -51,8 +84,14 @@ public:
     // Whether the state was decided in this session (since the store was made), not read
     // from an earlier one.
     bool Fresh(const TStoredState& S) const { return S.Time >= FSessionStart; }
-    // A task's outcome for Folder. A project the run never reached changes nothing.
+    // A task's outcome for Folder. A project the run never reached changes nothing. A local
+    // task keeps what the server was found to have; a test that asked the server replaces
+    // it, an update that reached a revision forgets it.
     void Record(const QString& Folder, TSvnTask Task, const TSvnOutcome& Outcome);
+    // What the server monitor found for Folder; the copy's own state stays. A folder never
+    // checked takes the monitor's status as its state too.
+    void RecordServer(const QString& Folder, const TServerNews& News,
+                      const TSvnOutcome* Outcome = nullptr);
     void Put(const QString& Folder, const TStoredState& State);
     int Count() const { return int(FStates.size()); }
     QStringList Folders() const { return FStates.keys(); }

@@ -38,6 +38,12 @@ const QList<TStateRow> States = {
      true, 98, G::Incomplete},
     {TSvnState::ReposLocked, "repos-locked", "im Repository gesperrt", L::Good, false, false, 40,
      G::None},
+    // What kept the server monitor from knowing. An unreachable server (a laptop on the road)
+    // says nothing about the copy: it weighs less than anything the copy itself shows.
+    {TSvnState::NoServer, "no-server", "Server nicht erreichbar", L::Neutral, false, false, 15,
+     G::None},
+    {TSvnState::LoginNeeded, "login-needed", "Anmeldung nötig", L::Error, true, true, 70,
+     G::Failed},
 };
 
 // A client given many folders pays their round trips to the server one after another: server
@@ -45,7 +51,7 @@ const QList<TStateRow> States = {
 // many folders per client; the cheapest gives each client one batch.
 const QList<TTaskRow> Tasks = {
     {TSvnTask::Status, "status", {QStringLiteral("status")}, "Testen auf Änderungen", true, false,
-     24, false, false},
+     24, false, false, true},
     {TSvnTask::StatusRemote, "status-u", {QStringLiteral("status"), QStringLiteral("-u")},
      "Testen auf Änderungen", true, true, 4, false, false},
     {TSvnTask::Update, "update", {QStringLiteral("update")}, "Aktualisieren", true, true, 4, false,

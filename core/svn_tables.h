@@ -29,6 +29,8 @@ enum class TSvnState {
     Locked,         // a working-copy lock is left behind: "svn cleanup" is needed
     Incomplete,     // an interrupted update left folders incomplete: update again
     ReposLocked,    // a file is locked in the repository by another copy (information)
+    NoServer,       // the server could not be reached (the monitor's, a status -u's)
+    LoginNeeded,    // the server wants a login the client could not give
 };
 
 // How the tree draws a state; the window picks the colours for its palette.
@@ -80,6 +82,9 @@ struct TTaskRow {
     bool Spread;          // local work: every client gets one batch, of at least BatchSize
     bool ChangesCopy;     // changes the working copy: its revision is read before, its state
                           // after, and an interrupted run is checked for a lock it left
+    bool Answerable = false; // what it prints depends on nothing but the copy on disk and svn's
+                             // settings: a watched copy unchanged since it ran is answered from
+                             // the store
 };
 
 // Clients at once for server work (or the user's number, when that is higher).
