@@ -321,7 +321,11 @@ void TStateStore::RecordServer(const QString& Folder, const TServerNews& News,
     if (!Find(Folder)) {
         if (!Outcome || Outcome->State == TSvnState::NotRun)
             return;
-        Record(Folder, TSvnTask::StatusRemote, *Outcome);
+        // A server that did not answer says nothing about the copy but that.
+        TSvnOutcome O = *Outcome;
+        if (ServerProblemOf(O.Lines) != TSvnState::Clean)
+            O.State = News.State;
+        Record(Folder, TSvnTask::StatusRemote, O);
     }
     TStoredState S = *Find(Folder);
     S.Server = News;
