@@ -3,6 +3,8 @@
 #include "kiv_test_servers.h"
 #include "kiv_test_svn.h"
 
+#include "kiv_monitor.h"
+
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,6 +15,7 @@
 #include <QTest>
 
 #include <QElapsedTimer>
+#include <QHash>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -276,6 +279,133 @@ private slots:
             for (const QString& L : RunIn(Wc, {"status"}))
                 QVERIFY2(!(L.size() > 2 && L.at(2) == u'L'), qPrintable(L));
         }
+    }
+
+    // kivsvn watch: a line per project after the first check, then one per change of a
+    // state (a file saved, reverted; new revisions on the server with their log), as text or
+    // JSON with the keys of a run's line and the time; the store is fed meanwhile.
+    void watchTellsChanges() {
+        const QByteArray OldCache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(FTmp.path() + "/cache-watch"));
+        qputenv(MonitorSecondsVariable, "1");
+        ResetDelta();
+        QProcess P;
+        P.start(QStringLiteral(KIV_KIVSVN_PATH),
+                {"watch", "--format", "json", "--monitor", "5", "--registry", FReg});
+        QVERIFY(P.waitForStarted());
+        QHash<QString, QJsonObject> Last; // path -> its last line
+        QList<QJsonObject> All;
+        auto Read = [&](const std::function<bool()>& Done, int Ms) {
+            QElapsedTimer Clock;
+            Clock.start();
+            while (!Done() && Clock.elapsed() < Ms) {
+                P.waitForReadyRead(100);
+                while (P.canReadLine()) {
+                    const QJsonObject J = QJsonDocument::fromJson(P.readLine()).object();
+                    All << J;
+                    Last.insert(J.value("path").toString(), J);
+                }
+            }
+            return Done();
+        };
+        QVERIFY(Read([&] { return Last.size() == 5; }, 20000));
+        for (const char* Key :
+             {"path", "name", "folder", "task", "state", "exitCode", "notes", "lines", "time"})
+            QVERIFY2(All.first().contains(QLatin1String(Key)), Key);
+        QCOMPARE(Last.value("Eins/beta").value("state").toString(), QStringLiteral("changes"));
+        QCOMPARE(Last.value("Eins/alpha").value("state").toString(), QStringLiteral("clean"));
+        QCOMPARE(Last.value("Eins/fehlt").value("state").toString(), QStringLiteral("missing"));
+        QVERIFY(QDateTime::fromString(All.first().value("time").toString(), Qt::ISODate).isValid());
+        // The monitor finds delta a revision behind, with the log entry.
+        QVERIFY(Read([&] { return Last.value("Zwei/delta").value("state") == "outdated"; }, 20000));
+        const QJsonObject Delta = Last.value("Zwei/delta");
+        QCOMPARE(Delta.value("newRevisions").toInt(), 1);
+        QCOMPARE(Delta.value("log").toArray().at(0).toObject().value("message").toString(),
+                 QStringLiteral("zwei"));
+
+        const int Before = int(All.size());
+        WriteFile(Wc("alpha") + "/datei.txt", "geändert\n");
+        QVERIFY(Read([&] { return Last.value("Eins/alpha").value("state") == "changes"; }, 5000));
+        QCOMPARE(Last.value("Eins/alpha").value("lines").toArray().at(0).toString(),
+                 QStringLiteral("M       datei.txt"));
+        Svn({"revert", "-q", Wc("alpha") + "/datei.txt"});
+        QVERIFY(Read([&] { return Last.value("Eins/alpha").value("state") == "clean"; }, 5000));
+        // Only what changed was told: alpha twice, and nothing else meanwhile.
+        QTest::qWait(1500);
+        Read([] { return false; }, 100);
+        QCOMPARE(int(All.size()) - Before, 2);
+
+        ::kill(pid_t(P.processId()), SIGTERM);
+        QVERIFY(P.waitForFinished(10000));
+        QCOMPARE(P.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(P.exitCode(), 0);
+        // What it found is in the store, for kivsvn state and the window.
+        const TKivsvn S = Kivsvn({"state", "Zwei/delta", "--registry", FReg});
+        QVERIFY2(S.Out.value(0).startsWith("Zwei/delta: veraltet (1 neue Revision)"),
+                 qPrintable(S.Out.join(u'\n')));
+        qunsetenv(MonitorSecondsVariable);
+        qputenv("XDG_CACHE_HOME", OldCache);
+    }
+
+    // kivsvn watch ends on SIGINT and SIGTERM, and when its reader goes while nothing is
+    // written, also with a client waiting for a server that never answers: none is left.
+    void watchEndsCleanly() {
+        const QString Repo = FTmp.path() + "/watched";
+        Svn({"create", Repo}, QString(), QStringLiteral("svnadmin"));
+        TSvnServe Server(Repo, false);
+        if (!Server.Running())
+            QSKIP(qPrintable(Server.Why()));
+        const QString Copy = FTmp.path() + "/watched-wc";
+        Svn({"checkout", "-q", Server.Url(), Copy});
+        Server.Stop();
+        TSilentServer Silent(Server.Port());
+        QVERIFY(Silent.Listening());
+        const QString Reg = FTmp.path() + "/watched.xml";
+        WriteFile(Reg, (Head + "<SubVersion>" + Project("s", Copy) + "</SubVersion>").toUtf8());
+        qputenv(MonitorSecondsVariable, "1");
+        // A client for the copy: one running in it, or given it.
+        auto NoClient = [&] {
+            const QString Real = QFileInfo(Copy).canonicalFilePath();
+            for (const QString& Pid : QDir("/proc").entryList(QDir::Dirs)) {
+                if (Pid.toInt() <= 0)
+                    continue;
+                const QString Cmd = QString::fromLocal8Bit(ReadFile("/proc/" + Pid + "/cmdline"));
+                if (!Cmd.startsWith("svn"))
+                    continue;
+                if (QFileInfo("/proc/" + Pid + "/cwd").canonicalFilePath() == Real ||
+                    Cmd.contains(Real))
+                    return false;
+            }
+            return true;
+        };
+        for (const int Signal : {SIGTERM, SIGINT}) {
+            QProcess P;
+            P.start(QStringLiteral(KIV_KIVSVN_PATH),
+                    {"watch", "--monitor", "1", "--registry", Reg});
+            QVERIFY(P.waitForStarted());
+            // The first line, then the monitor's client waits for the silent server.
+            QVERIFY(P.waitForReadyRead(20000));
+            QTRY_VERIFY_WITH_TIMEOUT(!NoClient(), 10000);
+            ::kill(pid_t(P.processId()), Signal);
+            QVERIFY(P.waitForFinished(10000));
+            QCOMPARE(P.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(P.exitCode(), 0);
+            QVERIFY(NoClient());
+        }
+        // The reader goes away while nothing changes: kivsvn notices at once, not at its next
+        // line.
+        QProcess P;
+        P.start("bash", {"-c", QStringLiteral("'%1' watch --registry '%2' | head -1; "
+                                              "echo \"rc=${PIPESTATUS[0]}\"")
+                                   .arg(QStringLiteral(KIV_KIVSVN_PATH), Reg)});
+        QVERIFY(P.waitForFinished(20000));
+        const QStringList Out = QString::fromUtf8(P.readAllStandardOutput()).trimmed().split(u'\n');
+        QCOMPARE(Out.size(), 2);
+        QVERIFY2(Out[0].endsWith(" s: keine Änderungen"), qPrintable(Out[0]));
+        QCOMPARE(Out[1], QStringLiteral("rc=0"));
+        QVERIFY(NoClient());
+        QCOMPARE(Kivsvn({"status", "--monitor", "3", "--registry", Reg}).Code, 2);
+        qunsetenv(MonitorSecondsVariable);
     }
 
     // What the last runs found, told without running svn: in a line per project or as JSON,
