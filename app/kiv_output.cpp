@@ -70,10 +70,13 @@ void TOutputView::Append(const QStringList& Lines, TKind Kind) {
 }
 
 void TOutputView::FlushAll() {
+    QTextCursor C(FMemo->document());
+    C.beginEditBlock();
     while (!FQueue.isEmpty()) {
         const auto [Line, Kind] = FQueue.dequeue();
-        Write(Line, Kind);
+        Write(C, Line, Kind);
     }
+    C.endEditBlock();
     FTimer->stop();
     emit Drained();
 }
@@ -84,10 +87,14 @@ void TOutputView::Flush() {
     Slice.start();
     QScrollBar* Bar = FMemo->verticalScrollBar();
     const bool AtEnd = FFollow && Bar->value() == Bar->maximum();
+    // One edit per slice: the document is laid out once for all its lines, not per line.
+    QTextCursor C(FMemo->document());
+    C.beginEditBlock();
     while (!FQueue.isEmpty() && Slice.elapsed() < 8) {
         const auto [Line, Kind] = FQueue.dequeue();
-        Write(Line, Kind);
+        Write(C, Line, Kind);
     }
+    C.endEditBlock();
     if (AtEnd)
         Bar->setValue(Bar->maximum());
     if (FQueue.isEmpty()) {
@@ -96,9 +103,8 @@ void TOutputView::Flush() {
     }
 }
 
-void TOutputView::Write(const QString& Line, TKind Kind) {
+void TOutputView::Write(QTextCursor& C, const QString& Line, TKind Kind) {
     const QColor Base = FMemo->palette().color(QPalette::Base);
-    QTextCursor C(FMemo->document());
     C.movePosition(QTextCursor::End);
     QTextDocument* Doc = FMemo->document();
     if (Doc->blockCount() > 1 || !Doc->firstBlock().text().isEmpty())

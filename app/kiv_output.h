@@ -9,6 +9,7 @@
 #include <QStringList>
 
 class QPlainTextEdit;
+class QTextCursor;
 class QTimer;
 
 class TOutputView : public QObject {
@@ -33,7 +34,7 @@ signals:
 
 private:
     void Flush();
-    void Write(const QString& Line, TKind Kind);
+    void Write(QTextCursor& C, const QString& Line, TKind Kind);
     QPlainTextEdit* FMemo;
     QTimer* FTimer;
     QQueue<std::pair<QString, TKind>> FQueue;

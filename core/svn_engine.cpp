@@ -206,13 +206,27 @@ void TSvnRun::Plan() {
             UnitOf.insert(Key, int(FUnits.size()));
         FUnits.push_back({F, Real.isEmpty() ? F : Real, {i}});
     }
+    // What the caller can answer needs no client: answered first, so that the folders left
+    // share as few clients as they can.
+    std::vector<bool> Answered(FUnits.size(), false);
+    int Left = int(FUnits.size());
+    if (FOptions.Answer && !FOptions.Console)
+        for (int u = 0; u < int(FUnits.size()) && !FStop; ++u) {
+            TSvnOutcome Known;
+            if (CheckFolder(FUnits[size_t(u)].Folder) == TFolderState::Ready &&
+                FOptions.Answer(FUnits[size_t(u)].Folder, Known)) {
+                Known.Answered = true;
+                DeliverUnit(u, Known);
+                Answered[size_t(u)] = true;
+                --Left;
+            }
+        }
     // Folders inside one another never run at the same time (their clients would fight over
     // the copy's lock): each such family runs one folder after the other, in tree order, on
     // one worker. The others go in batches, the file system's root alone.
     const TTaskRow& Row = TaskRow(FTask);
     const bool Batched = Row.Batched && !FOptions.Console;
-    const int Size = std::max(1, BatchSizeFor(Row, int(FUnits.size()),
-                                              std::min(FClients, int(FUnits.size()))));
+    const int Size = std::max(1, BatchSizeFor(Row, Left, std::min(FClients, std::max(1, Left))));
     std::vector<int> Family(FUnits.size());
     for (size_t u = 0; u < FUnits.size(); ++u)
         Family[u] = int(u);
@@ -245,6 +259,8 @@ void TSvnRun::Plan() {
         Current.clear();
     };
     for (int u = 0; u < int(FUnits.size()); ++u) {
+        if (Answered[size_t(u)])
+            continue;
         const int F = Top(u);
         if (Members[size_t(F)] > 1) {
             const auto It = JobOfFamily.constFind(F);
@@ -304,13 +320,6 @@ void TSvnRun::RunBatch(const std::vector<int>& Batch) {
             continue;
         }
         const TFolderState F = CheckFolder(FUnits[size_t(u)].Folder);
-        TSvnOutcome Known;
-        if (F == TFolderState::Ready && FOptions.Answer && !FOptions.Console &&
-            FOptions.Answer(FUnits[size_t(u)].Folder, Known)) {
-            Known.Answered = true;
-            DeliverUnit(u, Known);
-            continue;
-        }
         if (F == TFolderState::Ready) {
             Ready.push_back(u);
             continue;
@@ -728,10 +737,18 @@ void TSvnRun::Flush() {
     FFlushPosted = false;
     // Thousands of results can be ready at once (missing folders need no client): the owner
     // gets them a slice of the event loop at a time, so the window never stalls over them.
+    // The progress once per slice: thousands of answers at once would redraw the bar as often.
+    auto ShowProgress = [this] {
+        if (FNextDeliver > FShownProgress) {
+            FShownProgress = FNextDeliver;
+            emit Progress(FShownProgress, int(FProjects.size()));
+        }
+    };
     QElapsedTimer Slice;
     Slice.start();
     while (FNextDeliver < int(FDone.size()) && FDone[size_t(FNextDeliver)]) {
         if (Slice.elapsed() >= 10) {
+            ShowProgress();
             FFlushPosted = true;
             QTimer::singleShot(0, this, [this] { Flush(); });
             return;
@@ -741,11 +758,8 @@ void TSvnRun::Flush() {
         if (FOptions.Store)
             FOptions.Store->Record(FProjects[size_t(I)].Folder, FTask, *O);
         emit ProjectDone(I, *O);
-        if (FNextDeliver > FShownProgress) {
-            FShownProgress = FNextDeliver;
-            emit Progress(FShownProgress, int(FProjects.size()));
-        }
     }
+    ShowProgress();
     if (FWorkersDone && FRunning && FNextDeliver == int(FDone.size())) {
         FRunning = false;
         emit Finished(FStop.load());
