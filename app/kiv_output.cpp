@@ -87,14 +87,18 @@ void TOutputView::Flush() {
     Slice.start();
     QScrollBar* Bar = FMemo->verticalScrollBar();
     const bool AtEnd = FFollow && Bar->value() == Bar->maximum();
-    // One edit per slice: the document is laid out once for all its lines, not per line.
+    // Lines in edits of a few dozen: the document is laid out once per edit, not per line, and
+    // the time that takes is inside the slice.
+    constexpr int LinesPerEdit = 64;
     QTextCursor C(FMemo->document());
-    C.beginEditBlock();
     while (!FQueue.isEmpty() && Slice.elapsed() < 8) {
-        const auto [Line, Kind] = FQueue.dequeue();
-        Write(C, Line, Kind);
+        C.beginEditBlock();
+        for (int i = 0; i < LinesPerEdit && !FQueue.isEmpty(); ++i) {
+            const auto [Line, Kind] = FQueue.dequeue();
+            Write(C, Line, Kind);
+        }
+        C.endEditBlock();
     }
-    C.endEditBlock();
     if (AtEnd)
         Bar->setValue(Bar->maximum());
     if (FQueue.isEmpty()) {
