@@ -208,8 +208,9 @@ QString LegendHtml(const QPalette& Palette) {
         {TSvnState::Changes, "lokale Änderungen, aktualisiert"},
         {TSvnState::OutOfDate, "veraltet: der Server ist weiter"},
         {TSvnState::Conflict, "Konflikt"},
-        {TSvnState::Error, "Fehler, kein Arbeitsverzeichnis, Zeitlimit"},
+        {TSvnState::Error, "Fehler, kein Arbeitsverzeichnis, Zeitlimit, Anmeldung nötig"},
         {TSvnState::Missing, "Verzeichnis fehlt"},
+        {TSvnState::NoServer, "Server nicht erreichbar"},
     };
     QString Html = QStringLiteral("<b>Farben im Baum</b> (nach dem letzten Lauf):<table>");
     for (const auto& R : Rows) {
