@@ -92,7 +92,8 @@ void TfmMain::InitLive() {
     FTrayLater->setSingleShot(true);
     FTrayLater->setInterval(500);
     connect(FTrayLater, &QTimer::timeout, this, [this] {
-        if (Tasks)
+        // Only the monitor's tray counts: without it nothing is shown.
+        if (Tasks && (Tasks->Monitor()->On() || Tray->Count() > 0))
             Tray->SetCount(int(Tasks->Monitor()->BehindProjects().size()));
     });
     connect(Tasks->Store(), &TStateStore::Changed, FTrayLater, qOverload<>(&QTimer::start));

@@ -71,6 +71,7 @@ void TOutputView::Append(const QStringList& Lines, TKind Kind) {
 
 void TOutputView::FlushAll() {
     QTextCursor C(FMemo->document());
+    C.movePosition(QTextCursor::End);
     C.beginEditBlock();
     while (!FQueue.isEmpty()) {
         const auto [Line, Kind] = FQueue.dequeue();
@@ -91,6 +92,7 @@ void TOutputView::Flush() {
     // the time that takes is inside the slice.
     constexpr int LinesPerEdit = 64;
     QTextCursor C(FMemo->document());
+    C.movePosition(QTextCursor::End); // and stays there: every line goes in at it
     while (!FQueue.isEmpty() && Slice.elapsed() < 8) {
         C.beginEditBlock();
         for (int i = 0; i < LinesPerEdit && !FQueue.isEmpty(); ++i) {
@@ -109,7 +111,6 @@ void TOutputView::Flush() {
 
 void TOutputView::Write(QTextCursor& C, const QString& Line, TKind Kind) {
     const QColor Base = FMemo->palette().color(QPalette::Base);
-    C.movePosition(QTextCursor::End);
     QTextDocument* Doc = FMemo->document();
     if (Doc->blockCount() > 1 || !Doc->firstBlock().text().isEmpty())
         C.insertBlock();

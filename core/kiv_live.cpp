@@ -182,11 +182,21 @@ std::function<bool(const QString&, TSvnOutcome&)>
 TLiveCopies::Answers(TSvnTask Task, const std::vector<TSvnProject>& Projects) const {
     if (!TaskRow(Task).Answerable)
         return nullptr;
-    // The store as it is now: the run's workers read this copy, never the store itself.
+    // The store as it is now, as far as it can answer: the run's workers read this copy,
+    // never the store itself. The copy holds only what an answer needs.
     auto Known = std::make_shared<QHash<QString, TStoredState>>();
-    for (const TSvnProject& P : Projects)
-        if (const TStoredState* S = FStore->Find(P.Folder); S && S->Generation != 0)
-            Known->insert(P.Folder, *S);
+    Known->reserve(qsizetype(Projects.size()));
+    for (const TSvnProject& P : Projects) {
+        const TStoredState* S = FStore->Find(P.Folder);
+        if (!S || S->Generation == 0 || S->Task != Task || S->Omitted > 0 || S->ExitCode != 0)
+            continue;
+        TStoredState& K = (*Known)[P.Folder];
+        K.State = S->State;
+        K.Task = S->Task;
+        K.Lines = S->Lines;
+        K.Notes = S->Notes;
+        K.Generation = S->Generation;
+    }
     const TkivWatcher* W = FWatcher;
     return [Known, W, Task](const QString& Folder, TSvnOutcome& Out) {
         const auto It = Known->constFind(Folder);

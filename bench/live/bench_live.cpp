@@ -155,7 +155,10 @@ int Window(const QStringList& Copies, int Trials, int Idle) {
             Repeat.push_back(TestAll(*W));
             for (const QString& F : Changed)
                 Revert(F);
-            Sleep(1000); // the background checks of the reverts come and go
+            // The background checks of the reverts come and go, and the states are written
+            // (2 s after the last change): the next test starts on a quiet window, as one does
+            // a while after the edits it is to find.
+            Sleep(3000);
         }
     }
     std::vector<double> Ratio;
@@ -196,8 +199,8 @@ int Window(const QStringList& Copies, int Trials, int Idle) {
                 int(Copies.size()), qPrintable(Spread(Latency)));
     std::fflush(stdout);
 
-    // Idle: nothing changes, nothing runs.
-    Sleep(2000);
+    // Idle: nothing changes, nothing runs (the states written after the last change first).
+    Sleep(4000);
     const double Cpu = CpuSeconds();
     QElapsedTimer Clock;
     Clock.start();
