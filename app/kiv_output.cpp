@@ -44,6 +44,8 @@ QColor LetterColour(QChar C) {
 
 TOutputView::TOutputView(QPlainTextEdit* Memo) : QObject(Memo), FMemo(Memo) {
     FMemo->setMaximumBlockCount(MaxBlocks);
+    // Read-only: an undo history would only keep a copy of every line ever written.
+    FMemo->setUndoRedoEnabled(false);
     FTimer = new QTimer(this);
     FTimer->setInterval(0);
     connect(FTimer, &QTimer::timeout, this, &TOutputView::Flush);

@@ -207,14 +207,14 @@ void TSvnRun::Plan() {
         FUnits.push_back({F, Real.isEmpty() ? F : Real, {i}});
     }
     // What the caller can answer needs no client: answered first, so that the folders left
-    // share as few clients as they can.
+    // share as few clients as they can. (An answer vouches for the folder too: the batch looks
+    // at the others.)
     std::vector<bool> Answered(FUnits.size(), false);
     int Left = int(FUnits.size());
     if (FOptions.Answer && !FOptions.Console)
         for (int u = 0; u < int(FUnits.size()) && !FStop; ++u) {
             TSvnOutcome Known;
-            if (CheckFolder(FUnits[size_t(u)].Folder) == TFolderState::Ready &&
-                FOptions.Answer(FUnits[size_t(u)].Folder, Known)) {
+            if (FOptions.Answer(FUnits[size_t(u)].Folder, Known)) {
                 Known.Answered = true;
                 DeliverUnit(u, Known);
                 Answered[size_t(u)] = true;

@@ -55,10 +55,10 @@ struct TSvnRunOptions {
     bool SpillOmitted = false;  // keep the lines beyond KeepLines in a temporary file
     TStateStore* Store = nullptr; // every project's result goes into it as it is handed out
     bool LowPriority = false;     // a background run: its clients yield to everything else
-    // Asked for each folder that is there, before any client runs (on the first worker, while
-    // the run is planned): true, with Out filled, when its result is known without one; the
-    // folders left are batched among themselves. Folder: the first of its projects' folders
-    // (TSvnProject::Folder).
+    // Asked for each folder before any client runs (on the first worker, while the run is
+    // planned): true, with Out filled, when its result is known without one (the folder is
+    // then not looked at either); the folders left are batched among themselves. Folder: the
+    // first of its projects' folders (TSvnProject::Folder).
     std::function<bool(const QString& Folder, TSvnOutcome& Out)> Answer;
     // Read for each folder just before the client that looks at it starts, after an update
     // before the check that follows it (on a worker thread); handed back in the outcome.
