@@ -29,8 +29,9 @@ struct TSvnProject {
     QString Folder;    // the folder it names (ProjectFolder), resolved once for the snapshot
     QString TreePath;  // names from below the root, joined by "/"
     quint64 Id = 0;    // the caller's key for finding the node again
-    QString Url;       // the repository URL the registry keeps ("URL"): what a checkout
-                       // fetches, what the URL's info asks about
+    // The repository URL the registry keeps ("URL"): what a checkout fetches, what the URL's
+    // info asks about.
+    QString Url = QString();
 };
 
 struct TSvnOutcome {
