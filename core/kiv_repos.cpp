@@ -174,7 +174,7 @@ const TkivXmlElement* ProjectOverlapping(const TkivXmlElement* Root, const QStri
 }
 
 TReposImport PlanReposImport(const std::vector<TReposEntry>& Entries, const TkivXmlElement* Root,
-                             const TkivXmlElement* Group, const QString& Base) {
+                             const QStringList& Group, const QString& Base) {
     TReposImport Plan;
     // What the file itself adds, by the same rules: the projects' paths and their folders.
     QHash<QString, QString> Planned; // upper-cased path below Group -> key
@@ -190,14 +190,14 @@ TReposImport PlanReposImport(const std::vector<TReposEntry>& Entries, const Tkiv
         }
         TReposImport::TNew N;
         N.Key = E.Key;
-        N.Groups = E.Key.split(u'/');
+        N.Groups = Group + E.Key.split(u'/');
         N.Name = N.Groups.takeLast();
         N.Url = E.Url.trimmed();
         N.Folder = QDir::cleanPath(Base + u'/' + E.Key);
         Plan.Versions = Plan.Versions || !E.Version.isEmpty();
         // Down the registry as far as it goes: each group on the way is used when it is one,
         // and anything else of that name is in the way.
-        const TkivXmlElement* At = Group;
+        const TkivXmlElement* At = Root;
         QString Fault;
         for (const QString& G : std::as_const(N.Groups)) {
             const TkivXmlElement* C = At ? ChildNamed(At, G) : nullptr;
@@ -238,10 +238,10 @@ TReposImport PlanReposImport(const std::vector<TReposEntry>& Entries, const Tkiv
     return Plan;
 }
 
-std::vector<TkivXmlElement*> ApplyReposImport(const TReposImport& Plan, TkivXmlElement* Group) {
+std::vector<TkivXmlElement*> ApplyReposImport(const TReposImport& Plan, TkivXmlElement* Root) {
     std::vector<TkivXmlElement*> Added;
     for (const TReposImport::TNew& N : Plan.Projects) {
-        TkivXmlElement* At = Group;
+        TkivXmlElement* At = Root;
         for (const QString& G : N.Groups) {
             TkivXmlElement* C = ChildNamed(At, G);
             if (!C) {

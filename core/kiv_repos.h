@@ -35,7 +35,8 @@ QString ReposKeyProblem(const QString& Key);
 // An import planned against the registry, before anything changes.
 struct TReposImport {
     struct TNew {
-        QStringList Groups; // the key's parts before the last: groups below the target group
+        QStringList Groups; // the groups from below the root: the target group, then the
+                            // key's parts before the last
         QString Name;       // the key's last part
         QString Key;
         QString Folder;     // absolute: the base folder and the key
@@ -48,16 +49,18 @@ struct TReposImport {
                                 // follows the latest revision)
 };
 
-// Plans the import of Entries below Group into folders below Base (absolute). Each svn entry is
-// checked as the new-entry dialog checks a new project: its name and each group on its way
-// against the children already there (a group of the same name is used, anything else of that
-// name is a fault), its folder against every project of the registry below Root and against
-// the file's other entries.
+// Plans the import of Entries into the group that Group names (the names from below Root; a
+// group not there yet is made) with folders below Base (absolute). Each svn entry is checked as
+// the new-entry dialog checks a new project: its name and each group on its way against the
+// children already there (a group of the same name is used, anything else of that name is a
+// fault), its folder against every project of the registry and against the file's other
+// entries.
 TReposImport PlanReposImport(const std::vector<TReposEntry>& Entries, const TkivXmlElement* Root,
-                             const TkivXmlElement* Group, const QString& Base);
-// Adds the planned projects below Group (groups as their keys name them; one that is there is
-// used), each with "Name", "Verzeichnis" and the URL. The projects' elements, in plan order.
-std::vector<TkivXmlElement*> ApplyReposImport(const TReposImport& Plan, TkivXmlElement* Group);
+                             const QStringList& Group, const QString& Base);
+// Adds the planned projects below Root (groups as the group and their keys name them; one that
+// is there is used), each with "Name", "Verzeichnis" and the URL. The projects' elements, in
+// plan order.
+std::vector<TkivXmlElement*> ApplyReposImport(const TReposImport& Plan, TkivXmlElement* Root);
 
 // The child of Parent that Name names by the new-entry dialog's rule (SameEntryName on the
 // "Name" of every child, groups and projects alike); null when none.

@@ -154,11 +154,15 @@ private slots:
             {"Paar", "svn", "svn://h/p", ""},
             {"paar/kind", "svn", "svn://h/k", ""},      // "Paar" is a project of this file
         };
-        const TReposImport Plan = PlanReposImport(Entries, Root.get(), Root.get(), "/w/x/..");
+        const TReposImport Plan = PlanReposImport(Entries, Root.get(), {}, "/w/x/..");
         QCOMPARE(Plan.PassedOver, QStringList{"git: git"});
         QVERIFY(Plan.Versions);
         QCOMPARE(int(Plan.Projects.size()), 2);
         QCOMPARE(Plan.Projects[0].Groups, QStringList{"kunden"});
+        // Into a group that is not there yet, or below a project: the same rules on the way.
+        const TReposImport Deeper = PlanReposImport({Entries[0]}, Root.get(), {"Neu", "Tief"}, "/v");
+        QCOMPARE(Deeper.Projects.at(0).Groups, QStringList({"Neu", "Tief", "kunden"}));
+        QVERIFY(PlanReposImport({Entries[0]}, Root.get(), {"Alt"}, "/v").Projects.empty());
         QCOMPARE(Plan.Projects[0].Folder, QStringLiteral("/w/kunden/Neu"));
         QCOMPARE(Plan.Projects[1].Name, QStringLiteral("Paar"));
         QCOMPARE(Plan.Problems.size(), 5);
