@@ -783,7 +783,9 @@ void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
     Extra << InTerminal(QStringLiteral("Log anzeigen"), {QStringLiteral("svn"), QStringLiteral("log")})
           << InTerminal(QStringLiteral("Unterschiede anzeigen"), {QStringLiteral("svn"), QStringLiteral("diff")})
           << InTerminal(QStringLiteral("Aufräumen"), {QStringLiteral("svn"), QStringLiteral("cleanup")});
-    if (!ShowExplorerContextMenu(lvDir->viewport(), Folder, MousePos, Extra)) {
+    if (QFileInfo::exists(Folder)) {
+        ShowExplorerContextMenu(lvDir->viewport(), Folder, MousePos, Extra);
+    } else {
         // The folder is gone: nothing of it to offer, but the copy can come back.
         QMenu Menu(lvDir);
         Menu.addAction(Checkout);
