@@ -636,9 +636,10 @@ TSvnOutcome TSvnRun::AfterChange(TUnitResult& Update, qint64 RevisionBefore,
     if (Update.How == THow::NoClient || Update.How == THow::NotReached)
         return O;
     O.Verdict.RevisionBefore = RevisionBefore;
-    O.RevisionChanged = O.Verdict.Files > 0 ||
-                        (RevisionBefore >= 0 && O.Verdict.Revision >= 0 &&
-                         O.Verdict.Revision != RevisionBefore);
+    // A copy the task makes is new, not moved: it counts as checked out, not as updated.
+    O.RevisionChanged = Row.Place != TTaskPlace::IntoFolder &&
+                        (O.Verdict.Files > 0 || (RevisionBefore >= 0 && O.Verdict.Revision >= 0 &&
+                                                 O.Verdict.Revision != RevisionBefore));
     if (O.State == TSvnState::Updated && !O.RevisionChanged)
         O.State = TSvnState::Current;
     if (O.State == TSvnState::Current && O.RevisionChanged)

@@ -124,8 +124,8 @@ private slots:
         // The summary counts what came back.
         TRunTally T;
         for (const TSvnOutcome& O : Out)
-            T.Add(O.State);
-        QVERIFY2(TallyText(T).startsWith("7 Projekte: 2 ausgecheckt"), qPrintable(TallyText(T)));
+            T.Add(O.State, O.Verdict.HasChanges, O.Verdict.IsBehind, O.RevisionChanged);
+        QVERIFY2(TallyText(T).startsWith("7 Projekte: 2 ausgecheckt, "), qPrintable(TallyText(T)));
     }
 
     // A cancel in the middle of a checkout: the copy is reported as broken off (not locked,
