@@ -3,10 +3,10 @@
 #include "fm_main.h"
 
 #include "kivButtonEdit.h"
+#include "kiv_XMLTreeView.h"
 #include "kiv_errors.h"
 #include "kiv_folders.h"
 #include "kiv_repos.h"
-#include "kiv_XMLTreeView.h"
 #include "kiv_system.h"
 
 #include <QDir>

@@ -778,7 +778,8 @@ void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
     Checkout->setEnabled(!Busy && (CheckFolder(Folder) == TFolderState::Missing ||
                                    QDir(Folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot |
                                                         QDir::Hidden | QDir::System)));
-    connect(Checkout, &QAction::triggered, this, [this] { Guarded([this] { CheckoutMissingClick(); }); });
+    connect(Checkout, &QAction::triggered, this,
+            [this] { Guarded([this] { CheckoutMissingClick(); }); });
     Extra << Checkout;
     Extra << InTerminal(QStringLiteral("Log anzeigen"), {QStringLiteral("svn"), QStringLiteral("log")})
           << InTerminal(QStringLiteral("Unterschiede anzeigen"), {QStringLiteral("svn"), QStringLiteral("diff")})

@@ -196,8 +196,8 @@ private:
     bool FFinished = false;
     bool FClosingUnattended = false; // a signal or the session's end closes the window
     int FBusyCount = 0;
-    QHash<QString, QString> FLearntUrls; // folder -> URL, not yet in the tree
-    struct TPendingImport;               // a .repos import waiting for its URLs' check
+    QHash<QString, QString> FLearntUrls;     // folder -> URL, not yet in the tree
+    struct TPendingImport;                   // a .repos import waiting for its URLs' check
     std::shared_ptr<TPendingImport> FImport; // shared: its type is known only in its file
 };
 

@@ -25,8 +25,8 @@
 struct TfmMain::TPendingImport {
     QString File;
     std::vector<TReposEntry> Entries;
-    QStringList Group; // the target group's names from below the root
-    QString Base;      // the folder the copies go below
+    QStringList Group;                     // the target group's names from below the root
+    QString Base;                          // the folder the copies go below
     std::vector<TReposImport::TNew> Asked; // in the order of the run's projects
     QStringList Refused;
 };
@@ -70,9 +70,8 @@ void TfmMain::InitRepos() {
     connect(Tasks, &TTaskController::RunFinished, this, [this](bool Cancelled) {
         // Not inside the run's end: what follows asks and may start the next run.
         if (FImport)
-            QTimer::singleShot(0, this, [this, Cancelled] {
-                Guarded([&] { FinishImport(Cancelled); });
-            });
+            QTimer::singleShot(0, this,
+                               [this, Cancelled] { Guarded([&] { FinishImport(Cancelled); }); });
     });
 }
 
@@ -228,10 +227,9 @@ void TfmMain::FinishImport(bool Cancelled) {
     }
     lvDir->expandAll();
     const QLocale German(QLocale::German);
-    QString Text = Added.size() == 1
-                       ? QStringLiteral("1 Projekt aus %1 eingetragen.").arg(I->File)
-                       : QStringLiteral("%1 Projekte aus %2 eingetragen.")
-                             .arg(German.toString(qlonglong(Added.size())), I->File);
+    QString Text = Added.size() == 1 ? QStringLiteral("1 Projekt aus %1 eingetragen.").arg(I->File)
+                                     : QStringLiteral("%1 Projekte aus %2 eingetragen.")
+                                           .arg(German.toString(qlonglong(Added.size())), I->File);
     if (!Plan.PassedOver.isEmpty())
         Text += QStringLiteral("\n\nÜbergangen, weil nicht svn:\n") + Listed(Plan.PassedOver);
     if (Plan.Versions)

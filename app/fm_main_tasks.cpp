@@ -207,8 +207,8 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
     TXMLTreeNode* Selected = lvDir->Selected();
     if (!Selected || !Tasks || Tasks->Running() || FCloseWhenIdle)
         return;
-    const TSvnTask Task = SubCommand == u"update"                 ? TSvnTask::Update
-                          : SubCommand == u"checkout"             ? TSvnTask::Checkout
+    const TSvnTask Task = SubCommand == u"update"             ? TSvnTask::Update
+                          : SubCommand == u"checkout"         ? TSvnTask::Checkout
                           : !Console && cbServer->isChecked() ? TSvnTask::StatusRemote
                                                               : TSvnTask::Status;
     // The snapshot: what the run works on, whatever happens to the tree meanwhile.

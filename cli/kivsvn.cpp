@@ -1,8 +1,8 @@
 // kivsvn: the task engine on the command line, over the same registry as the window.
 // `kivsvn --help` lists the commands and options.
 #include "kiv_FileText.h"
-#include "kiv_errors.h"
 #include "kiv_XmlObjects.h"
+#include "kiv_errors.h"
 #include "kiv_folders.h"
 #include "kiv_kinds.h"
 #include "kiv_registry.h"
@@ -205,10 +205,10 @@ struct TOptions {
     bool FormatGiven = false;
     int Jobs = 0;
     int Timeout = 0;
-    bool Exact = false;       // export: each copy's revision as its version
-    QString Group;            // import: the group the entries go into
+    bool Exact = false; // export: each copy's revision as its version
+    QString Group;      // import: the group the entries go into
     bool GroupGiven = false;
-    QString Into;             // import: the folder below which the copies lie
+    QString Into; // import: the folder below which the copies lie
     bool IntoGiven = false;
     bool CheckoutAfter = false; // import: check out what is missing afterwards
 };
@@ -295,8 +295,7 @@ TSvnRunOptions RunOptions(const TOptions& O, const TkivXmlElement* Root) {
     TSvnRunOptions Options;
     QString JobsProblem, TimeoutProblem;
     Options.Jobs = O.Jobs > 0 ? O.Jobs : JobCount(Root, &JobsProblem);
-    Options.TimeoutSeconds =
-        O.Timeout > 0 ? O.Timeout : TimeoutSeconds(Root, &TimeoutProblem);
+    Options.TimeoutSeconds = O.Timeout > 0 ? O.Timeout : TimeoutSeconds(Root, &TimeoutProblem);
     for (const QString& Problem : {JobsProblem, TimeoutProblem})
         if (!Problem.isEmpty())
             Write(stderr, QStringLiteral("kivsvn: %1\n").arg(Problem));
@@ -377,51 +376,54 @@ int RunProjects(const TOptions& O, TSvnTask Task, std::vector<TSvnProject> Proje
     int FailedCount = 0;
     if (!O.Json)
         Print(QStringLiteral("*** ") + TaskTitle(Task));
-    const bool Cancelled = RunAndWait(Run, [&](int Index, const TSvnOutcome& Out) {
-        const TSvnProject& P = Run.Projects()[size_t(Index)];
-        if (IsFailure(Out.State))
-            ++FailedCount;
-        if (O.Json) {
-            QJsonObject J = ProjectJson(P);
-            J.insert(QStringLiteral("task"), O.Task);
-            J.insert(QStringLiteral("state"), StateKey(Out.State));
-            J.insert(QStringLiteral("exitCode"), Out.ExitCode);
-            J.insert(QStringLiteral("notes"), QJsonArray::fromStringList(Out.Notes));
-            if (Task == TSvnTask::Update && Out.Verdict.Files >= 0)
-                J.insert(QStringLiteral("files"), Out.Verdict.Files);
-            if (Task == TSvnTask::Info || Task == TSvnTask::Checkout)
-                J.insert(QStringLiteral("url"), Out.Verdict.Url);
-            // The lines are written as they come, not gathered into one document first.
-            QString Head = QString::fromUtf8(QJsonDocument(J).toJson(QJsonDocument::Compact));
-            Head.chop(1);
-            Write(stdout, Head + QStringLiteral(",\"lines\":["));
-            bool First = true;
-            auto Line = [&](const QString& L) {
-                Write(stdout, (First ? QString() : QStringLiteral(",")) + JsonString(L));
-                First = false;
-            };
-            for (const QString& L : Out.Lines)
-                Line(L);
-            ForEachSpilled(Out, Line);
-            Write(stdout, QStringLiteral("]}\n"));
-        } else if (!Out.Spill) {
-            for (const QString& L : ProjectBlock(P, Out, O.Short))
-                Print(L);
-        } else {
-            TSvnOutcome Head = Out;
-            Head.Omitted = 0;
-            Head.Notes.clear();
-            for (const QString& L : ProjectBlock(P, Head, false))
-                Print(L);
-            ForEachSpilled(Out, Print);
-            for (const QString& L : Out.Notes)
-                Print(L);
-        }
-        Flush();
-    }, [&](bool C) {
-        if (!O.Json)
-            Print(C ? QStringLiteral("*** Abgebrochen") : QStringLiteral("*** Ende"));
-    });
+    const bool Cancelled = RunAndWait(
+        Run,
+        [&](int Index, const TSvnOutcome& Out) {
+            const TSvnProject& P = Run.Projects()[size_t(Index)];
+            if (IsFailure(Out.State))
+                ++FailedCount;
+            if (O.Json) {
+                QJsonObject J = ProjectJson(P);
+                J.insert(QStringLiteral("task"), O.Task);
+                J.insert(QStringLiteral("state"), StateKey(Out.State));
+                J.insert(QStringLiteral("exitCode"), Out.ExitCode);
+                J.insert(QStringLiteral("notes"), QJsonArray::fromStringList(Out.Notes));
+                if (Task == TSvnTask::Update && Out.Verdict.Files >= 0)
+                    J.insert(QStringLiteral("files"), Out.Verdict.Files);
+                if (Task == TSvnTask::Info || Task == TSvnTask::Checkout)
+                    J.insert(QStringLiteral("url"), Out.Verdict.Url);
+                // The lines are written as they come, not gathered into one document first.
+                QString Head = QString::fromUtf8(QJsonDocument(J).toJson(QJsonDocument::Compact));
+                Head.chop(1);
+                Write(stdout, Head + QStringLiteral(",\"lines\":["));
+                bool First = true;
+                auto Line = [&](const QString& L) {
+                    Write(stdout, (First ? QString() : QStringLiteral(",")) + JsonString(L));
+                    First = false;
+                };
+                for (const QString& L : Out.Lines)
+                    Line(L);
+                ForEachSpilled(Out, Line);
+                Write(stdout, QStringLiteral("]}\n"));
+            } else if (!Out.Spill) {
+                for (const QString& L : ProjectBlock(P, Out, O.Short))
+                    Print(L);
+            } else {
+                TSvnOutcome Head = Out;
+                Head.Omitted = 0;
+                Head.Notes.clear();
+                for (const QString& L : ProjectBlock(P, Head, false))
+                    Print(L);
+                ForEachSpilled(Out, Print);
+                for (const QString& L : Out.Notes)
+                    Print(L);
+            }
+            Flush();
+        },
+        [&](bool C) {
+            if (!O.Json)
+                Print(C ? QStringLiteral("*** Abgebrochen") : QStringLiteral("*** Ende"));
+        });
     QString Error;
     if (!Store.Save(TStateStore::DefaultFileName(), &Error))
         Write(stderr, QStringLiteral("kivsvn: %1\n").arg(Error));
@@ -492,9 +494,10 @@ int Export(const TOptions& O) {
             continue;
         }
         if (Url.isEmpty()) {
-            PassOver(Key, Out[i].State == TSvnState::Missing
-                              ? QStringLiteral("Verzeichnis fehlt, keine URL bekannt")
-                              : QStringLiteral("keine Arbeitskopie: %1").arg(StateText(Out[i].State)));
+            PassOver(Key,
+                     Out[i].State == TSvnState::Missing
+                         ? QStringLiteral("Verzeichnis fehlt, keine URL bekannt")
+                         : QStringLiteral("keine Arbeitskopie: %1").arg(StateText(Out[i].State)));
             continue;
         }
         if (Keys.contains(Key)) {
@@ -507,8 +510,8 @@ int Export(const TOptions& O) {
             if (Out[i].Verdict.Revision >= 0)
                 E.Version = QString::number(Out[i].Verdict.Revision);
             else
-                Write(stderr, QStringLiteral("kivsvn: ohne Revision: %1 (Verzeichnis fehlt)\n")
-                                  .arg(Key));
+                Write(stderr,
+                      QStringLiteral("kivsvn: ohne Revision: %1 (Verzeichnis fehlt)\n").arg(Key));
         }
         Entries.push_back(std::move(E));
     }
@@ -525,12 +528,14 @@ int Import(const TOptions& O) {
     try {
         Entries = ReadReposFile(O.Path);
     } catch (const std::exception& E) {
-        Write(stderr, QStringLiteral("kivsvn: %1\nNichts wurde eingetragen.\n").arg(ExceptionText(E)));
+        Write(stderr,
+              QStringLiteral("kivsvn: %1\nNichts wurde eingetragen.\n").arg(ExceptionText(E)));
         return ExitUsage;
     }
-    const QString Base = QDir::cleanPath(QDir::current().absoluteFilePath(
-        O.IntoGiven ? O.Into : QStringLiteral(".")));
-    const QStringList Group = O.GroupGiven ? O.Group.split(u'/', Qt::SkipEmptyParts) : QStringList();
+    const QString Base = QDir::cleanPath(
+        QDir::current().absoluteFilePath(O.IntoGiven ? O.Into : QStringLiteral(".")));
+    const QStringList Group =
+        O.GroupGiven ? O.Group.split(u'/', Qt::SkipEmptyParts) : QStringList();
     std::unique_ptr<TkivPlainXmlElement> Root;
     bool Missing = false;
     RegistryFileProblem(O.Registry, &Missing);
@@ -546,7 +551,8 @@ int Import(const TOptions& O) {
         return ExitUsage;
     }
     auto Refuse = [](const QStringList& Problems) {
-        Write(stderr, QStringLiteral("kivsvn: Die .repos-Datei kann so nicht eingetragen werden:\n"));
+        Write(stderr,
+              QStringLiteral("kivsvn: Die .repos-Datei kann so nicht eingetragen werden:\n"));
         for (const QString& P : Problems)
             Write(stderr, QStringLiteral("  %1\n").arg(P));
         Write(stderr, QStringLiteral("Nichts wurde eingetragen.\n"));
@@ -594,15 +600,16 @@ int Import(const TOptions& O) {
                 throw EInputError(Again.Problems.join(u'\n'));
             for (TkivXmlElement* E : ApplyReposImport(Again, Now)) {
                 const QString Dir = E->GetAttribute(QStringLiteral("Verzeichnis"));
-                Added.push_back({E->GetAttribute(QStringLiteral("Name")), Dir,
-                                 ProjectFolder(Dir), PathOf(E, Now), 0, E->GetAttribute(UrlAttribute)});
+                Added.push_back({E->GetAttribute(QStringLiteral("Name")), Dir, ProjectFolder(Dir),
+                                 PathOf(E, Now), 0, E->GetAttribute(UrlAttribute)});
             }
             return true;
         });
     } catch (const EInputError& E) {
         return Refuse(E.Message().split(u'\n'));
     } catch (const std::exception& E) {
-        Write(stderr, QStringLiteral("kivsvn: %1\nNichts wurde eingetragen.\n").arg(ExceptionText(E)));
+        Write(stderr,
+              QStringLiteral("kivsvn: %1\nNichts wurde eingetragen.\n").arg(ExceptionText(E)));
         return ExitUsage;
     }
     for (const TSvnProject& P : Added)
@@ -775,8 +782,8 @@ int main(int argc, char** argv) {
     }
     if (O.Task.isEmpty())
         return Usage(QStringLiteral("Keine Aufgabe angegeben."));
-    const QStringList Tasks = {"status", "update", "info", "checkout", "search",
-                               "state",  "export", "import"};
+    const QStringList Tasks = {"status", "update", "info",   "checkout",
+                               "search", "state",  "export", "import"};
     if (!Tasks.contains(O.Task))
         return Usage(QStringLiteral("Unbekannte Aufgabe: %1").arg(O.Task));
     if (O.ShowUpdates && O.Task != u"status")

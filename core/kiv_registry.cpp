@@ -92,16 +92,15 @@ bool EditRegistryFile(const QString& FileName, const std::function<bool(TkivXmlE
     return true;
 }
 
-int SetProjectUrls(TkivXmlElement* Root, const QHash<QString, QString>& Urls,
-                   const QString& Base) {
+int SetProjectUrls(TkivXmlElement* Root, const QHash<QString, QString>& Urls, const QString& Base) {
     int Changed = 0;
     std::vector<TkivXmlElement*> Pending{Root};
     while (!Pending.empty()) {
         TkivXmlElement* E = Pending.back();
         Pending.pop_back();
         if (E != Root && ElementKindOf(E->Name()) == ekProject) {
-            const auto It = Urls.constFind(
-                ProjectFolder(E->GetAttribute(QStringLiteral("Verzeichnis")), Base));
+            const auto It =
+                Urls.constFind(ProjectFolder(E->GetAttribute(QStringLiteral("Verzeichnis")), Base));
             if (It != Urls.constEnd() && !It->isEmpty() && E->GetAttribute(UrlAttribute) != *It) {
                 E->SetAttribute(UrlAttribute, *It);
                 ++Changed;

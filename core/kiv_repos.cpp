@@ -40,11 +40,9 @@ bool NeedsQuotes(const QString& S) {
 std::vector<TReposEntry> ParseReposText(const QByteArray& Text, const QString& Source) {
     const QString Head = QStringLiteral("Die Datei %1 ist keine gültige .repos-Datei").arg(Source);
     auto At = [&](const YAML::Mark& M, const QString& Why) {
-        return EInputError(M.is_null() ? QStringLiteral("%1: %2").arg(Head, Why)
-                                       : QStringLiteral("%1 (Zeile %2): %3")
-                                             .arg(Head)
-                                             .arg(M.line + 1)
-                                             .arg(Why));
+        return EInputError(
+            M.is_null() ? QStringLiteral("%1: %2").arg(Head, Why)
+                        : QStringLiteral("%1 (Zeile %2): %3").arg(Head).arg(M.line + 1).arg(Why));
     };
     std::vector<TReposEntry> Entries;
     try {
@@ -77,9 +75,8 @@ std::vector<TReposEntry> ParseReposText(const QByteArray& Text, const QString& S
                 const YAML::Node F = V[Name];
                 if (!F || F.IsNull()) {
                     if (Needed)
-                        throw At(Pair.first.Mark(),
-                                 QStringLiteral("dem Eintrag »%1« fehlt »%2«.")
-                                     .arg(E.Key, QLatin1String(Name)));
+                        throw At(Pair.first.Mark(), QStringLiteral("dem Eintrag »%1« fehlt »%2«.")
+                                                        .arg(E.Key, QLatin1String(Name)));
                     return QString();
                 }
                 if (!F.IsScalar())
@@ -97,8 +94,9 @@ std::vector<TReposEntry> ParseReposText(const QByteArray& Text, const QString& S
             Entries.push_back(std::move(E));
         }
     } catch (const YAML::Exception& E) {
-        throw At(E.mark, QStringLiteral("das YAML ist fehlerhaft (%1).")
-                             .arg(QString::fromStdString(E.msg)));
+        throw At(
+            E.mark,
+            QStringLiteral("das YAML ist fehlerhaft (%1).").arg(QString::fromStdString(E.msg)));
     }
     return Entries;
 }

@@ -13,8 +13,8 @@
 class TkivXmlElement;
 
 struct TReposEntry {
-    QString Key;     // the copy's path relative to the set: "Gruppe/Projekt"
-    QString Type;    // "svn", "git", "hg", ...
+    QString Key;  // the copy's path relative to the set: "Gruppe/Projekt"
+    QString Type; // "svn", "git", "hg", ...
     QString Url;
     QString Version; // for svn a revision; empty when the file names none
 };
@@ -39,7 +39,7 @@ struct TReposImport {
                             // key's parts before the last
         QString Name;       // the key's last part
         QString Key;
-        QString Folder;     // absolute: the base folder and the key
+        QString Folder; // absolute: the base folder and the key
         QString Url;
     };
     std::vector<TNew> Projects; // the svn entries, in the file's order

@@ -760,7 +760,7 @@ void TSvnRun::RunChanging(const std::vector<int>& Units) {
             const size_t k = Own[j];
             const TSvnVerdict V = Got[j].Block.Fold().Decide(Got[j].ExitCode);
             Plans[k] = Got[j].How == THow::Done && V.Incomplete && !V.WcLocked ? TPlan::Go
-                                                                             : TPlan::Present;
+                                                                               : TPlan::Present;
             Looked[k] = std::move(Got[j]);
         }
     }

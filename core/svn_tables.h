@@ -38,8 +38,18 @@ enum class TStateLook { Good, Changed, Behind, Conflict, Error, Missing, Neutral
 
 // Which count of a run's summary a state adds to.
 enum class TTallyGroup {
-    None, Changed, Behind, Updated, CheckedOut, Conflict, Locked, Incomplete, Missing, Failed,
-    Cancelled, NotRun
+    None,
+    Changed,
+    Behind,
+    Updated,
+    CheckedOut,
+    Conflict,
+    Locked,
+    Incomplete,
+    Missing,
+    Failed,
+    Cancelled,
+    NotRun
 };
 
 struct TStateRow {

@@ -133,7 +133,8 @@ void WriteHtmlItems(QStringList& Page, const THtmlItem& Item, const QHash<QStrin
         if (Child.IsProject()) {
             QString Url = Urls.value(Child.Folder);
             // A copy that is gone still has the URL it came from: the page says it is kept.
-            const bool Kept = Url.isEmpty() && !Child.Url.isEmpty() && Missing.contains(Child.Folder);
+            const bool Kept =
+                Url.isEmpty() && !Child.Url.isEmpty() && Missing.contains(Child.Folder);
             if (Kept)
                 Url = Child.Url;
             if (!Url.isEmpty()) {

@@ -7,13 +7,13 @@
 
 #include "fm_addgruppe.h"
 #include "fm_main.h"
+#include "kivButtonEdit.h"
 #include "kiv_XmlObjects.h"
 #include "kiv_nodestate.h"
 #include "kiv_output.h"
 #include "kiv_prompts.h"
 #include "kiv_registrydoc.h"
 #include "kiv_taskcontrol.h"
-#include "kivButtonEdit.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -95,12 +95,14 @@ class TestAppRepos : public QObject {
     }
     // Waits for the run to end and its lines to be in the memo.
     static void WaitForRun(TfmMain& W) {
-        if (!QTest::qWaitFor([&] { return !W.Tasks->Running() && W.Output->Pending() == 0; }, 60000))
+        if (!QTest::qWaitFor([&] { return !W.Tasks->Running() && W.Output->Pending() == 0; },
+                             60000))
             qWarning("run did not end");
         QTest::qWait(50);
     }
     static QString Url(TXMLTreeNode* N) {
-        return N ? N->XMLElement()->GetAttribute(QStringLiteral("URL")) : QStringLiteral("(kein Knoten)");
+        return N ? N->XMLElement()->GetAttribute(QStringLiteral("URL"))
+                 : QStringLiteral("(kein Knoten)");
     }
 
 private slots:
@@ -123,8 +125,12 @@ private slots:
     void runsKeepTheUrlsInTheRegistry() {
         ForgetStoredStates();
         WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n<ProjektGruppe Name=\"G\">\r\n"
-                      "<Projekt Name=\"eins\" Verzeichnis=\"" + At("wc/eins") + "\"/>\r\n"
-                      "<Projekt Name=\"fort\" Verzeichnis=\"" + At("wc/fort") + "\"/>\r\n"
+                      "<Projekt Name=\"eins\" Verzeichnis=\"" +
+                      At("wc/eins") +
+                      "\"/>\r\n"
+                      "<Projekt Name=\"fort\" Verzeichnis=\"" +
+                      At("wc/fort") +
+                      "\"/>\r\n"
                       "</ProjektGruppe>\r\n</SubVersion>\r\n");
         {
             auto W = Open();
@@ -137,9 +143,10 @@ private slots:
             QVERIFY(W->Registry->Changed());
         }
         const QByteArray Saved = ReadFile(RegistryPath());
-        QVERIFY2(Saved.contains(("Verzeichnis=\"" + At("wc/eins") + "\" URL=\"" + FUrl + "/eins\"")
-                                    .toLatin1()),
-                 Saved.constData());
+        QVERIFY2(
+            Saved.contains(
+                ("Verzeichnis=\"" + At("wc/eins") + "\" URL=\"" + FUrl + "/eins\"").toLatin1()),
+            Saved.constData());
         auto W = Open();
         W->lvDir->SetSelected(W->lvDir->XMLItems()->TopNode(0));
         W->ToolButton8->click();
@@ -153,8 +160,9 @@ private slots:
     void missingCopiesComeBackFromTheMenu() {
         Svn({"checkout", "-q", FUrl + "/drei", At("wc/drei")});
         WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n<ProjektGruppe Name=\"G\">\r\n"
-                      "<Projekt Name=\"drei\" Verzeichnis=\"" + At("wc/drei") + "\" URL=\"" +
-                      FUrl + "/drei\"/>\r\n<Projekt Name=\"zwei\" Verzeichnis=\"" + At("wc/zwei") +
+                      "<Projekt Name=\"drei\" Verzeichnis=\"" +
+                      At("wc/drei") + "\" URL=\"" + FUrl +
+                      "/drei\"/>\r\n<Projekt Name=\"zwei\" Verzeichnis=\"" + At("wc/zwei") +
                       "\" URL=\"" + FUrl + "/zwei\"/>\r\n</ProjektGruppe>\r\n</SubVersion>\r\n");
         QVERIFY(QDir(At("wc/drei")).removeRecursively());
         auto W = Open();
@@ -172,12 +180,14 @@ private slots:
         QVERIFY2(Memo.startsWith("*** Fehlende Arbeitskopien auschecken\n--> " + At("wc/drei") +
                                  "\nA    drei/datei.txt\nChecked out revision 1.\n"),
                  qPrintable(Memo));
-        QCOMPARE(TSvnState(Child(G, "drei")->data(0, NodeStateRole).toInt()), TSvnState::CheckedOut);
+        QCOMPARE(TSvnState(Child(G, "drei")->data(0, NodeStateRole).toInt()),
+                 TSvnState::CheckedOut);
         // The group's menu runs it over every project below; what is there is only looked at.
         W->lvDir->SetSelected(G);
         MenuOf(*W, "Fehlende Arbeitskopien auschecken");
         WaitForRun(*W);
-        QVERIFY2(W->mmExec->toPlainText().endsWith("*** Ende"), qPrintable(W->mmExec->toPlainText()));
+        QVERIFY2(W->mmExec->toPlainText().endsWith("*** Ende"),
+                 qPrintable(W->mmExec->toPlainText()));
         QVERIFY(!W->mmExec->toPlainText().contains("Checked out"));
         QVERIFY(!W->Registry->Changed());
     }
@@ -187,10 +197,13 @@ private slots:
     void reposFileIntoAGroupAndOut() {
         WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n<ProjektGruppe Name=\"Ziel\"/>\r\n"
                       "</SubVersion>\r\n");
-        WriteFile(At("neu.repos"), "repositories:\n  Grüne Wiese:\n    type: svn\n    url: " +
-                                       FUrl.toUtf8() + "/Gr%C3%BCne%20Wiese\n  sub/eins:\n"
-                                       "    type: svn\n    url: " + FUrl.toUtf8() + "/eins\n"
-                                       "  fremd:\n    type: git\n    url: https://h/x.git\n");
+        WriteFile(At("neu.repos"),
+                  "repositories:\n  Grüne Wiese:\n    type: svn\n    url: " + FUrl.toUtf8() +
+                      "/Gr%C3%BCne%20Wiese\n  sub/eins:\n"
+                      "    type: svn\n    url: " +
+                      FUrl.toUtf8() +
+                      "/eins\n"
+                      "  fremd:\n    type: git\n    url: https://h/x.git\n");
         auto W = Open();
         TXMLTreeNode* Ziel = Child(W->lvDir->XMLItems()->TopNode(0), "Ziel");
         W->lvDir->SetSelected(Ziel);
@@ -225,8 +238,8 @@ private slots:
     // Bad input: said in German, and the tree as it was.
     void badReposFilesChangeNothing() {
         WriteRegistry("<SubVersion Beschreibung=\"x\">\r\n<ProjektGruppe Name=\"Ziel\">\r\n"
-                      "<Projekt Name=\"eins\" Verzeichnis=\"" + At("wc/eins") +
-                      "\"/>\r\n</ProjektGruppe>\r\n</SubVersion>\r\n");
+                      "<Projekt Name=\"eins\" Verzeichnis=\"" +
+                      At("wc/eins") + "\"/>\r\n</ProjektGruppe>\r\n</SubVersion>\r\n");
         auto W = Open();
         TXMLTreeNode* Ziel = Child(W->lvDir->XMLItems()->TopNode(0), "Ziel");
         W->lvDir->SetSelected(Ziel);

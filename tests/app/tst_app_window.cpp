@@ -696,8 +696,7 @@ private slots:
         QCOMPARE(RightClick(false),
                  QStringList({"Neue Gruppe hinzufügen", "Neues Projekt hinzufügen",
                               "Eintrag löschen", "Testen auf Änderungen", "Aktualisieren",
-                              "Fehlende Arbeitskopien auschecken",
-                              "Aus .repos-Datei importieren …",
+                              "Fehlende Arbeitskopien auschecken", "Aus .repos-Datei importieren …",
                               "Als .repos-Datei exportieren …"}));
         W->lvDir->SetSelected(Child(R, "m"));
         QGuiApplication::clipboard()->clear();

@@ -90,7 +90,8 @@ class TestCliRepos : public QObject {
     // A registry of four copies in groups, names and folders with umlauts and blanks.
     QString MakeRegistry(const QString& Name, const QString& Under, bool WithUrls) {
         const QStringList Names = {"Kunden/Grüne Wiese", "Kunden/Shop & Co", "Werkzeug", "Ä b/c"};
-        QByteArray Xml = Head + "<SubVersion Beschreibung=\"Alle Subversionsprojekte verwalten\">\r\n";
+        QByteArray Xml =
+            Head + "<SubVersion Beschreibung=\"Alle Subversionsprojekte verwalten\">\r\n";
         QString Group;
         for (const QString& N : Names) {
             const QString G = N.contains('/') ? N.section('/', 0, 0) : QString();
@@ -106,11 +107,12 @@ class TestCliRepos : public QObject {
             if (!QFileInfo::exists(Folder))
                 Svn({"checkout", "-q", Url, Folder});
             auto Esc = [](QString V) { return V.replace('&', "&amp;"); };
-            QString Attrs = "Name=\"" + Esc(N.section('/', -1)) + "\" Verzeichnis=\"" +
-                            Esc(Folder) + "\"";
+            QString Attrs =
+                "Name=\"" + Esc(N.section('/', -1)) + "\" Verzeichnis=\"" + Esc(Folder) + "\"";
             if (WithUrls)
                 Attrs += " URL=\"" + Esc(UrlOf(Folder)) + "\"";
-            Xml += QByteArray(G.isEmpty() ? "  " : "    ") + "<Projekt " + Attrs.toLatin1() + "/>\r\n";
+            Xml +=
+                QByteArray(G.isEmpty() ? "  " : "    ") + "<Projekt " + Attrs.toLatin1() + "/>\r\n";
         }
         if (!Group.isEmpty())
             Xml += "  </ProjektGruppe>\r\n";
@@ -142,7 +144,8 @@ private slots:
         QVERIFY(R.Out.contains("version: 1\n"));
         QDir().mkpath(At("leer"));
         int Code = -1;
-        const QString Said = Vcs({"import", "--input", "-", "."}, At("leer"), R.Out.toUtf8(), &Code);
+        const QString Said =
+            Vcs({"import", "--input", "-", "."}, At("leer"), R.Out.toUtf8(), &Code);
         QVERIFY2(Code == 0, qPrintable(Said));
         const QMap<QString, QMap<QString, QString>> Reg1 = Projects(Reg);
         QCOMPARE(Reg1.size(), 4);
@@ -173,15 +176,14 @@ private slots:
         WriteFile(At("vcs.repos"), File.toUtf8());
         const QString Reg = At("import.xml");
         WriteFile(Reg, Head + "<SubVersion Beschreibung=\"x\">\r\n</SubVersion>\r\n");
-        const TKivsvn R = Kivsvn({"import", At("vcs.repos"), "--group", "Vom Server", "--registry",
-                                  Reg},
-                                 Under);
+        const TKivsvn R =
+            Kivsvn({"import", At("vcs.repos"), "--group", "Vom Server", "--registry", Reg}, Under);
         QVERIFY2(R.Code == 0, qPrintable(R.Err + R.Out));
         QVERIFY2(R.Out.contains("übergangen (kein svn): git: fremd"), qPrintable(R.Out));
         const auto Got = Projects(Reg);
-        QCOMPARE(Got.keys(), QStringList({"Vom Server/Kunden/Grüne Wiese",
-                                          "Vom Server/Kunden/Shop & Co", "Vom Server/Werkzeug",
-                                          "Vom Server/Ä b/c"}));
+        QCOMPARE(Got.keys(),
+                 QStringList({"Vom Server/Kunden/Grüne Wiese", "Vom Server/Kunden/Shop & Co",
+                              "Vom Server/Werkzeug", "Vom Server/Ä b/c"}));
         for (auto It = Got.constBegin(); It != Got.constEnd(); ++It) {
             const QString Key = It.key().section('/', 1);
             QCOMPARE(It->value("Verzeichnis"), Under + "/" + Key);
@@ -202,7 +204,8 @@ private slots:
         QVERIFY(QDir(At("co/Ä b")).removeRecursively());
         const TKivsvn R = Kivsvn({"checkout", "--registry", Reg});
         QVERIFY2(R.Code == 0, qPrintable(R.Out + R.Err));
-        QVERIFY2(R.Out.contains("--> " + At("co/Werkzeug") + "\nA    Werkzeug/datei.txt\n"
+        QVERIFY2(R.Out.contains("--> " + At("co/Werkzeug") +
+                                "\nA    Werkzeug/datei.txt\n"
                                 "Checked out revision 1."),
                  qPrintable(R.Out));
         QCOMPARE(UrlOf(At("co/Werkzeug")), Url1);
@@ -250,31 +253,37 @@ private slots:
         const QByteArray Before = ReadFile(Reg);
         auto Refused = [&](const QByteArray& File, const QStringList& Extra, const QString& Said) {
             WriteFile(At("bad.repos"), File);
-            const TKivsvn R = Kivsvn(QStringList{"import", At("bad.repos"), "--registry", Reg} + Extra,
-                                     At("wc"));
+            const TKivsvn R =
+                Kivsvn(QStringList{"import", At("bad.repos"), "--registry", Reg} + Extra, At("wc"));
             QVERIFY2(R.Code == 2, qPrintable(R.Out + R.Err));
             QVERIFY2(R.Err.contains(Said), qPrintable(R.Err));
             QVERIFY2(R.Err.contains("Nichts wurde eingetragen."), qPrintable(R.Err));
             QCOMPARE(ReadFile(Reg), Before);
         };
-        Refused("repositories:\n  a:\n    type: svn\n   url: x\n", {}, "ist keine gültige .repos-Datei");
-        Refused("repositories:\n  neu:\n    type: svn\n    url: " + FUrl.toUtf8() + "/gibt-es-nicht\n",
+        Refused("repositories:\n  a:\n    type: svn\n   url: x\n", {},
+                "ist keine gültige .repos-Datei");
+        Refused("repositories:\n  neu:\n    type: svn\n    url: " + FUrl.toUtf8() +
+                    "/gibt-es-nicht\n",
                 {}, "der Server nimmt die URL");
-        Refused("repositories:\n  werkzeug:\n    type: svn\n    url: " + FUrl.toUtf8() + "/Werkzeug\n",
+        Refused("repositories:\n  werkzeug:\n    type: svn\n    url: " + FUrl.toUtf8() +
+                    "/Werkzeug\n",
                 {}, "Diese Gruppe existiert schon");
         Refused("repositories:\n  Grüne Wiese/innen:\n    type: svn\n    url: " + FUrl.toUtf8() +
                     "/Werkzeug\n",
                 {"--into", At("wc/Kunden")}, "Dieses Verzeichnis existiert schon");
-        Refused("repositories:\n  ../weg:\n    type: svn\n    url: " + FUrl.toUtf8() + "/Werkzeug\n",
+        Refused("repositories:\n  ../weg:\n    type: svn\n    url: " + FUrl.toUtf8() +
+                    "/Werkzeug\n",
                 {}, "»..«");
         // Wrong usage.
-        for (const QStringList& Bad : {QStringList{"import", "--registry", Reg},
-                                       QStringList{"export", "--format", "json", "--registry", Reg},
-                                       QStringList{"status", "--exact", "--registry", Reg},
-                                       QStringList{"status", "--format", "repos", "--registry", Reg},
-                                       QStringList{"checkout", "--into", "x", "--registry", Reg}}) {
+        for (const QStringList& Bad :
+             {QStringList{"import", "--registry", Reg},
+              QStringList{"export", "--format", "json", "--registry", Reg},
+              QStringList{"status", "--exact", "--registry", Reg},
+              QStringList{"status", "--format", "repos", "--registry", Reg},
+              QStringList{"checkout", "--into", "x", "--registry", Reg}}) {
             const TKivsvn R = Kivsvn(Bad);
-            QVERIFY2(R.Code == 2 && R.Err.startsWith("kivsvn: "), qPrintable(Bad.join(' ') + R.Err));
+            QVERIFY2(R.Code == 2 && R.Err.startsWith("kivsvn: "),
+                     qPrintable(Bad.join(' ') + R.Err));
         }
         QCOMPARE(ReadFile(Reg), Before);
     }

@@ -30,7 +30,8 @@ std::vector<TSvnOutcome> Run(std::vector<TSvnProject> Projects, TSvnTask Task,
     O.Store = Store;
     TSvnRun R(std::move(Projects), Task, O);
     std::vector<TSvnOutcome> Out;
-    QObject::connect(&R, &TSvnRun::ProjectDone, [&](int, const TSvnOutcome& X) { Out.push_back(X); });
+    QObject::connect(&R, &TSvnRun::ProjectDone,
+                     [&](int, const TSvnOutcome& X) { Out.push_back(X); });
     QSignalSpy Done(&R, &TSvnRun::Finished);
     R.Start();
     if (During)
@@ -102,7 +103,8 @@ private slots:
         QCOMPARE(int(Out.size()), int(Projects.size()));
         QCOMPARE(Out[0].State, TSvnState::CheckedOut);
         QCOMPARE(Out[0].Verdict.Url, FUrl + "/eins");
-        QVERIFY2(Out[0].Lines.contains("A    neu/Grüne Äpfel/eins/datei.txt"), qPrintable(Said(Out[0])));
+        QVERIFY2(Out[0].Lines.contains("A    neu/Grüne Äpfel/eins/datei.txt"),
+                 qPrintable(Said(Out[0])));
         QVERIFY(RunIn(At("neu/Grüne Äpfel/eins"), {"status"}).isEmpty());
         QCOMPARE(Out[1].State, TSvnState::Clean);
         QVERIFY(RunIn(At("da"), {"info", "--show-item", "revision"}).value(0).trimmed() == "1");

@@ -138,12 +138,12 @@ private slots:
     // names against the children there (groups on the way are used), folders against every
     // registered project and against the file's other entries. Other types are passed over.
     void importPlanFollowsTheEntryRules() {
-        const auto Root = Registry(
-            "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<SubVersion>\r\n"
-            "  <ProjektGruppe Name=\"Kunden\">\r\n"
-            "    <Projekt Name=\"Shop\" Verzeichnis=\"/w/kunden/shop\"/>\r\n"
-            "  </ProjektGruppe>\r\n"
-            "  <Projekt Name=\"Alt\" Verzeichnis=\"/w/inner/alt\"/>\r\n</SubVersion>\r\n");
+        const auto Root =
+            Registry("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<SubVersion>\r\n"
+                     "  <ProjektGruppe Name=\"Kunden\">\r\n"
+                     "    <Projekt Name=\"Shop\" Verzeichnis=\"/w/kunden/shop\"/>\r\n"
+                     "  </ProjektGruppe>\r\n"
+                     "  <Projekt Name=\"Alt\" Verzeichnis=\"/w/inner/alt\"/>\r\n</SubVersion>\r\n");
         const std::vector<TReposEntry> Entries = {
             {"kunden/Neu", "svn", "svn://h/neu", "5"},  // into the group "Kunden"
             {"Kunden/SHOP", "svn", "svn://h/shop", ""}, // the name is there
@@ -152,7 +152,7 @@ private slots:
             {"git", "git", "https://h/g.git", ""},
             {"../weg", "svn", "svn://h/w", ""},
             {"Paar", "svn", "svn://h/p", ""},
-            {"paar/kind", "svn", "svn://h/k", ""},      // "Paar" is a project of this file
+            {"paar/kind", "svn", "svn://h/k", ""}, // "Paar" is a project of this file
         };
         const TReposImport Plan = PlanReposImport(Entries, Root.get(), {}, "/w/x/..");
         QCOMPARE(Plan.PassedOver, QStringList{"git: git"});
@@ -160,7 +160,8 @@ private slots:
         QCOMPARE(int(Plan.Projects.size()), 2);
         QCOMPARE(Plan.Projects[0].Groups, QStringList{"kunden"});
         // Into a group that is not there yet, or below a project: the same rules on the way.
-        const TReposImport Deeper = PlanReposImport({Entries[0]}, Root.get(), {"Neu", "Tief"}, "/v");
+        const TReposImport Deeper =
+            PlanReposImport({Entries[0]}, Root.get(), {"Neu", "Tief"}, "/v");
         QCOMPARE(Deeper.Projects.at(0).Groups, QStringList({"Neu", "Tief", "kunden"}));
         QVERIFY(PlanReposImport({Entries[0]}, Root.get(), {"Alt"}, "/v").Projects.empty());
         QCOMPARE(Plan.Projects[0].Folder, QStringLiteral("/w/kunden/Neu"));
@@ -192,7 +193,8 @@ private slots:
         const QByteArray Text =
             "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
             "<SubVersion Beschreibung=\"Alle Subversionsprojekte verwalten\" Kurz=\"True\">\r\n"
-            "  <ProjektGruppe Name=\"K\xfc" "che\">\r\n"
+            "  <ProjektGruppe Name=\"K\xfc"
+            "che\">\r\n"
             "    <Projekt Name=\"a &amp; b\" Verzeichnis=\"/w/a\" Farbe=\"rot\"/>\r\n"
             "    <Projekt Name=\"c\" Verzeichnis=\"w/c\" URL=\"svn://h/c\"/>\r\n"
             "  </ProjektGruppe>\r\n</SubVersion>\r\n";
@@ -203,9 +205,8 @@ private slots:
         }));
         QCOMPARE(ReadFile(File), Text);
         const QHash<QString, QString> New{{"/w/a", "svn://h/%C3%A4"}};
-        QVERIFY(EditRegistryFile(File, [&](TkivXmlElement* R) {
-            return SetProjectUrls(R, New, QDir::homePath()) > 0;
-        }));
+        QVERIFY(EditRegistryFile(
+            File, [&](TkivXmlElement* R) { return SetProjectUrls(R, New, QDir::homePath()) > 0; }));
         QByteArray Expected = Text;
         Expected.replace("Farbe=\"rot\"/>", "Farbe=\"rot\" URL=\"svn://h/%C3%A4\"/>");
         QCOMPARE(ReadFile(File), Expected);

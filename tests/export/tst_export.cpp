@@ -283,9 +283,10 @@ void TestExport::exportWritesPageThroughDialog() {
              << "<li><small>Weg &#8364; &#20013;" << RedTail << "<li><small>Plain" << RedTail
              << "<li><small><b>Beta</b>  (" + Wc("beta") + ")" << UrlTail(FRepoUrl + "/beta")
              << "<li><small><b>Fort</b>  (" + Wc("fort") + ")"
-             << UrlTail("svn://h/fort").replace(
-                    " }<br>", " } <font color=\"#FF0000\">(Verzeichnis fehlt &#8211; gespeicherte "
-                              "URL)</font><br>")
+             << UrlTail("svn://h/fort")
+                    .replace(" }<br>",
+                             " } <font color=\"#FF0000\">(Verzeichnis fehlt &#8211; gespeicherte "
+                             "URL)</font><br>")
              << "</ul>"
              << "</span></body>"
              << "</html>"
