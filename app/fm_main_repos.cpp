@@ -87,11 +87,10 @@ void TfmMain::KeepLearntUrl(const QString& Folder, const QString& Url) {
 
 void TfmMain::ApplyLearntUrls() {
     TkivXmlElement* Root = lvDir->XMLItems()->RootElement();
-    if (FLearntUrls.isEmpty() || !Root || !Registry->Loaded())
-        return;
     // Only a URL that differs changes an element: a registry whose URLs are all known stays
-    // as it was read.
-    SetProjectUrls(Root, FLearntUrls, ProjectBase());
+    // as it was read. A registry that could not be read takes nothing.
+    if (!FLearntUrls.isEmpty() && Root && Registry->Loaded())
+        SetProjectUrls(Root, FLearntUrls, ProjectBase());
     FLearntUrls.clear();
 }
 
