@@ -119,7 +119,9 @@ QString Target(const QString& Folder) {
 } // namespace
 
 QString ProjectHead(const TSvnProject& Project) {
-    return QStringLiteral("--> ") + Project.Folder;
+    // A URL's info has no folder: its URL names it.
+    return QStringLiteral("--> ") +
+           (Project.Folder.isEmpty() && !Project.Url.isEmpty() ? Project.Url : Project.Folder);
 }
 
 QString OmittedText(qint64 Omitted) {

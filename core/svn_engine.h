@@ -59,7 +59,8 @@ struct TSvnRunOptions {
     TStateStore* Store = nullptr; // every project's result goes into it as it is handed out
 };
 
-// The line that heads a project's block in the memo: "--> " and the folder it ran in.
+// The line that heads a project's block in the memo: "--> " and the folder it ran in (the URL
+// where no folder is involved).
 QString ProjectHead(const TSvnProject& Project);
 // The memo lines of one project: the head and the filtered lines and notes; empty when the
 // short display leaves it out. A project whose run failed is always shown.

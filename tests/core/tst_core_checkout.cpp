@@ -192,6 +192,8 @@ private slots:
         QCOMPARE(Out[0].Verdict.Url, FUrl + "/eins");
         QCOMPARE(Out[1].State, TSvnState::Error);
         QCOMPARE(Out[2].State, TSvnState::Error);
+        // Its block in the output is headed by the URL.
+        QCOMPARE(ProjectHead(Project(QString(), FUrl + "/eins")), "--> " + FUrl + "/eins");
     }
 };
 
