@@ -494,6 +494,7 @@ void TfmMain::KivFormAfterCreate() {
 void TfmMain::KivFormDestroy() {
     if (!SingleInstance1->FirstInstance())
         return;
+    ApplyLearntUrls();
     Registry->Save(FClosingUnattended);
 }
 
@@ -520,6 +521,7 @@ void TfmMain::FinishRun(bool Unattended) {
 void TfmMain::SaveRegistryNow() {
     if (FFinished || !SingleInstance1->FirstInstance())
         return;
+    ApplyLearntUrls();
     Registry->Save(true);
 }
 
@@ -628,7 +630,7 @@ void TfmMain::ToolButton4Click() {
     if (!Parent)
         return;
     CheckRoomBelow(Parent);
-    ShowNewEntryDialog(Parent, QString());
+    LearnUrlOf(ShowNewEntryDialog(Parent, QString()));
 }
 
 void TfmMain::ToolButton13Click() {
@@ -742,6 +744,15 @@ void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
         Menu.addSeparator();
         Add(Menu, ToolButton8->text(), ToolButton8, &TfmMain::ToolButton8Click)->setEnabled(!Busy);
         Add(Menu, ToolButton7->text(), ToolButton7, &TfmMain::ToolButton7Click)->setEnabled(!Busy);
+        Add(Menu, QStringLiteral("Fehlende Arbeitskopien auschecken"), nullptr,
+            &TfmMain::CheckoutMissingClick)
+            ->setEnabled(!Busy);
+        Menu.addSeparator();
+        Add(Menu, QStringLiteral("Aus .repos-Datei importieren …"), nullptr,
+            &TfmMain::ImportReposClick)
+            ->setEnabled(!Busy);
+        Add(Menu, QStringLiteral("Als .repos-Datei exportieren …"), nullptr,
+            &TfmMain::ExportReposClick);
         Menu.exec(lvDir->viewport()->mapToGlobal(MousePos));
         return;
     }
@@ -762,10 +773,26 @@ void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
         });
         return A;
     };
+    // A copy that is gone comes back from its URL.
+    auto* Checkout = new QAction(QStringLiteral("Fehlende Arbeitskopien auschecken"), this);
+    Checkout->setEnabled(!Busy && (CheckFolder(Folder) == TFolderState::Missing ||
+                                   QDir(Folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                        QDir::Hidden | QDir::System)));
+    connect(Checkout, &QAction::triggered, this,
+            [this] { Guarded([this] { CheckoutMissingClick(); }); });
+    Extra << Checkout;
     Extra << InTerminal(QStringLiteral("Log anzeigen"), {QStringLiteral("svn"), QStringLiteral("log")})
           << InTerminal(QStringLiteral("Unterschiede anzeigen"), {QStringLiteral("svn"), QStringLiteral("diff")})
           << InTerminal(QStringLiteral("Aufräumen"), {QStringLiteral("svn"), QStringLiteral("cleanup")});
-    ShowExplorerContextMenu(lvDir->viewport(), Folder, MousePos, Extra);
+    if (QFileInfo::exists(Folder)) {
+        ShowExplorerContextMenu(lvDir->viewport(), Folder, MousePos, Extra);
+    } else {
+        // The folder is gone: nothing of it to offer, but the copy can come back.
+        QMenu Menu(lvDir);
+        Menu.addAction(Checkout);
+        Add(Menu, QStringLiteral("Eintrag löschen"), nullptr, &TfmMain::ToolButton13Click);
+        Menu.exec(lvDir->viewport()->mapToGlobal(MousePos));
+    }
     qDeleteAll(Extra);
 }
 

@@ -27,6 +27,8 @@ TTaskController::~TTaskController() {
     delete FSearch.data();
     for (const QPointer<THtmlExportJob>& Job : std::as_const(FExports))
         delete Job.data();
+    for (const QPointer<TSvnRun>& Learner : std::as_const(FLearners))
+        delete Learner.data();
     if (FStore->Dirty())
         SaveStates();
 }
@@ -51,9 +53,14 @@ bool TTaskController::StartRun(std::vector<TSvnProject> Projects, TSvnTask Task,
     FRun = Run;
     FTally = TRunTally();
     const int Total = int(Run->Projects().size());
-    connect(Run, &TSvnRun::ProjectDone, this, [this](int Index, const TSvnOutcome& O) {
+    connect(Run, &TSvnRun::ProjectDone, this, [this, Run](int Index, const TSvnOutcome& O) {
         FTally.Add(O.State, O.Verdict.HasChanges, O.Verdict.IsBehind, O.RevisionChanged);
         emit ProjectDone(Index, O);
+        // The store has just taken the result: its URL is the newest the program knows.
+        const QString& Folder = Run->Projects()[size_t(Index)].Folder;
+        if (const TStoredState* S = Folder.isEmpty() ? nullptr : FStore->Find(Folder);
+            S && !S->Url.isEmpty())
+            emit UrlLearned(Folder, S->Url);
     });
     connect(Run, &TSvnRun::Progress, this, &TTaskController::RunProgress);
     connect(Run, &TSvnRun::Finished, this, [this, Run](bool Cancelled) {
@@ -131,8 +138,26 @@ void TTaskController::EndSearch() {
     FOffers.clear();
 }
 
+void TTaskController::LearnUrls(std::vector<TSvnProject> Projects) {
+    if (Projects.empty())
+        return;
+    // Not into the store: the state of the copy is not asked, only its URL.
+    auto* Run = new TSvnRun(std::move(Projects), TSvnTask::Info, TSvnRunOptions(), this);
+    FLearners << Run;
+    connect(Run, &TSvnRun::ProjectDone, this, [this, Run](int Index, const TSvnOutcome& O) {
+        if (!O.Verdict.Url.isEmpty())
+            emit UrlLearned(Run->Projects()[size_t(Index)].Folder, O.Verdict.Url);
+    });
+    connect(Run, &TSvnRun::Finished, this, [this, Run] {
+        FLearners.removeAll(Run);
+        Run->deleteLater();
+    });
+    Run->Start();
+}
+
 void TTaskController::AddExport(THtmlExportJob* Job) {
     FExports << Job;
+    connect(Job, &THtmlExportJob::UrlLearned, this, &TTaskController::UrlLearned);
     const QString File = Job->FileName();
     connect(Job, &THtmlExportJob::Finished, this, [this, Job, File](bool Ok, const QString&) {
         FExports.removeAll(Job);

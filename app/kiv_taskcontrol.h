@@ -46,6 +46,10 @@ public:
 
     // An HTML export that runs in the background.
     void AddExport(THtmlExportJob* Job);
+
+    // Reads the URLs of new entries' copies in the background (svn info, local, beside any
+    // run); each arrives as UrlLearned.
+    void LearnUrls(std::vector<TSvnProject> Projects);
     int Exports() const { return int(FExports.size()); }
 
     bool Busy() const { return Running() || Searching() || Exports() > 0; }
@@ -66,6 +70,9 @@ signals:
     void SearchFinished(bool Cancelled, int Folders, int Found, const QString& StartError,
                         const QStringList& Notes);
     void ExportFinished(const QString& FileName, bool Ok);
+    // The URL of a project folder's copy as the program now knows it (from a run, an export,
+    // or the store after a run): for the registry to keep.
+    void UrlLearned(const QString& Folder, const QString& Url);
     // Something started, or everything has ended.
     void BusyChanged(bool Busy);
 
@@ -84,5 +91,6 @@ private:
     bool FSearchDone = false;
     int FFound = 0;
     QList<QPointer<THtmlExportJob>> FExports;
+    QList<QPointer<TSvnRun>> FLearners;
     bool FWasBusy = false;
 };

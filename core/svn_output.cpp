@@ -191,7 +191,7 @@ void TVerdictFold::Add(const QString& L) {
         }
         return;
     }
-    if (FTask == TSvnTask::Update) {
+    if (FTask == TSvnTask::Update || FTask == TSvnTask::Checkout) {
         if (UpdateItem(L)) {
             ++FV.Files;
             FV.TextConflicts += L.at(0) == u'C';
@@ -205,12 +205,14 @@ void TVerdictFold::Add(const QString& L) {
             FV.Revision = TrailingRevision(L, 20);
         } else if (L.startsWith(QLatin1String("At revision "))) {
             FV.Revision = TrailingRevision(L, 12);
+        } else if (L.startsWith(QLatin1String("Checked out revision "))) {
+            FV.Revision = TrailingRevision(L, 21);
         } else if (L.startsWith(QLatin1String("svn: warning: W205011:"))) {
             FV.ExternalsWarned = true;
         }
         return;
     }
-    if (FTask == TSvnTask::Info) {
+    if (FTask == TSvnTask::Info || FTask == TSvnTask::UrlInfo) {
         if (FV.Url.isEmpty() && L.startsWith(QLatin1String("URL:")))
             FV.Url = TrimBlanksAndControls(L.mid(4));
         else if (FV.Revision < 0 && L.startsWith(QLatin1String("Revision: ")))
@@ -227,7 +229,9 @@ TSvnVerdict TVerdictFold::Decide(int ExitCode) const {
     TSvnState S = TSvnState::Clean;
     if (FTask == TSvnTask::Update)
         S = V.Files > 0 ? TSvnState::Updated : TSvnState::Current;
-    else if (FTask == TSvnTask::Info)
+    else if (FTask == TSvnTask::Checkout)
+        S = TSvnState::CheckedOut;
+    else if (FTask == TSvnTask::Info || FTask == TSvnTask::UrlInfo)
         S = TSvnState::Info;
     const std::pair<bool, TSvnState> Findings[] = {
         {V.ReposLocked, TSvnState::ReposLocked}, {V.HasChanges, TSvnState::Changes},
@@ -344,10 +348,14 @@ void TBatchSplitter::Feed(const QString& Line) {
         FBuffered = Line;
         FHaveBuffered = true;
         return;
+    // A checkout and a URL's info are never batched (one URL, one client); they are split
+    // as their nearest kin would be.
     case TSvnTask::Update:
+    case TSvnTask::Checkout:
         StepUpdate(Line);
         return;
     case TSvnTask::Info:
+    case TSvnTask::UrlInfo:
         StepInfo(Line);
         return;
     }
@@ -363,9 +371,11 @@ void TBatchSplitter::Finish(int ExitCode) {
         FinishStatus(ExitCode);
         break;
     case TSvnTask::Update:
+    case TSvnTask::Checkout:
         FinishUpdate();
         break;
     case TSvnTask::Info:
+    case TSvnTask::UrlInfo:
         FinishInfo();
         break;
     }
@@ -383,8 +393,10 @@ int TBatchSplitter::Finished() const {
     case TSvnTask::StatusRemote:
         return int(std::count(Done.begin(), Done.end(), true));
     case TSvnTask::Update:
+    case TSvnTask::Checkout:
         return FClosed;
     case TSvnTask::Info:
+    case TSvnTask::UrlInfo:
         return FInfoDone;
     }
     return 0;

@@ -38,6 +38,10 @@ const QList<TStateRow> States = {
      true, 98, G::Incomplete},
     {TSvnState::ReposLocked, "repos-locked", "im Repository gesperrt", L::Good, false, false, 40,
      G::None},
+    {TSvnState::CheckedOut, "checked-out", "ausgecheckt", L::Changed, false, false, 30,
+     G::CheckedOut},
+    {TSvnState::OtherUrl, "other-url", "Arbeitskopie einer anderen URL", L::Error, true, true, 92,
+     G::Failed},
 };
 
 // A client given many folders pays their round trips to the server one after another: server
@@ -45,12 +49,25 @@ const QList<TStateRow> States = {
 // many folders per client; the cheapest gives each client one batch.
 const QList<TTaskRow> Tasks = {
     {TSvnTask::Status, "status", {QStringLiteral("status")}, "Testen auf Änderungen", true, false,
-     24, false, false},
+     24, false, false, TTaskPlace::Folder, true},
     {TSvnTask::StatusRemote, "status-u", {QStringLiteral("status"), QStringLiteral("-u")},
-     "Testen auf Änderungen", true, true, 4, false, false},
+     "Testen auf Änderungen", true, true, 4, false, false, TTaskPlace::Folder, true},
     {TSvnTask::Update, "update", {QStringLiteral("update")}, "Aktualisieren", true, true, 4, false,
-     true},
+     true, TTaskPlace::Folder, false,
+     "Abgebrochen, während svn diese Arbeitskopie aktualisierte.", "Die Aktualisierung",
+     "Die Arbeitskopie ist unvollständig, weil eine Aktualisierung unterbrochen wurde. Erneut "
+     "»Aktualisieren« wählen."},
     {TSvnTask::Info, "info", {QStringLiteral("info")}, "Info", true, false, 24, true, false},
+    // A client checks out one URL into one folder of any name: never batched.
+    {TSvnTask::Checkout, "checkout", {QStringLiteral("checkout")},
+     "Fehlende Arbeitskopien auschecken", false, true, 1, false, true, TTaskPlace::IntoFolder,
+     false, "Abgebrochen, während svn diese Arbeitskopie auscheckte.", "Das Auschecken",
+     "Die Arbeitskopie ist unvollständig, weil das Auschecken unterbrochen wurde. Erneut "
+     "»Fehlende Arbeitskopien auschecken« wählen (oder »kivsvn checkout«): svn setzt es dort "
+     "fort, wo es aufgehört hat."},
+    // Whether the server knows a URL, before it is entered.
+    {TSvnTask::UrlInfo, "info-url", {QStringLiteral("info")}, "URLs prüfen", false, true, 1,
+     false, false, TTaskPlace::Url},
 };
 
 // Plural and singular of each count of the summary, in the order they are named.
@@ -63,6 +80,7 @@ const TTallyText TallyTexts[] = {
     {G::Changed, "1 mit Änderungen", "%1 mit Änderungen"},
     {G::Behind, "1 veraltet", "%1 veraltet"},
     {G::Updated, "1 aktualisiert", "%1 aktualisiert"},
+    {G::CheckedOut, "1 ausgecheckt", "%1 ausgecheckt"},
     {G::Conflict, "1 mit Konflikt", "%1 mit Konflikten"},
     {G::Locked, "1 gesperrt (Aufräumen nötig)", "%1 gesperrt (Aufräumen nötig)"},
     {G::Incomplete, "1 unvollständig", "%1 unvollständig"},

@@ -192,7 +192,10 @@ int main(int argc, char** argv) {
         Main.cbServer->click();
     if (!Run.isEmpty()) {
         Main.lvDir->SetSelected(Root);
-        (Run == u"update" ? Main.ToolButton7 : Main.ToolButton8)->click();
+        if (Run == u"checkout")
+            Main.CheckoutMissingClick();
+        else
+            (Run == u"update" ? Main.ToolButton7 : Main.ToolButton8)->click();
         if (During > 0) {
             QTest::qWait(During);
             return Save(Picture(&Main), Out) ? 0 : 2;

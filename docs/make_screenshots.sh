@@ -53,7 +53,7 @@ mkdir -p "$home/Dokumente" "$work" "$base/run" && chmod 700 "$base/run"
 svnadmin create "$base/repo"
 url=file://$base/repo
 seed=$base/seed
-for p in werkzeug webseite handbuch auftrag-mueller; do
+for p in werkzeug webseite handbuch auftrag-mueller auftrag-schulze; do
     mkdir -p "$seed/$p/src"
     printf '%s\n' "$p" > "$seed/$p/LIESMICH.txt"
     printf 'int main() { return 0; }\n' > "$seed/$p/src/main.c"
@@ -153,4 +153,11 @@ run_shot "$out/kontextmenue.png" --select Kunden --menu
 run_shot "$out/suche_beenden.png" --search-dialog
 # The new-entry dialog.
 run_shot "$out/neuer_eintrag.png" --dialog
+# A copy whose folder is gone, brought back from the URL the registry keeps.
+schulze=$(printf '<Projekt Name="Auftrag Schulze" Verzeichnis="%s" URL="%s"/>\r' \
+    "$work/Kunden/auftrag-schulze" "$url/auftrag-schulze")
+awk -v line="$schulze" '{ print } /Name="Auftrag M/ { print line }' \
+    "$data/SubVersionVerzeichnisse.xml" > "$data/neu.xml"
+mv "$data/neu.xml" "$data/SubVersionVerzeichnisse.xml"
+run_shot "$out/auschecken.png" --run checkout --select "Auftrag Schulze"
 ls -l "$out"/*.png

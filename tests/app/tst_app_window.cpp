@@ -695,7 +695,9 @@ private slots:
         W->lvDir->SetSelected(R);
         QCOMPARE(RightClick(false),
                  QStringList({"Neue Gruppe hinzufügen", "Neues Projekt hinzufügen",
-                              "Eintrag löschen", "Testen auf Änderungen", "Aktualisieren"}));
+                              "Eintrag löschen", "Testen auf Änderungen", "Aktualisieren",
+                              "Fehlende Arbeitskopien auschecken", "Aus .repos-Datei importieren …",
+                              "Als .repos-Datei exportieren …"}));
         W->lvDir->SetSelected(Child(R, "m"));
         QGuiApplication::clipboard()->clear();
         const QStringList Entries = RightClick(true);
