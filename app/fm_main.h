@@ -5,9 +5,11 @@
 #include "kiv_XMLTreeView.h"
 #include "kiv_kinds.h"
 
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -37,6 +39,7 @@ class TOutputView;
 class TTreeLook;
 class QShortcut;
 class TRegistryDocument;
+class TfmChanges;
 
 // The kind of a registry node, from its element name.
 TElementKind GetElementKind(TXMLTreeNode* Node);
@@ -143,6 +146,13 @@ public:
     // The stored state of a project node; null for groups and never-checked projects.
     const struct TStoredState* NodeState(const TXMLTreeNode* Node) const;
 
+    // The changes window (fm_main_changes.cpp): "Änderungen …" of a project, one window per
+    // copy, beside the main window; Log opens it on its log page.
+    void ShowChanges(TXMLTreeNode* Node, bool Log = false);
+    void InitChanges(); // called at the end of the constructor
+    // The open changes window of a project folder (ProjectFolder); null when there is none.
+    TfmChanges* ChangesWindow(const QString& Folder) const;
+
     // HTML export (fm_main_export.cpp).
     void ToolButton15Click();
     // Ends exports still running when the program ends without waiting for them (the
@@ -179,6 +189,7 @@ private:
     bool FFinished = false;
     bool FClosingUnattended = false; // a signal or the session's end closes the window
     int FBusyCount = 0;
+    QHash<QString, QPointer<TfmChanges>> FChangesWindows;
 };
 
 // Shows the message of an exception that reached the application's handling.

@@ -82,7 +82,7 @@ void TfmMain::InitTasks() {
                 Output->Append(QStringLiteral("*** Die Prüfung der Arbeitskopien wird "
                                               "übersprungen"));
         }
-        Tasks->Cancel();
+        Tasks->Cancel(false); // the changes windows' own work goes on
     };
     connect(StatusBar1, &TkivStatusBar::CancelClicked, this, CancelAll);
     connect(FCancelKey, &QShortcut::activated, this, CancelAll);
@@ -116,6 +116,11 @@ void TfmMain::InitTasks() {
             Output->Append(Block.at(i), i >= FirstNote ? TOutputView::TKind::Note
                                         : Status && i > 0 ? TOutputView::TKind::Status
                                                           : TOutputView::TKind::Plain);
+    });
+    connect(Tasks, &TTaskController::RunWaiting, this, [this] {
+        Output->Append(QStringLiteral("*** Wartet, bis svn in einem Fenster „Änderungen“ mit "
+                                      "dieser Arbeitskopie fertig ist …"),
+                       TOutputView::TKind::Note);
     });
     connect(Tasks, &TTaskController::RunProgress, this,
             [this](int Done, int Total) { StatusBar1->ShowProgress(Done, Total); });
@@ -250,7 +255,7 @@ void TfmMain::ShowStoredOutput(TXMLTreeNode* Node) {
         const int FirstNote = int(Block.size() - O.Notes.size()) - (O.Omitted > 0 ? 1 : 0);
         for (int i = 1; i < Block.size(); ++i)
             Output->Append(Block.at(i), i >= FirstNote ? TOutputView::TKind::Note
-                                        : S->Task != TSvnTask::Update
+                                        : TaskCommand(S->Task) == u"status"
                                             ? TOutputView::TKind::Status
                                             : TOutputView::TKind::Plain);
     }

@@ -4,9 +4,11 @@
 #include "kiv_folders.h"
 #include "kiv_kinds.h"
 #include "kiv_terminal.h"
+#include "svn_changes.h"
 #include "svn_store.h"
 
 #include <QCollator>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <sys/stat.h>
 #include <thread>
@@ -56,6 +59,12 @@ void AddHints(TSvnOutcome& O) {
         O.Notes << QStringLiteral("Der Server verlangt eine Anmeldung. Einmal »in DOS-Box "
                                   "ausführen« wählen und die Zugangsdaten dort eingeben und "
                                   "speichern lassen; danach läuft die Aufgabe ohne Rückfrage.");
+    if (O.Verdict.OutOfDateRefused)
+        O.Notes << QStringLiteral("Nicht übertragen: auf dem Server gibt es neuere Fassungen "
+                                  "dieser Dateien. Erst aktualisieren, dann erneut übertragen.");
+    if (O.Verdict.ConflictRefused)
+        O.Notes << QStringLiteral("Nicht übertragen: eine Datei steht noch im Konflikt. Erst den "
+                                  "Konflikt lösen, dann erneut übertragen.");
     if (O.State == TSvnState::Locked)
         O.Notes << QStringLiteral("Die Arbeitskopie ist gesperrt: ein anderer Aufruf von svn "
                                   "läuft noch oder wurde unterbrochen. »Aufräumen« im "
@@ -64,6 +73,10 @@ void AddHints(TSvnOutcome& O) {
         O.Notes << QStringLiteral("Die Arbeitskopie ist unvollständig, weil eine Aktualisierung "
                                   "unterbrochen wurde. Erneut »Aktualisieren« wählen.");
 }
+
+// Beyond this many characters of targets they go through a file: a command line holds about
+// 128 KB per word and 2 MB in all.
+constexpr qsizetype MaxTargetChars = 64 * 1024;
 
 // After an update the client waits until file times can tell a later change apart. Given one
 // folder it looks at that folder's file system and waits 10 ms where times have fractions of a
@@ -210,7 +223,7 @@ void TSvnRun::Plan() {
     // the copy's lock): each such family runs one folder after the other, in tree order, on
     // one worker. The others go in batches, the file system's root alone.
     const TTaskRow& Row = TaskRow(FTask);
-    const bool Batched = Row.Batched && !FOptions.Console;
+    const bool Batched = Row.Batched && !FOptions.Console && !OwnWords();
     const int Size = std::max(1, BatchSizeFor(Row, int(FUnits.size()),
                                               std::min(FClients, int(FUnits.size()))));
     std::vector<int> Family(FUnits.size());
@@ -339,7 +352,7 @@ std::vector<TSvnRun::TUnitResult> TSvnRun::RunSplit(TSvnTask Task, const std::ve
     while (!Group.empty()) {
         if ((Interruptible && FStop) || FKill)
             return Out; // the rest stays not reached
-        if (Group.size() == 1 || !Row.Batched) {
+        if (Group.size() == 1 || !Row.Batched || (Task == FTask && OwnWords())) {
             for (size_t k : Group)
                 RunOne(Task, Units[k], Interruptible, Out[k]);
             return Out;
@@ -436,6 +449,31 @@ void TSvnRun::RunOne(TSvnTask Task, int Unit, bool Interruptible, TUnitResult& O
     TLineBlock Block = NewBlock(Task, Unit, Task == FTask);
     TSvnCall Call;
     Call.Arguments = TaskRow(Task).Arguments;
+    std::unique_ptr<QTemporaryFile> TargetsFile;
+    if (Task == FTask) {
+        Call.Arguments += FOptions.Arguments;
+        const QStringList Targets =
+            FOptions.Targets.isEmpty()
+                ? QStringList()
+                : TargetArguments(FOptions.Targets, TaskRow(Task).PegTargets);
+        if (Targets.join(QString()).size() < MaxTargetChars) {
+            Call.Arguments += Targets;
+        } else {
+            // More than a command line holds: one path a line, in the client's character set.
+            TargetsFile = std::make_unique<QTemporaryFile>(
+                QDir::tempPath() + QStringLiteral("/kivsvn-targets-XXXXXX"));
+            QByteArray Text;
+            for (const QString& T : Targets.mid(1))
+                Text += T.toUtf8() + '\n';
+            if (!TargetsFile->open() || TargetsFile->write(Text) != Text.size() ||
+                !TargetsFile->flush()) {
+                Out.How = THow::NoClient;
+                Out.StartError = errno ? errno : EIO;
+                return;
+            }
+            Call.Arguments << QStringLiteral("--targets") << TargetsFile->fileName();
+        }
+    }
     Call.Folder = FUnits[size_t(Unit)].Target;
     Call.TimeoutSeconds = FOptions.TimeoutSeconds;
     Call.Cancel = &FKill;
@@ -510,22 +548,26 @@ TSvnOutcome TSvnRun::AfterChange(TUnitResult& Update, qint64 RevisionBefore,
     bool Known = Check && Check->How == THow::Done;
     if (Known)
         After = Check->Block.Fold().Decide(0);
-    if (Update.How == THow::Interrupted)
-        O.Notes << QStringLiteral("Abgebrochen, während svn diese Arbeitskopie aktualisierte.");
+    const TTaskRow& Row = TaskRow(FTask);
+    const QString Noun = QString::fromUtf8(Row.Noun ? Row.Noun : Row.Title);
+    if (Update.How == THow::Interrupted && Row.Stopped)
+        O.Notes << QString::fromUtf8(Row.Stopped);
     // A stopped client may leave its lock behind; only where it did is the copy cleaned up.
     if (Stopped && Known && After.WcLocked) {
         const QString Failure = CleanUp(Unit);
         if (Failure.isEmpty()) {
-            O.Notes << QStringLiteral("Die Aktualisierung wurde unterbrochen; »svn cleanup« hat "
-                                      "die Arbeitskopie wieder freigegeben.");
+            O.Notes << QStringLiteral("%1 wurde unterbrochen; »svn cleanup« hat die "
+                                      "Arbeitskopie wieder freigegeben.")
+                           .arg(Noun);
             TUnitResult Again;
             RunOne(TSvnTask::Status, Unit, false, Again);
             Known = Again.How == THow::Done;
             if (Known)
                 After = Again.Block.Fold().Decide(0);
         } else {
-            O.Notes << QStringLiteral("Die Aktualisierung wurde unterbrochen; »svn cleanup« ist "
+            O.Notes << QStringLiteral("%1 wurde unterbrochen; »svn cleanup« ist "
                                       "fehlgeschlagen, die Arbeitskopie kann noch gesperrt sein:")
+                           .arg(Noun)
                     << Failure;
         }
     }

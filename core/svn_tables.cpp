@@ -49,8 +49,25 @@ const QList<TTaskRow> Tasks = {
     {TSvnTask::StatusRemote, "status-u", {QStringLiteral("status"), QStringLiteral("-u")},
      "Testen auf Änderungen", true, true, 4, false, false},
     {TSvnTask::Update, "update", {QStringLiteral("update")}, "Aktualisieren", true, true, 4, false,
-     true},
+     true, "Abgebrochen, während svn diese Arbeitskopie aktualisierte.", "Die Aktualisierung"},
     {TSvnTask::Info, "info", {QStringLiteral("info")}, "Info", true, false, 24, true, false},
+    // The changes window's tasks, each on one copy and on the items chosen in it. A commit
+    // never asks for its message: the run gives it (and --force-log, since a message may well
+    // be a file's name).
+    {TSvnTask::Commit, "commit", {QStringLiteral("commit"), QStringLiteral("--force-log")},
+     "Übertragen", false, true, 1, false, true, "Abgebrochen, während svn die Änderungen übertrug.",
+     "Die Übertragung"},
+    {TSvnTask::Revert, "revert", {QStringLiteral("revert")}, "Rückgängig machen", false, false, 1,
+     false, true, "Abgebrochen, während svn Änderungen rückgängig machte.", "Das Rückgängigmachen"},
+    {TSvnTask::Resolve, "resolve", {QStringLiteral("resolve")}, "Konflikt lösen", false, false, 1,
+     false, true, "Abgebrochen, während svn einen Konflikt löste.", "Das Lösen des Konflikts"},
+    {TSvnTask::Add, "add", {QStringLiteral("add")}, "Hinzufügen", false, false, 1, false, true,
+     "Abgebrochen, während svn Dateien hinzufügte.", "Das Hinzufügen"},
+    // The built-in diff always: a diff-cmd of the user's configuration could open a window.
+    {TSvnTask::Diff, "diff", {QStringLiteral("diff"), QStringLiteral("--internal-diff")},
+     "Unterschiede", false, false, 1, false, false, nullptr, nullptr, false},
+    {TSvnTask::Log, "log", {QStringLiteral("log"), QStringLiteral("--xml")}, "Log", false, true, 1,
+     false, false},
 };
 
 // Plural and singular of each count of the summary, in the order they are named.

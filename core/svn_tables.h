@@ -65,7 +65,10 @@ inline bool IsFailure(TSvnState State) { return StateRow(State).Failure; }
 // The heavier of two findings.
 TSvnState Heavier(TSvnState A, TSvnState B);
 
-enum class TSvnTask { Status, StatusRemote, Update, Info };
+// The tasks over whole copies (status, update, info), and those the changes window runs on the
+// items a user chose (commit, revert, resolve, add, diff, log): a run gives these their own
+// arguments and targets (TSvnRunOptions).
+enum class TSvnTask { Status, StatusRemote, Update, Info, Commit, Revert, Resolve, Add, Diff, Log };
 
 struct TTaskRow {
     TSvnTask Task;
@@ -80,6 +83,12 @@ struct TTaskRow {
     bool Spread;          // local work: every client gets one batch, of at least BatchSize
     bool ChangesCopy;     // changes the working copy: its revision is read before, its state
                           // after, and an interrupted run is checked for a lock it left
+    // Copy-changing tasks: what the notes say when a run was stopped half-way (German, UTF-8).
+    const char* Stopped = nullptr; // "Abgebrochen, während svn diese Arbeitskopie aktualisierte."
+    const char* Noun = nullptr;    // "Die Aktualisierung" (wurde unterbrochen; ...)
+    // A target holding an "@" gets a trailing "@", so that the client does not read a revision
+    // into it (svn diff reads its targets without one).
+    bool PegTargets = true;
 };
 
 // Clients at once for server work (or the user's number, when that is higher).
