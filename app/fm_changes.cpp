@@ -383,8 +383,10 @@ void TfmChanges::CreateComponents() {
             Row = 0;
         if (Row >= 0) {
             const QModelIndex I = Model->index(Row, TChangesModel::ColPath);
+            FRestoring = true;
             lvAenderungen->selectionModel()->setCurrentIndex(
                 I, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            FRestoring = false;
             lvAenderungen->scrollTo(I);
         }
         FDiffPath.clear(); // shown anew: the file may have changed with the copy
@@ -392,8 +394,13 @@ void TfmChanges::CreateComponents() {
         UpdateCounts();
         UpdateButtons();
     });
-    connect(lvAenderungen->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this] { SelectionChanged(); });
+    connect(lvAenderungen->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        // A file the user picks shows its difference; the list filled anew after a change
+        // leaves the client's report in view.
+        if (!FRestoring)
+            FShowOutput = false;
+        SelectionChanged();
+    });
     connect(lvAenderungen->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { UpdateButtons(); });
     connect(lvAenderungen, &QWidget::customContextMenuRequested, this, [this](const QPoint& Pos) {
@@ -633,7 +640,7 @@ void TfmChanges::ShowDiffOfCurrent() {
         FDiffRun->Cancel();
     FDiffRun = nullptr;
     FDiffPath = I.Path;
-    if (pagUnten->currentWidget() != mmUnterschiede && !FChanging)
+    if (!FShowOutput && !FChanging)
         pagUnten->setCurrentWidget(mmUnterschiede);
     if (I.Unversioned()) {
         mmUnterschiede->ShowText(QStringLiteral("„%1“ ist nicht versioniert: svn kennt die Datei "
@@ -676,6 +683,7 @@ bool TfmChanges::Report(const QString& Title, const TSvnOutcome& O) {
     if (!O.Notes.isEmpty())
         mmAusgabe->appendPlainText(O.Notes.join(u'\n'));
     pagUnten->setCurrentWidget(mmAusgabe);
+    FShowOutput = true;
     const bool Ok = RanWell(O);
     if (!Ok)
         SetStatusText(QStringLiteral("%1 fehlgeschlagen. %2").arg(Title, Reason(O)), true);

@@ -148,6 +148,8 @@ private:
     bool FChanging = false;
     bool FStatusAgain = false; // a status was asked for while one ran
     bool FCloseWhenDone = false;
+    bool FShowOutput = false; // the client's report stays in view until a file is picked
+    bool FRestoring = false;  // the list puts its current row back itself
     bool FLogRead = false;
     QString FDiffPath; // the item whose difference is shown or coming
     QTimer* FDiffLater;

@@ -29,6 +29,15 @@ void TfmMain::InitChanges() {
         if (GetElementKind(Node) == ekProject)
             Guarded([&] { ShowChanges(Node); });
     });
+    // The memo's last known output of the selected project follows what the changes window
+    // did to its copy.
+    connect(Tasks->Store(), &TStateStore::Changed, this, [this](const QString& Folder) {
+        TXMLTreeNode* Node = lvDir->Selected();
+        if (FMemoShowsStored && GetElementKind(Node) == ekProject &&
+            ProjectFolder(Node->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis"))) ==
+                Folder)
+            ShowStoredOutput(Node);
+    });
     // A double click on a project the tree shows with changes or a conflict opens them.
     connect(lvDir, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* Item) {
         auto* Node = static_cast<TXMLTreeNode*>(Item);

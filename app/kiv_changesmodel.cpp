@@ -39,9 +39,11 @@ void TChangesModel::SetPalette(const QPalette& Palette) {
 }
 
 void TChangesModel::SetItems(QList<TChangeItem> Items) {
-    QHash<QString, bool> Before;
+    // A mark stays with an item whose letters are the same; one that changed (a conflict
+    // resolved, a file added) is marked as anew.
+    QHash<QString, std::pair<QString, bool>> Before;
     for (int i = 0; i < FItems.size(); ++i)
-        Before.insert(FItems.at(i).Path, FChecked[size_t(i)]);
+        Before.insert(FItems.at(i).Path, {FItems.at(i).Columns, FChecked[size_t(i)]});
     FSlices->stop();
     beginResetModel();
     FItems = std::move(Items);
@@ -50,7 +52,8 @@ void TChangesModel::SetItems(QList<TChangeItem> Items) {
     for (int i = 0; i < FItems.size(); ++i) {
         const TChangeItem& I = FItems.at(i);
         const auto It = Before.constFind(I.Path);
-        FChecked[size_t(i)] = It != Before.constEnd() ? *It : I.CheckedAtFirst();
+        FChecked[size_t(i)] =
+            It != Before.constEnd() && It->first == I.Columns ? It->second : I.CheckedAtFirst();
         FUnversioned += I.Unversioned();
     }
     FRows.clear();

@@ -23,9 +23,9 @@ public:
 
     explicit TChangesModel(QObject* Parent = nullptr);
 
-    // The items of a new status. Items named before keep their check mark; the others get
-    // the first one (TChangeItem::CheckedAtFirst). Rows arrive in slices (Filled when all are
-    // in).
+    // The items of a new status. Items named before with the same letters keep their check
+    // mark; the others get the first one (TChangeItem::CheckedAtFirst). Rows arrive in slices
+    // (Filled when all are in).
     void SetItems(QList<TChangeItem> Items);
     bool Filling() const;
     void SetShowUnversioned(bool Show);

@@ -78,6 +78,8 @@ TDiffView::TDiffView(QWidget* Parent) : QPlainTextEdit(Parent) {
     setReadOnly(true);
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // The client aligns its headings with tabs of eight columns, as a terminal shows them.
+    setTabStopDistance(fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 8);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     FColours = DiffColours(palette());
     FHighlighter = new TDiffHighlighter(this);

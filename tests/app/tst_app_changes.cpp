@@ -424,6 +424,8 @@ private slots:
             const int R = Row(C, File);
             QVERIFY(R < 0 || !C->Model->Item(R).Conflicted());
         }
+        // Resolved, the file is a change like any other: checked for the next commit.
+        QVERIFY(C->Model->IsChecked(Row(C, "m.txt")));
         QCOMPARE(ReadFile(InWc("m.txt")), QByteArray("meine\n"));
         QCOMPARE(ReadFile(InWc("t.txt")), QByteArray("ihre\n"));
         QCOMPARE(ReadFile(InWc("w.txt")), WorkingBefore);
