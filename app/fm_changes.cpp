@@ -332,9 +332,13 @@ void TfmChanges::CreateComponents() {
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     lblStatus->setWordWrap(true);
     lblStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    btnAbbrechen = MakeButton(QStringLiteral("Abbrechen"), this);
+    btnAbbrechen->setToolTip(QStringLiteral("svn unterbrechen; ein zweites Mal beendet es sofort"));
+    btnAbbrechen->hide();
     btnSchliessen = MakeButton(QStringLiteral("Schließen"), this);
     btnSchliessen->setToolTip(QStringLiteral("Das Fenster schließen (Esc)"));
     Bottom->addWidget(lblStatus, 1);
+    Bottom->addWidget(btnAbbrechen, 0, Qt::AlignBottom);
     Bottom->addWidget(btnSchliessen, 0, Qt::AlignBottom);
     Main->addLayout(Bottom);
 
@@ -370,6 +374,7 @@ void TfmChanges::CreateComponents() {
     connect(actIhre, &QAction::triggered, this, [this] { Resolve(QStringLiteral("theirs-full")); });
     connect(actWieJetzt, &QAction::triggered, this, [this] { Resolve(QStringLiteral("working")); });
     connect(btnSchliessen, &QPushButton::clicked, this, [this] { reject(); });
+    connect(btnAbbrechen, &QPushButton::clicked, this, [this] { btnAbbrechenClick(); });
     connect(btnLogNeuLesen, &QPushButton::clicked, this, [this] { btnLogNeuLesenClick(); });
     connect(cbUnversioniert, &QCheckBox::toggled, Model, &TChangesModel::SetShowUnversioned);
     connect(Model, &TChangesModel::CheckedChanged, this, [this] {
@@ -533,8 +538,6 @@ void TfmChanges::ReadStatus() {
         if (FStatusAgain) {
             FStatusAgain = false;
             ReadStatus();
-        } else {
-            emit Settled();
         }
     });
     UpdateCounts();
@@ -610,6 +613,17 @@ void TfmChanges::UpdateButtons() {
     actIhre->setEnabled(Free && Conflict && !OnlyTree);
     actWieJetzt->setEnabled(Free && Conflict);
     btnNeuLesen->setEnabled(bool(FTasks));
+    btnAbbrechen->setVisible(FChanging);
+}
+
+void TfmChanges::btnAbbrechenClick() {
+    if (!FChangeRun)
+        return;
+    SetStatusText(FChangeRun->Cancelling()
+                      ? QStringLiteral("svn wird beendet …")
+                      : QStringLiteral("svn wird unterbrochen; die Arbeitskopie wird danach "
+                                       "geprüft …"));
+    FChangeRun->Cancel();
 }
 
 QList<int> TfmChanges::SelectedRows() const {
@@ -918,7 +932,6 @@ void TfmChanges::ReadLog() {
                 QStringLiteral("Das Log konnte nicht gelesen werden: %1\n\n%2")
                     .arg(Reason(Out), Out.Lines.join(u'\n')));
             FLogRead = false; // tried again when the page is next shown
-            emit Settled();
             return;
         }
         const QLocale German(QLocale::German);
@@ -945,7 +958,6 @@ void TfmChanges::ReadLog() {
                                                         "oben."));
         if (!Rows.isEmpty())
             lvLog->setCurrentItem(Rows.first());
-        emit Settled();
     });
 }
 
@@ -1038,7 +1050,17 @@ void TfmChanges::done(int Result) {
         if (FChangeRun)
             FChangeRun->Cancel();
     }
-    SaveDraft();
+    // A message not committed is kept for the next opening; where it cannot be, the user
+    // says whether to let it go.
+    const QString Text = mmNachricht->toPlainText();
+    QString Error;
+    if (Text != CommitDraft(FProject.Folder) && !SaveCommitDraft(FProject.Folder, Text, &Error) &&
+        !FCloseWhenDone &&
+        !AskYesNo(QStringLiteral("%1\n\nDie Nachricht kann nicht aufbewahrt werden. Trotzdem "
+                                 "schließen? Die Nachricht geht dann verloren.")
+                      .arg(Error),
+                  true))
+        return;
     QSettings S(TWindowState::FileName(), QSettings::IniFormat);
     S.setValue(KeySize, isMaximized() ? normalGeometry().size() : size());
     QVariantList Parts;

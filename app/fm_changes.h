@@ -81,6 +81,7 @@ public:
     QAction* actMeine = nullptr;    // mine-full
     QAction* actIhre = nullptr;     // theirs-full
     QAction* actWieJetzt = nullptr; // working
+    QPushButton* btnAbbrechen = nullptr; // shown while a change runs
     QPushButton* btnSchliessen = nullptr;
     QWidget* tabLog = nullptr;
     QTreeWidget* lvLog = nullptr;
@@ -102,12 +103,8 @@ public:
     bool Working() const;
     // A change of the copy runs (commit, revert, resolve, add).
     bool Changing() const { return FChanging; }
-    // The status the list was last filled from: when, and whether it is still coming.
-    bool Reading() const { return bool(FStatusRun); }
-
-signals:
-    // A status, a change or a log has been read and shown (tests, the guide's pictures).
-    void Settled();
+    // Interrupts the change that runs (a second call ends the client at once).
+    void btnAbbrechenClick();
 
 protected:
     void done(int Result) override;

@@ -14,6 +14,7 @@
 #include "kiv_diffview.h"
 #include "kiv_folders.h"
 #include "kiv_nodestate.h"
+#include "kiv_output.h"
 #include "kiv_taskcontrol.h"
 #include "svn_store.h"
 
@@ -101,10 +102,10 @@ class TestAppChanges : public QObject {
         Svn({"checkout", "-q", FUrl, FWc});
         WriteRegistry(FWc);
     }
-    void WriteRegistry(const QString& Wc) {
+    void WriteRegistry(const QString& Wc, const QByteArray& RootAttributes = QByteArray()) {
         WriteFile(FFolders.Data.path() + "/KelvaroSoft/Subversion/SubVersionVerzeichnisse.xml",
-                  Head +
-                      "<SubVersion Beschreibung=\"x\">\r\n<ProjektGruppe Name=\"G\">\r\n"
+                  Head + "<SubVersion Beschreibung=\"x\"" + RootAttributes +
+                      ">\r\n<ProjektGruppe Name=\"G\">\r\n"
                       "<Projekt Name=\"proj\" Verzeichnis=\"" +
                       Wc.toLocal8Bit() + "\"/>\r\n</ProjektGruppe>\r\n</SubVersion>\r\n");
     }
@@ -503,6 +504,10 @@ private slots:
         View.show();
         QVERIFY(QTest::qWaitForWindowExposed(&View));
         QCOMPARE(View.Kind(6), TDiffLine::Removed);
+        // A line of megabytes (a minified file) is cut; the view never holds it whole.
+        TDiffView Long;
+        Long.ShowDiff({"@@ -1 +1 @@", "-a", "+" + QString(1 << 20, u'x')}, 0);
+        QVERIFY(Long.document()->characterCount() < TDiffView::MaxLineChars + 100);
         QCOMPARE(View.Kind(8), TDiffLine::Added);
         auto Format = [&](int Line) {
             const QList<QTextLayout::FormatRange> F =
@@ -525,6 +530,92 @@ private slots:
         QVERIFY(DarkAdded.lightnessF() < 0.3 && DarkAdded.green() > DarkAdded.red());
         QVERIFY(Readable(5) && Readable(7));
         QVERIFY(ContrastRatio(Format(4).foreground().color(), Dark().color(QPalette::Base)) >= 4.5);
+    }
+
+    // Strg+E opens the window of the selected project (a group has none); a double click
+    // opens it for a project the tree shows with changes. The memo's last known output of the
+    // selected project follows what the window did.
+    void opensFromTheTree() {
+        NewCopy();
+        WriteFile(InWc("a.txt"), "anders\n");
+        WriteFile(InWc("b.txt"), "auch\n");
+        auto W = OpenMain();
+        TXMLTreeNode* P = ProjectNode(*W);
+        W->lvDir->SetSelected(P->ParentNode());
+        QTest::keyClick(W->lvDir, Qt::Key_E, Qt::ControlModifier);
+        QVERIFY(!W->findChild<TfmChanges*>());
+        W->lvDir->SetSelected(P);
+        auto DoubleClick = [&] {
+            const QRect R = W->lvDir->visualItemRect(P);
+            QTest::mouseDClick(W->lvDir->viewport(), Qt::LeftButton, {}, R.center());
+        };
+        DoubleClick(); // never checked: nothing known of changes
+        QTest::qWait(50);
+        QVERIFY(!W->findChild<TfmChanges*>());
+        QTest::keyClick(W->lvDir, Qt::Key_E, Qt::ControlModifier);
+        TfmChanges* C = W->ChangesWindow(ProjectFolder(FWc));
+        QVERIFY(C);
+        WaitIdle(C);
+        QCOMPARE(W->NodeState(P)->State, TSvnState::Changes);
+        C->reject();
+        QTRY_VERIFY(!W->findChild<TfmChanges*>());
+        W->lvDir->SetSelected(P); // the memo shows what is known
+        QTRY_VERIFY(W->mmExec->toPlainText().contains("a.txt"));
+        DoubleClick();
+        C = W->ChangesWindow(ProjectFolder(FWc));
+        QVERIFY(C);
+        WaitIdle(C);
+        Check(C, {"a.txt"});
+        C->mmNachricht->setPlainText("nur a");
+        C->btnUebertragenClick();
+        WaitIdle(C);
+        // The memo fills a slice at a time: what it ends with counts.
+        QTRY_VERIFY(W->Output->Pending() == 0 && W->mmExec->toPlainText().contains("b.txt"));
+        QVERIFY2(!W->mmExec->toPlainText().contains("a.txt"), qPrintable(W->mmExec->toPlainText()));
+    }
+
+    // A commit that hangs: the time limit ends it, the reason is said, the message stays and
+    // the copy is not left locked; "Abbrechen" interrupts one; closing the main window
+    // meanwhile asks first, as for its own work.
+    void timeLimitCancelAndClosing() {
+        NewCopy();
+        WriteRegistry(FWc, " Zeitlimit=\"2\"");
+        WriteFile(InWc("a.txt"), "x\n");
+        const QString Bin = At("hangbin");
+        const QString Real = QStandardPaths::findExecutable("svn");
+        WriteFile(Bin + "/svn",
+                  ("#!/bin/sh\nfor a in \"$@\"; do [ \"$a\" = commit ] && exec sleep 60; "
+                   "done\nexec '" +
+                   Real + "' \"$@\"\n")
+                      .toLocal8Bit());
+        QFile::setPermissions(Bin + "/svn", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray Path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(Bin) + ":" + Path);
+        auto Restore = qScopeGuard([&] { qputenv("PATH", Path); });
+        auto W = OpenMain();
+        TfmChanges* C = OpenChanges(*W);
+        QVERIFY(C);
+        C->mmNachricht->setPlainText("Hängt");
+        C->btnUebertragenClick();
+        QTRY_VERIFY(C->btnAbbrechen->isVisible());
+        W->close();
+        QCOMPARE(FPrompter.Questions.size(), 1);
+        QVERIFY2(FPrompter.Questions[0].contains("svn in den Fenstern „Änderungen“"),
+                 qPrintable(FPrompter.Questions[0]));
+        QVERIFY(W->isVisible());
+        WaitIdle(C);
+        QVERIFY2(Status(C).contains("Zeitlimit überschritten"), qPrintable(Status(C)));
+        QCOMPARE(C->mmNachricht->toPlainText(), QStringLiteral("Hängt"));
+        QVERIFY(!C->btnAbbrechen->isVisible());
+        C->btnUebertragenClick();
+        QTest::qWait(300);
+        C->btnAbbrechenClick();
+        WaitIdle(C);
+        QVERIFY2(Status(C).contains("Abgebrochen"), qPrintable(Status(C)));
+        QCOMPARE(C->mmNachricht->toPlainText(), QStringLiteral("Hängt"));
+        for (const QString& L : RunIn(FWc, {"status"}))
+            QVERIFY2(L.size() < 3 || L.at(2) != u'L', qPrintable(L));
+        QCOMPARE(StatusOf(FWc, "a.txt"), QStringLiteral("M"));
     }
 
     // While a changes window works on the copy, the window's run waits for it, and the other
