@@ -179,7 +179,7 @@ TfmChanges::~TfmChanges() {
     // What was only being read is of no use any more; a change goes on to its end.
     for (const QPointer<TSvnRun>& Run : {FStatusRun, FDiffRun, FLogRun, FPathsRun})
         if (Run)
-            Run->Cancel();
+            FTasks->CancelRun(Run);
 }
 
 void TfmChanges::CreateComponents() {
@@ -623,7 +623,8 @@ void TfmChanges::btnAbbrechenClick() {
                       ? QStringLiteral("svn wird beendet …")
                       : QStringLiteral("svn wird unterbrochen; die Arbeitskopie wird danach "
                                        "geprüft …"));
-    FChangeRun->Cancel();
+    if (FTasks)
+        FTasks->CancelRun(FChangeRun);
 }
 
 QList<int> TfmChanges::SelectedRows() const {
@@ -651,7 +652,7 @@ void TfmChanges::ShowDiffOfCurrent() {
     if (I.Path == FDiffPath)
         return;
     if (FDiffRun)
-        FDiffRun->Cancel();
+        FTasks->CancelRun(FDiffRun);
     FDiffRun = nullptr;
     FDiffPath = I.Path;
     if (!FShowOutput && !FChanging)
@@ -987,7 +988,7 @@ void TfmChanges::LogEntryChanged() {
         return;
     }
     if (FPathsRun)
-        FPathsRun->Cancel();
+        FTasks->CancelRun(FPathsRun);
     TSvnRunOptions O = Options(TSvnTask::Log);
     O.KeepLines = LogLines;
     O.Arguments = {QStringLiteral("-v"), QStringLiteral("-r"), QString::number(Rev)};
@@ -1048,7 +1049,7 @@ void TfmChanges::done(int Result) {
             return;
         FCloseWhenDone = true;
         if (FChangeRun)
-            FChangeRun->Cancel();
+            FTasks->CancelRun(FChangeRun);
     }
     // A message not committed is kept for the next opening; where it cannot be, the user
     // says whether to let it go.

@@ -251,23 +251,24 @@ void TTaskController::AddExport(THtmlExportJob* Job) {
     CheckIdle();
 }
 
+void TTaskController::CancelRun(TSvnRun* Run) {
+    if (!Run)
+        return;
+    Run->Cancel();
+    // A waiting run starts cancelled: it reports every copy as not run and ends at once.
+    for (int i = 0; i < FWaiting.size(); ++i)
+        if (FWaiting.at(i).Run == Run) {
+            FWaiting.removeAt(i);
+            Begin(Run);
+            break;
+        }
+}
+
 void TTaskController::Cancel(bool CopyRunsToo) {
-    // A waiting run starts cancelled: it reports every copy as not run and ends.
-    auto Stop = [this](TSvnRun* Run) {
-        Run->Cancel();
-        for (int i = 0; i < FWaiting.size(); ++i)
-            if (FWaiting.at(i).Run == Run) {
-                FWaiting.removeAt(i);
-                Begin(Run);
-                break;
-            }
-    };
-    if (FRun)
-        Stop(FRun);
+    CancelRun(FRun);
     if (CopyRunsToo)
         for (const QPointer<TSvnRun>& Run : QList<QPointer<TSvnRun>>(FCopyRuns))
-            if (Run)
-                Stop(Run);
+            CancelRun(Run);
     EndSearch();
 }
 

@@ -55,6 +55,8 @@ public:
     // starts when no other does (CopyRunStarted), in the order asked. The run is the
     // controller's: its owner connects to it and may cancel it, never delete it.
     TSvnRun* StartCopyRun(const TSvnProject& Project, TSvnTask Task, TSvnRunOptions Options);
+    // Cancels one run (TSvnRun::Cancel); one still waiting ends at once, as not run.
+    void CancelRun(TSvnRun* Run);
     // Runs of changes windows, started or waiting.
     int CopyRuns() const { return int(FCopyRuns.size()); }
 
