@@ -492,6 +492,58 @@ private slots:
             C->mmLogNachricht->toPlainText().contains("verlangt eine Anmeldung"), 20000);
     }
 
+    // A large list comes in slices, under Qt's model checks: the rows a slice at a time, the
+    // unversioned ones on request (at once, also in the middle of a fill), sorting, marks that
+    // stay with an item whose letters stay, and Space's rule (all checked: uncheck them).
+    void modelInSlices() {
+        TChangesModel M;
+        QAbstractItemModelTester Tester(&M, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QList<TChangeItem> Items;
+        for (int i = 0; i < 5000; ++i)
+            Items.append({i % 10 == 0 ? "?      " : "M      ",
+                          QStringLiteral("d%1").arg(i, 4, 10, QChar(u'0'))});
+        QSignalSpy Filled(&M, &TChangesModel::Filled);
+        M.SetItems(Items);
+        QVERIFY(M.Filling());
+        QVERIFY(M.rowCount() > 0 && M.rowCount() < 4500);
+        QVERIFY(Filled.wait(5000));
+        QCOMPARE(M.rowCount(), 4500);
+        QCOMPARE(M.CheckedCount(), 4500);
+        QCOMPARE(M.UnversionedCount(), 500);
+        M.SetItems(Items);
+        QVERIFY(M.Filling());
+        M.SetShowUnversioned(true);
+        QVERIFY(!M.Filling());
+        QCOMPARE(M.rowCount(), 5000);
+        QCOMPARE(M.CheckedCount(), 4500);
+        M.sort(TChangesModel::ColPath, Qt::DescendingOrder);
+        QCOMPARE(M.Item(0).Path, QStringLiteral("d4999"));
+        M.sort(TChangesModel::ColStatus, Qt::AscendingOrder);
+        QCOMPARE(M.Item(0).Columns, QStringLiteral("?      "));
+        QCOMPARE(M.Item(0).Path, QStringLiteral("d0000"));
+        M.sort(TChangesModel::ColPath, Qt::AscendingOrder);
+        M.ToggleChecked({1, 2});
+        QVERIFY(!M.IsChecked(1) && !M.IsChecked(2));
+        M.ToggleChecked({0, 1});
+        QVERIFY(M.IsChecked(0) && M.IsChecked(1));
+        M.ToggleChecked({0, 1});
+        QVERIFY(!M.IsChecked(0) && !M.IsChecked(1));
+        QVERIFY(M.setData(M.index(3, 0), Qt::Unchecked, Qt::CheckStateRole));
+        QVERIFY(!M.setData(M.index(3, 1), Qt::Checked, Qt::CheckStateRole));
+        // d0001 unchecked stays so; d0002 now added: checked as anew; d0000 was "?", stays
+        // unchecked; d0003 gone.
+        QList<TChangeItem> Next = {
+            {"?      ", "d0000"}, {"M      ", "d0001"}, {"A      ", "d0002"}};
+        M.SetItems(Next);
+        QVERIFY(!M.Filling());
+        QCOMPARE(M.rowCount(), 3);
+        QVERIFY(!M.IsChecked(M.RowOf("d0000")) && !M.IsChecked(M.RowOf("d0001")));
+        QVERIFY(M.IsChecked(M.RowOf("d0002")));
+        QCOMPARE(M.CheckedItems().size(), 1);
+        M.SetShowUnversioned(false);
+        QCOMPARE(M.RowOf("d0000"), -1);
+    }
+
     // The diff's colours are the palette's: each text readable on its ground, the grounds a
     // tint of the base, light on a light desktop and dark on a dark one.
     void diffColoursFollowThePalette() {
