@@ -665,6 +665,18 @@ private slots:
         WaitIdle(C);
         QVERIFY2(Status(C).contains("Abgebrochen"), qPrintable(Status(C)));
         QCOMPARE(C->mmNachricht->toPlainText(), QStringLiteral("Hängt"));
+        // Closed while the copy changes: asked, the client stopped, the window gone once it
+        // has ended, the message kept for the next opening.
+        C->btnUebertragenClick();
+        QTest::qWait(300);
+        FPrompter.Answers = {true};
+        QPointer<TfmChanges> Closing = C;
+        C->reject();
+        QCOMPARE(FPrompter.Questions.size(), 2);
+        QVERIFY(FPrompter.Questions[1].contains("svn arbeitet noch"));
+        QVERIFY(!W->ChangesWindow(ProjectFolder(FWc)));
+        QTRY_VERIFY_WITH_TIMEOUT(!Closing, 20000);
+        QCOMPARE(CommitDraft(ProjectFolder(FWc)), QStringLiteral("Hängt"));
         for (const QString& L : RunIn(FWc, {"status"}))
             QVERIFY2(L.size() < 3 || L.at(2) != u'L', qPrintable(L));
         QCOMPARE(StatusOf(FWc, "a.txt"), QStringLiteral("M"));
