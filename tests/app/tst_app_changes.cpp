@@ -410,6 +410,12 @@ private slots:
         QVERIFY(C);
         QCOMPARE(W->NodeState(ProjectNode(*W))->State, TSvnState::Conflict);
         QVERIFY(!C->Model->IsChecked(Row(C, "m.txt"))); // a commit of it would fail
+        Check(C, {"m.txt"});
+        C->mmNachricht->setPlainText("zu früh");
+        C->btnUebertragenClick();
+        WaitIdle(C);
+        QVERIFY2(Status(C).contains("steht noch im Konflikt"), qPrintable(Status(C)));
+        QCOMPARE(C->mmNachricht->toPlainText(), QStringLiteral("zu früh"));
         Select(C, "a.txt");
         QVERIFY(!C->btnLoesen->isEnabled());
         const QByteArray WorkingBefore = ReadFile(InWc("w.txt"));
