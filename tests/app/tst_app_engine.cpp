@@ -378,7 +378,7 @@ private slots:
         QElapsedTimer Clock;
         Clock.start();
         QTest::keyClick(W.get(), Qt::Key_Escape);
-        QTRY_VERIFY_WITH_TIMEOUT(W->ToolButton8->isEnabled(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(W->ToolButton8->isEnabled() && W->Output->Pending() == 0, 10000);
         QVERIFY(Clock.elapsed() < 5000);
         QVERIFY(W->mmExec->toPlainText().endsWith("*** Abgebrochen"));
         // Again, and this time the window is closed while the terminal is open: it asks,
