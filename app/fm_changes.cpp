@@ -481,7 +481,7 @@ TSvnRunOptions TfmChanges::Options(TSvnTask Task) const {
     O.Jobs = 1;
     O.KeepLines = ReportLines;
     // What tells the copy's state goes into the store, so the tree follows.
-    if (Task == TSvnTask::Status || TaskRow(Task).ChangesCopy)
+    if (TaskCommand(Task) == u"status" || TaskRow(Task).ChangesCopy)
         O.Store = FTasks ? FTasks->Store() : nullptr;
     return O;
 }
@@ -525,15 +525,20 @@ void TfmChanges::btnNeuLesenClick() {
     ReadStatus();
 }
 
-void TfmChanges::ReadStatus() {
+void TfmChanges::ReadStatus(bool Remote) {
     if (FStatusRun) {
         FStatusAgain = true; // after the one that runs: the copy may have changed since
         return;
     }
-    TSvnRunOptions O = Options(TSvnTask::Status);
+    const TSvnTask Task = Remote ? TSvnTask::StatusRemote : TSvnTask::Status;
+    TSvnRunOptions O = Options(Task);
     O.KeepLines = StatusLines;
-    FStatusRun = Start(TSvnTask::Status, O, [this](const TSvnOutcome& Out) {
+    FStatusRun = Start(Task, O, [this, Remote](const TSvnOutcome& Out) {
         FStatusRun = nullptr;
+        if (Remote && !RanWell(Out) && Out.State != TSvnState::NotRun) {
+            ReadStatus(false); // the server did not answer: the copy's own view at least
+            return;
+        }
         ShowStatus(Out);
         if (FStatusAgain) {
             FStatusAgain = false;
@@ -793,7 +798,9 @@ void TfmChanges::Commit(const QList<TChangeItem>& Chosen, const QString& Message
         } else {
             mmNachricht->setFocus();
         }
-        Changed();
+        // Refused for items the server has newer: the server is asked too, so that the list
+        // marks them and the tree keeps the copy "veraltet".
+        Changed(Out.Verdict.OutOfDateRefused);
     });
 }
 
@@ -885,7 +892,7 @@ void TfmChanges::Resolve(const QString& Accept) {
     });
 }
 
-void TfmChanges::Changed() {
+void TfmChanges::Changed(bool AskServer) {
     FChanging = false;
     UpdateButtons();
     if (FCloseWhenDone) {
@@ -894,7 +901,7 @@ void TfmChanges::Changed() {
         deleteLater();
         return;
     }
-    ReadStatus();
+    ReadStatus(AskServer);
 }
 
 void TfmChanges::ShowLogPage() {

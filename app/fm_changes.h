@@ -117,7 +117,7 @@ private:
     // A run through the controller; Done gets its outcome (not for a run that never ran).
     TSvnRun* Start(TSvnTask Task, TSvnRunOptions Options,
                    std::function<void(const TSvnOutcome&)> Done);
-    void ReadStatus();
+    void ReadStatus(bool Remote = false); // Remote: "status -u", the server asked too
     void ShowStatus(const TSvnOutcome& Outcome);
     void ShowStored();
     void SelectionChanged();
@@ -129,7 +129,8 @@ private:
     // The client's lines and the program's notes of a change in the output page; the reason,
     // in German, in the status line. True when it went well.
     bool Report(const QString& Title, const TSvnOutcome& Outcome);
-    void Changed(); // after a change: the list anew, the buttons back
+    // After a change: the list anew (AskServer: with the server's view), the buttons back.
+    void Changed(bool AskServer = false);
     void SetStatusText(const QString& Text, bool Problem = false);
     void ReadLog();
     void LogEntryChanged();

@@ -346,9 +346,11 @@ private slots:
         QCOMPARE(C->mmNachricht->toPlainText(), Message);
         QCOMPARE(LastCommitMessages().value(0), Message);
         QCOMPARE(StatusOf(FWc, "a.txt"), QStringLiteral("M"));
-        // The commit's own outcome went into the store before the list was read again; the
-        // node's tooltip follows whatever came last.
         QVERIFY(C->mmAusgabe->toPlainText().contains("out of date"));
+        // The list was read with the server's view: the tree says the copy is behind.
+        QCOMPARE(W->NodeState(ProjectNode(*W))->State, TSvnState::OutOfDate);
+        QVERIFY(W->NodeState(ProjectNode(*W))->HasChanges);
+        QCOMPARE(C->Model->rowCount(), 1);
         // The message is there after the window was closed and opened again.
         C->reject();
         QTRY_VERIFY(!W->ChangesWindow(ProjectFolder(FWc)));
