@@ -131,6 +131,7 @@ TfmMain::TfmMain(QWidget* Parent) : TKivForm(Parent) {
     OnAfterCreate = [this](QObject*) { Guarded([this] { KivFormAfterCreate(); }); };
     Loaded();
     InitTasks();
+    InitChanges();
 }
 
 TfmMain::~TfmMain() {
@@ -780,10 +781,27 @@ void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
                                                         QDir::Hidden | QDir::System)));
     connect(Checkout, &QAction::triggered, this,
             [this] { Guarded([this] { CheckoutMissingClick(); }); });
-    Extra << Checkout;
-    Extra << InTerminal(QStringLiteral("Log anzeigen"), {QStringLiteral("svn"), QStringLiteral("log")})
-          << InTerminal(QStringLiteral("Unterschiede anzeigen"), {QStringLiteral("svn"), QStringLiteral("diff")})
-          << InTerminal(QStringLiteral("Aufräumen"), {QStringLiteral("svn"), QStringLiteral("cleanup")});
+    // The copy's changes and log in a window of the program; the same in a terminal for those
+    // who want the client's own words.
+    auto InWindow = [this, Node](const QString& Text, bool Log, const QKeySequence& Key = {}) {
+        auto* A = new QAction(Text, this);
+        A->setShortcut(Key); // named in the menu; the window's own key does the work
+        A->setShortcutContext(Qt::WidgetShortcut);
+        connect(A, &QAction::triggered, this,
+                [this, Node, Log] { Guarded([&] { ShowChanges(Node, Log); }); });
+        return A;
+    };
+    auto* Line = new QAction(this);
+    Line->setSeparator(true);
+    Extra << Checkout
+          << InWindow(QStringLiteral("Änderungen …"), false, QKeySequence(Qt::CTRL | Qt::Key_E))
+          << InWindow(QStringLiteral("Log anzeigen"), true) << Line
+          << InTerminal(QStringLiteral("Log im Terminal anzeigen"),
+                        {QStringLiteral("svn"), QStringLiteral("log")})
+          << InTerminal(QStringLiteral("Unterschiede im Terminal anzeigen"),
+                        {QStringLiteral("svn"), QStringLiteral("diff")})
+          << InTerminal(QStringLiteral("Aufräumen"),
+                        {QStringLiteral("svn"), QStringLiteral("cleanup")});
     if (QFileInfo::exists(Folder)) {
         ShowExplorerContextMenu(lvDir->viewport(), Folder, MousePos, Extra);
     } else {

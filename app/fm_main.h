@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QList>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -39,6 +40,7 @@ class TOutputView;
 class TTreeLook;
 class QShortcut;
 class TRegistryDocument;
+class TfmChanges;
 
 // The kind of a registry node, from its element name.
 TElementKind GetElementKind(TXMLTreeNode* Node);
@@ -158,6 +160,12 @@ public:
     void KeepLearntUrl(const QString& Folder, const QString& Url);
     void LearnUrlOf(TXMLTreeNode* Project); // a new entry's URL, read in the background
     void ApplyLearntUrls();                 // the URLs waiting, into the tree now
+    // The changes window (fm_main_changes.cpp): "Änderungen …" of a project, one window per
+    // copy, beside the main window; Log opens it on its log page.
+    void ShowChanges(TXMLTreeNode* Node, bool Log = false);
+    void InitChanges(); // called at the end of the constructor
+    // The open changes window of a project folder (ProjectFolder); null when there is none.
+    TfmChanges* ChangesWindow(const QString& Folder) const;
 
     // HTML export (fm_main_export.cpp).
     void ToolButton15Click();
@@ -199,6 +207,7 @@ private:
     QHash<QString, QString> FLearntUrls;     // folder -> URL, not yet in the tree
     struct TPendingImport;                   // a .repos import waiting for its URLs' check
     std::shared_ptr<TPendingImport> FImport; // shared: its type is known only in its file
+    QHash<QString, QPointer<TfmChanges>> FChangesWindows;
 };
 
 // Shows the message of an exception that reached the application's handling.

@@ -83,7 +83,7 @@ void TfmMain::InitTasks() {
                 Output->Append(QStringLiteral("*** Die Prüfung der Arbeitskopien wird "
                                               "übersprungen"));
         }
-        Tasks->Cancel();
+        Tasks->Cancel(false); // the changes windows' own work goes on
     };
     connect(StatusBar1, &TkivStatusBar::CancelClicked, this, CancelAll);
     connect(FCancelKey, &QShortcut::activated, this, CancelAll);
@@ -117,6 +117,11 @@ void TfmMain::InitTasks() {
             Output->Append(Block.at(i), i >= FirstNote ? TOutputView::TKind::Note
                                         : Status && i > 0 ? TOutputView::TKind::Status
                                                           : TOutputView::TKind::Plain);
+    });
+    connect(Tasks, &TTaskController::RunWaiting, this, [this] {
+        Output->Append(QStringLiteral("*** Wartet, bis svn in einem Fenster „Änderungen“ mit "
+                                      "dieser Arbeitskopie fertig ist …"),
+                       TOutputView::TKind::Note);
     });
     connect(Tasks, &TTaskController::RunProgress, this,
             [this](int Done, int Total) { StatusBar1->ShowProgress(Done, Total); });

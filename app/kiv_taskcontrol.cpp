@@ -24,6 +24,8 @@ TTaskController::TTaskController(QObject* Parent) : QObject(Parent), FStore(new 
 TTaskController::~TTaskController() {
     // The run and the search end with their owner; each waits for its threads.
     delete FRun.data();
+    for (const QPointer<TSvnRun>& Run : std::as_const(FCopyRuns))
+        delete Run.data();
     delete FSearch.data();
     for (const QPointer<THtmlExportJob>& Job : std::as_const(FExports))
         delete Job.data();
@@ -55,6 +57,13 @@ bool TTaskController::StartRun(std::vector<TSvnProject> Projects, TSvnTask Task,
     const int Total = int(Run->Projects().size());
     connect(Run, &TSvnRun::ProjectDone, this, [this, Run](int Index, const TSvnOutcome& O) {
         FTally.Add(O.State, O.Verdict.HasChanges, O.Verdict.IsBehind, O.RevisionChanged);
+        // The copy is free for a changes window's run again.
+        const auto It = FRunFolders.find(Run->Projects()[size_t(Index)].Folder);
+        if (It != FRunFolders.end() && --*It <= 0) {
+            FRunFolders.erase(It);
+            if (!FWaiting.isEmpty())
+                StartWaiting();
+        }
         emit ProjectDone(Index, O);
         // The store has just taken the result: its URL is the newest the program knows.
         const QString& Folder = Run->Projects()[size_t(Index)].Folder;
@@ -65,15 +74,115 @@ bool TTaskController::StartRun(std::vector<TSvnProject> Projects, TSvnTask Task,
     connect(Run, &TSvnRun::Progress, this, &TTaskController::RunProgress);
     connect(Run, &TSvnRun::Finished, this, [this, Run](bool Cancelled) {
         FRun = nullptr;
+        FRunFolders.clear();
         Run->deleteLater();
         emit RunFinished(Cancelled);
         FSaveLater->start(200);
+        StartWaiting();
         CheckIdle();
     });
     emit RunStarted(Task, Total);
-    Run->Start();
+    QStringList Folders;
+    for (const TSvnProject& P : Run->Projects())
+        Folders << P.Folder;
+    if (InUse(Folders) || !FWaiting.isEmpty()) {
+        FWaiting << TWaiting{Run, Folders};
+        emit RunWaiting();
+        StartWaiting();
+    } else {
+        Begin(Run);
+    }
     CheckIdle();
     return true;
+}
+
+namespace {
+
+// Two clients on these folders would meet: the same copy, or one inside the other.
+bool Overlap(const QString& A, const QString& B) {
+    if (A.isEmpty() || B.isEmpty())
+        return false;
+    if (A == B || A == u"/" || B == u"/")
+        return true;
+    return A.size() < B.size() ? B.startsWith(A) && B.at(A.size()) == u'/'
+                               : A.startsWith(B) && A.at(B.size()) == u'/';
+}
+
+bool AnyOverlap(const QStringList& Folders, const QStringList& Others) {
+    for (const QString& F : Folders)
+        for (const QString& O : Others)
+            if (Overlap(F, O))
+                return true;
+    return false;
+}
+
+} // namespace
+
+bool TTaskController::InUse(const QStringList& Folders) const {
+    const QStringList Copies = FCopyRunFolders.values();
+    if (AnyOverlap(Folders, Copies))
+        return true;
+    for (const QString& F : Folders)
+        for (auto It = FRunFolders.constBegin(); It != FRunFolders.constEnd(); ++It)
+            if (Overlap(F, It.key()))
+                return true;
+    return false;
+}
+
+void TTaskController::StartWaiting() {
+    // In the order asked: a run keeps waiting behind an earlier one on the same copy.
+    QStringList Ahead;
+    for (int i = 0; i < FWaiting.size();) {
+        const TWaiting W = FWaiting.at(i);
+        if (!W.Run) {
+            FWaiting.removeAt(i);
+            continue;
+        }
+        if (!InUse(W.Folders) && !AnyOverlap(W.Folders, Ahead)) {
+            FWaiting.removeAt(i);
+            Begin(W.Run);
+            continue;
+        }
+        Ahead += W.Folders;
+        ++i;
+    }
+}
+
+void TTaskController::Begin(TSvnRun* Run) {
+    if (Run == FRun) {
+        for (const TSvnProject& P : Run->Projects())
+            if (!P.Folder.isEmpty())
+                ++FRunFolders[P.Folder];
+        Run->Start();
+        return;
+    }
+    FCopyRunFolders.insert(Run, Run->Projects().front().Folder);
+    Run->Start();
+    emit CopyRunStarted(Run);
+}
+
+TSvnRun* TTaskController::StartCopyRun(const TSvnProject& Project, TSvnTask Task,
+                                       TSvnRunOptions Options) {
+    auto* Run = new TSvnRun({Project}, Task, std::move(Options), this);
+    FCopyRuns << Run;
+    connect(Run, &TSvnRun::Finished, this, [this, Run] {
+        FCopyRuns.removeAll(Run);
+        FCopyRunFolders.remove(Run);
+        Run->deleteLater();
+        FSaveLater->start(200);
+        StartWaiting();
+        CheckIdle();
+    });
+    const QStringList Folders{Project.Folder};
+    bool Behind = false;
+    for (const TWaiting& W : std::as_const(FWaiting))
+        Behind = Behind || AnyOverlap(Folders, W.Folders);
+    if (Behind || InUse(Folders))
+        FWaiting << TWaiting{Run, Folders};
+    else
+        Begin(Run);
+    CheckIdle();
+    return Run;
 }
 
 bool TTaskController::StartSearch(const QString& StartFolder, QSet<QString> Registered) {
@@ -167,9 +276,24 @@ void TTaskController::AddExport(THtmlExportJob* Job) {
     CheckIdle();
 }
 
-void TTaskController::Cancel() {
-    if (FRun)
-        FRun->Cancel();
+void TTaskController::CancelRun(TSvnRun* Run) {
+    if (!Run)
+        return;
+    Run->Cancel();
+    // A waiting run starts cancelled: it reports every copy as not run and ends at once.
+    for (int i = 0; i < FWaiting.size(); ++i)
+        if (FWaiting.at(i).Run == Run) {
+            FWaiting.removeAt(i);
+            Begin(Run);
+            break;
+        }
+}
+
+void TTaskController::Cancel(bool CopyRunsToo) {
+    CancelRun(FRun);
+    if (CopyRunsToo)
+        for (const QPointer<TSvnRun>& Run : QList<QPointer<TSvnRun>>(FCopyRuns))
+            CancelRun(Run);
     EndSearch();
 }
 
@@ -180,6 +304,8 @@ QString TTaskController::WaitingFor() const {
                      ? QStringLiteral("das Ende der letzten Aufrufe von svn")
                      : QStringLiteral("das Ende der abgebrochenen Aufrufe von svn und die Prüfung "
                                       "der Arbeitskopien"));
+    if (!FCopyRuns.isEmpty())
+        What << QStringLiteral("svn in den Fenstern „Änderungen“");
     if (FSearch)
         What << QStringLiteral("das Ende der Suche");
     if (!FExports.isEmpty())

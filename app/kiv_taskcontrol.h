@@ -9,6 +9,7 @@
 #include "svn_search.h"
 #include "svn_store.h"
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QQueue>
@@ -29,7 +30,8 @@ public:
     // Writes them now (also done by itself a moment after they change).
     bool SaveStates(QString* Error = nullptr);
 
-    // A run of svn. False when one runs already.
+    // A run of svn. False when one runs already. It waits (RunWaiting) while a run of a changes
+    // window works on one of its copies.
     bool StartRun(std::vector<TSvnProject> Projects, TSvnTask Task, TSvnRunOptions Options);
     bool Running() const { return bool(FRun); }
     TSvnRun* Run() const { return FRun; }
@@ -52,10 +54,20 @@ public:
     void LearnUrls(std::vector<TSvnProject> Projects);
     int Exports() const { return int(FExports.size()); }
 
-    bool Busy() const { return Running() || Searching() || Exports() > 0; }
+    // A run on one project's copy for a window of its own (the changes window), beside the
+    // window's run. Two clients never work on one copy (or one inside it) at once: the run
+    // starts when no other does (CopyRunStarted), in the order asked. The run is the
+    // controller's: its owner connects to it and may cancel it, never delete it.
+    TSvnRun* StartCopyRun(const TSvnProject& Project, TSvnTask Task, TSvnRunOptions Options);
+    // Cancels one run (TSvnRun::Cancel); one still waiting ends at once, as not run.
+    void CancelRun(TSvnRun* Run);
+    // Runs of changes windows, started or waiting.
+    int CopyRuns() const { return int(FCopyRuns.size()); }
+
+    bool Busy() const { return Running() || Searching() || Exports() > 0 || CopyRuns() > 0; }
     // Cancels the run and the search (a second call skips the checks after a cancelled
-    // update); exports finish.
-    void Cancel();
+    // update), and with CopyRunsToo the changes windows' runs; exports finish.
+    void Cancel(bool CopyRunsToo = true);
     // What the window waits for before it can close, in German ("" when nothing).
     QString WaitingFor() const;
 
@@ -73,10 +85,21 @@ signals:
     // The URL of a project folder's copy as the program now knows it (from a run, an export,
     // or the store after a run): for the registry to keep.
     void UrlLearned(const QString& Folder, const QString& Url);
+    // The run waits for a changes window's run on one of its copies.
+    void RunWaiting();
+    void CopyRunStarted(TSvnRun* Run);
     // Something started, or everything has ended.
     void BusyChanged(bool Busy);
 
 private:
+    // A run not started yet, and the folders it works on.
+    struct TWaiting {
+        QPointer<TSvnRun> Run;
+        QStringList Folders;
+    };
+    bool InUse(const QStringList& Folders) const;
+    void StartWaiting(); // each waiting run whose folders are free, in order
+    void Begin(TSvnRun* Run);
     void OfferNext();
     void EndSearch();
     void CheckIdle();
@@ -92,5 +115,9 @@ private:
     int FFound = 0;
     QList<QPointer<THtmlExportJob>> FExports;
     QList<QPointer<TSvnRun>> FLearners;
+    QList<TWaiting> FWaiting;
+    QList<QPointer<TSvnRun>> FCopyRuns;       // started or waiting
+    QHash<QString, int> FRunFolders;          // the window's run: folders not handed out yet
+    QHash<TSvnRun*, QString> FCopyRunFolders; // the changes windows' runs that have started
     bool FWasBusy = false;
 };

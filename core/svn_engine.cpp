@@ -4,6 +4,7 @@
 #include "kiv_folders.h"
 #include "kiv_kinds.h"
 #include "kiv_terminal.h"
+#include "svn_changes.h"
 #include "svn_store.h"
 
 #include <QCollator>
@@ -16,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <sys/stat.h>
 #include <thread>
@@ -57,6 +59,12 @@ void AddHints(TSvnOutcome& O, const TTaskRow& Row) {
         O.Notes << QStringLiteral("Der Server verlangt eine Anmeldung. Einmal »in DOS-Box "
                                   "ausführen« wählen und die Zugangsdaten dort eingeben und "
                                   "speichern lassen; danach läuft die Aufgabe ohne Rückfrage.");
+    if (O.Verdict.OutOfDateRefused)
+        O.Notes << QStringLiteral("Nicht übertragen: auf dem Server gibt es neuere Fassungen "
+                                  "dieser Dateien. Erst aktualisieren, dann erneut übertragen.");
+    if (O.Verdict.ConflictRefused)
+        O.Notes << QStringLiteral("Nicht übertragen: eine Datei steht noch im Konflikt. Erst den "
+                                  "Konflikt lösen, dann erneut übertragen.");
     if (O.State == TSvnState::Locked)
         O.Notes << QStringLiteral("Die Arbeitskopie ist gesperrt: ein anderer Aufruf von svn "
                                   "läuft noch oder wurde unterbrochen. »Aufräumen« im "
@@ -94,6 +102,10 @@ bool CopyChangedSince(const QString& Folder, const QDateTime& When) {
     const QFileInfo Db(Folder + QStringLiteral("/.svn/wc.db"));
     return Db.exists() && Db.lastModified() > When;
 }
+
+// Beyond this many characters of targets they go through a file: a command line holds about
+// 128 KB per word and 2 MB in all.
+constexpr qsizetype MaxTargetChars = 64 * 1024;
 
 // After an update the client waits until file times can tell a later change apart. Given one
 // folder it looks at that folder's file system and waits 10 ms where times have fractions of a
@@ -247,7 +259,7 @@ void TSvnRun::Plan() {
     // the copy's lock): each such family runs one folder after the other, in tree order, on
     // one worker. The others go in batches, the file system's root alone.
     const TTaskRow& Row = TaskRow(FTask);
-    const bool Batched = Row.Batched && !FOptions.Console;
+    const bool Batched = Row.Batched && !FOptions.Console && !OwnWords();
     const int Size = std::max(1, BatchSizeFor(Row, int(FUnits.size()),
                                               std::min(FClients, int(FUnits.size()))));
     std::vector<int> Family(FUnits.size());
@@ -432,10 +444,9 @@ void TSvnRun::AddUrls(const std::vector<int>& Units, std::vector<TSvnOutcome>& O
         if (Info[j].How != THow::Done)
             continue;
         const TSvnVerdict& F = Info[j].Block.Fold().Facts();
-        TSvnOutcome& O = Outcomes[Where[j]];
-        O.Verdict.Url = F.Url;
-        if (O.Verdict.Revision < 0)
-            O.Verdict.Revision = F.Revision;
+        // The URL only: the top folder's revision says little of a copy a commit has left
+        // at mixed revisions.
+        Outcomes[Where[j]].Verdict.Url = F.Url;
     }
 }
 
@@ -453,7 +464,7 @@ std::vector<TSvnRun::TUnitResult> TSvnRun::RunSplit(TSvnTask Task, const std::ve
     while (!Group.empty()) {
         if ((Interruptible && FStop) || FKill)
             return Out; // the rest stays not reached
-        if (Group.size() == 1 || !Row.Batched) {
+        if (Group.size() == 1 || !Row.Batched || (Task == FTask && OwnWords())) {
             for (size_t k : Group)
                 RunOne(Task, Units[k], Interruptible, Out[k]);
             return Out;
@@ -549,6 +560,31 @@ void TSvnRun::RunOne(TSvnTask Task, int Unit, bool Interruptible, TUnitResult& O
     }
     TLineBlock Block = NewBlock(Task, Unit, Task == FTask);
     TSvnCall Call = CallFor(Task, Unit);
+    std::unique_ptr<QTemporaryFile> TargetsFile;
+    if (Task == FTask) {
+        Call.Arguments += FOptions.Arguments;
+        const QStringList Targets =
+            FOptions.Targets.isEmpty()
+                ? QStringList()
+                : TargetArguments(FOptions.Targets, TaskRow(Task).PegTargets);
+        if (Targets.join(QString()).size() < MaxTargetChars) {
+            Call.Arguments += Targets;
+        } else {
+            // More than a command line holds: one path a line, in the client's character set.
+            TargetsFile = std::make_unique<QTemporaryFile>(
+                QDir::tempPath() + QStringLiteral("/kivsvn-targets-XXXXXX"));
+            QByteArray Text;
+            for (const QString& T : Targets.mid(1))
+                Text += T.toUtf8() + '\n';
+            if (!TargetsFile->open() || TargetsFile->write(Text) != Text.size() ||
+                !TargetsFile->flush()) {
+                Out.How = THow::NoClient;
+                Out.StartError = errno ? errno : EIO;
+                return;
+            }
+            Call.Arguments << QStringLiteral("--targets") << TargetsFile->fileName();
+        }
+    }
     Call.TimeoutSeconds = FOptions.TimeoutSeconds;
     Call.Cancel = &FKill;
     Call.Interrupt = Interruptible ? &FStop : nullptr;
@@ -651,8 +687,8 @@ TSvnOutcome TSvnRun::AfterChange(TUnitResult& Update, qint64 RevisionBefore,
     bool Known = Check && Check->How == THow::Done;
     if (Known)
         After = Check->Block.Fold().Decide(0);
-    const QString Cut = QString::fromUtf8(Row.CutShort);
-    if (Update.How == THow::Interrupted)
+    const QString Cut = QString::fromUtf8(Row.CutShort ? Row.CutShort : Row.Title);
+    if (Update.How == THow::Interrupted && Row.StoppedNote)
         O.Notes << QString::fromUtf8(Row.StoppedNote);
     // A stopped client may leave its lock behind; only where it did is the copy cleaned up.
     if (Stopped && Known && After.WcLocked) {

@@ -57,6 +57,13 @@ struct TSvnRunOptions {
     qsizetype KeepLines = 5000; // per project; the rest is counted (and spilled, see below)
     bool SpillOmitted = false;  // keep the lines beyond KeepLines in a temporary file
     TStateStore* Store = nullptr; // every project's result goes into it as it is handed out
+    // The run's own words for its task, after the task's arguments: a commit's message, the
+    // side a resolve takes. Only the task gets them, never the checks before and after it.
+    QStringList Arguments;
+    // Items inside each project's folder (paths relative to it) the task works on instead of
+    // the whole folder: the client runs in the folder and names them (many of them through a
+    // file, "--targets").
+    QStringList Targets;
 };
 
 // The line that heads a project's block in the memo: "--> " and the folder it ran in (the URL
@@ -142,6 +149,8 @@ private:
     bool UrlWanted(int Unit) const;
     const QString& UnitUrl(int Unit) const;
     TLineBlock NewBlock(TSvnTask Task, int Unit, bool Keep) const;
+    // Whether the run gives its task words of its own (then each folder has a client of its own).
+    bool OwnWords() const { return !FOptions.Arguments.isEmpty() || !FOptions.Targets.isEmpty(); }
     TSvnOutcome FromResult(const TUnitResult& R, bool Hints) const;
     TSvnOutcome AfterChange(TUnitResult& Update, qint64 RevisionBefore, TUnitResult* Check,
                             int Unit);

@@ -212,6 +212,30 @@ void TVerdictFold::Add(const QString& L) {
         }
         return;
     }
+    if (FTask == TSvnTask::Commit) {
+        // "Sending        datei.txt", ... and at the end "Committed revision 12."
+        static const QLatin1String Sent[] = {QLatin1String("Sending "), QLatin1String("Adding "),
+                                             QLatin1String("Deleting "),
+                                             QLatin1String("Replacing ")};
+        if (L.startsWith(QLatin1String("Committed revision "))) {
+            FV.Revision = TrailingRevision(L, 19);
+            return;
+        }
+        for (const QLatin1String& S : Sent)
+            if (L.startsWith(S)) {
+                ++FV.Files;
+                return;
+            }
+        // The codes the client (local, svnserve, WebDAV) gives for an item the server has a
+        // newer version of (or has meanwhile got itself); and for an item still in conflict.
+        for (const char* Code :
+             {"svn: E155011:", "svn: E160028:", "svn: E160024:", "svn: E170004:", "svn: E160020:"})
+            if (L.startsWith(QLatin1String(Code)))
+                FV.OutOfDateRefused = FV.IsBehind = true;
+        if (L.startsWith(QLatin1String("svn: E155015:")))
+            FV.ConflictRefused = FV.HasConflict = true;
+        return;
+    }
     if (FTask == TSvnTask::Info || FTask == TSvnTask::UrlInfo) {
         if (FV.Url.isEmpty() && L.startsWith(QLatin1String("URL:")))
             FV.Url = TrimBlanksAndControls(L.mid(4));
@@ -237,7 +261,9 @@ TSvnVerdict TVerdictFold::Decide(int ExitCode) const {
         {V.ReposLocked, TSvnState::ReposLocked}, {V.HasChanges, TSvnState::Changes},
         {V.IsBehind, TSvnState::OutOfDate},      {V.HasConflict, TSvnState::Conflict},
         {V.Incomplete, TSvnState::Incomplete},   {V.WcLocked, TSvnState::Locked},
-        {ExitCode != 0 || V.ErrorLine, TSvnState::Error},
+        // A commit refused for items the server has newer versions of: behind, not broken.
+        {ExitCode != 0 || V.ErrorLine,
+         V.OutOfDateRefused ? TSvnState::OutOfDate : TSvnState::Error},
     };
     for (const auto& [Found, State] : Findings)
         if (Found)
@@ -358,6 +384,8 @@ void TBatchSplitter::Feed(const QString& Line) {
     case TSvnTask::UrlInfo:
         StepInfo(Line);
         return;
+    default: // the tasks of one folder at a time are never batched
+        return;
     }
 }
 
@@ -377,6 +405,8 @@ void TBatchSplitter::Finish(int ExitCode) {
     case TSvnTask::Info:
     case TSvnTask::UrlInfo:
         FinishInfo();
+        break;
+    default:
         break;
     }
     // What a folder that runs again printed is not its own run's; an update the client had
@@ -398,8 +428,9 @@ int TBatchSplitter::Finished() const {
     case TSvnTask::Info:
     case TSvnTask::UrlInfo:
         return FInfoDone;
+    default:
+        return 0;
     }
-    return 0;
 }
 
 bool TBatchSplitter::Take(int Owner) {

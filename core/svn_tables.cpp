@@ -68,6 +68,26 @@ const QList<TTaskRow> Tasks = {
     // Whether the server knows a URL, before it is entered.
     {TSvnTask::UrlInfo, "info-url", {QStringLiteral("info")}, "URLs prüfen", false, true, 1,
      false, false, TTaskPlace::Url},
+    // The changes window's tasks, each on one copy and on the items chosen in it. A commit
+    // never asks for its message: the run gives it (and --force-log, since a message may well
+    // be a file's name).
+    {TSvnTask::Commit, "commit", {QStringLiteral("commit"), QStringLiteral("--force-log")},
+     "Übertragen", false, true, 1, false, true, TTaskPlace::Folder, false,
+     "Abgebrochen, während svn die Änderungen übertrug.", "Die Übertragung"},
+    {TSvnTask::Revert, "revert", {QStringLiteral("revert")}, "Rückgängig machen", false, false, 1,
+     false, true, TTaskPlace::Folder, false,
+     "Abgebrochen, während svn Änderungen rückgängig machte.", "Das Rückgängigmachen"},
+    {TSvnTask::Resolve, "resolve", {QStringLiteral("resolve")}, "Konflikt lösen", false, false, 1,
+     false, true, TTaskPlace::Folder, false, "Abgebrochen, während svn einen Konflikt löste.",
+     "Das Lösen des Konflikts"},
+    {TSvnTask::Add, "add", {QStringLiteral("add")}, "Hinzufügen", false, false, 1, false, true,
+     TTaskPlace::Folder, false, "Abgebrochen, während svn Dateien hinzufügte.", "Das Hinzufügen"},
+    // The built-in diff always: a diff-cmd of the user's configuration could open a window.
+    {TSvnTask::Diff, "diff", {QStringLiteral("diff"), QStringLiteral("--internal-diff")},
+     "Unterschiede", false, false, 1, false, false, TTaskPlace::Folder, false, nullptr, nullptr,
+     nullptr, false},
+    {TSvnTask::Log, "log", {QStringLiteral("log"), QStringLiteral("--xml")}, "Log", false, true, 1,
+     false, false},
 };
 
 // Plural and singular of each count of the summary, in the order they are named.

@@ -77,7 +77,12 @@ inline bool IsFailure(TSvnState State) { return StateRow(State).Failure; }
 // The heavier of two findings.
 TSvnState Heavier(TSvnState A, TSvnState B);
 
-enum class TSvnTask { Status, StatusRemote, Update, Info, Checkout, UrlInfo };
+// The tasks over whole copies (status, update, info, checkout), and those the changes window
+// runs on the items a user chose (commit, revert, resolve, add, diff, log): a run gives these
+// their own arguments and targets (TSvnRunOptions).
+enum class TSvnTask {
+    Status, StatusRemote, Update, Info, Checkout, UrlInfo, Commit, Revert, Resolve, Add, Diff, Log
+};
 
 // Where a task's client runs and what it is given.
 enum class TTaskPlace {
@@ -109,6 +114,9 @@ struct TTaskRow {
     const char* StoppedNote = nullptr;
     const char* CutShort = nullptr;
     const char* Resume = nullptr;
+    // A target holding an "@" gets a trailing "@", so that the client does not read a revision
+    // into it (svn diff reads its targets without one).
+    bool PegTargets = true;
 };
 
 // Clients at once for server work (or the user's number, when that is higher).

@@ -378,7 +378,7 @@ private slots:
         QElapsedTimer Clock;
         Clock.start();
         QTest::keyClick(W.get(), Qt::Key_Escape);
-        QTRY_VERIFY_WITH_TIMEOUT(W->ToolButton8->isEnabled(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(W->ToolButton8->isEnabled() && W->Output->Pending() == 0, 10000);
         QVERIFY(Clock.elapsed() < 5000);
         QVERIFY(W->mmExec->toPlainText().endsWith("*** Abgebrochen"));
         // Again, and this time the window is closed while the terminal is open: it asks,
@@ -547,7 +547,9 @@ private slots:
                 QVERIFY(!W->ToolButton7->isEnabled());
                 Press();
             }
-            QTRY_VERIFY_WITH_TIMEOUT(W->ToolButton7->isEnabled(), 10000);
+            // The memo writes its last lines a turn of the event loop after the run's end.
+            QTRY_VERIFY_WITH_TIMEOUT(W->ToolButton7->isEnabled() && W->Output->Pending() == 0,
+                                     10000);
             QVERIFY(Timer.elapsed() < 10000);
             QStringList Lines = W->mmExec->toPlainText().split(u'\n');
             QCOMPARE(Lines.first(), "*** " + Task->text());
