@@ -3,9 +3,10 @@
 #include "fm_main.h"
 
 #include "kivButtonEdit.h"
+#include "kiv_XMLTreeView.h"
 #include "kiv_errors.h"
 #include "kiv_folders.h"
-#include "kiv_XMLTreeView.h"
+#include "kiv_repos.h"
 #include "kiv_system.h"
 
 #include <QDir>
@@ -94,6 +95,7 @@ void TfmNeueGruppe::KivFormCloseQuery(QObject* Sender, bool& CanClose) {
     if (!QDir::isAbsolutePath(TrimBlanksAndControls(Dir)))
         Dir = ProjectFolder(Dir);
     Node->XMLElement()->SetAttribute(QStringLiteral("Verzeichnis"), Dir);
+    Added = Node;
     CanClose = true;
 }
 
@@ -107,19 +109,18 @@ void TfmNeueGruppe::CheckEntryField(QWidget* Field) {
         Message = QStringLiteral("Das Verzeichnis existiert nicht");
         Passed = DirExists(Folder);
     }
-    if (Passed && ParentNode) {
+    if (Passed && ParentNode && Field == edDir) {
         for (int i = 0; Passed && i < ParentNode->childCount(); ++i) {
             auto* Child = static_cast<TXMLTreeNode*>(ParentNode->child(i));
-            if (Field == edDir) {
-                Message = QStringLiteral("Dieses Verzeichnis existiert schon");
-                Passed = !PathsOverlap(
-                    ProjectFolder(Child->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis"))),
-                    Folder);
-            } else {
-                Message = QStringLiteral("Diese Gruppe existiert schon");
-                Passed = !SameEntryName(Child->Text(), Text);
-            }
+            Message = QStringLiteral("Dieses Verzeichnis existiert schon");
+            Passed = !PathsOverlap(
+                ProjectFolder(Child->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis"))),
+                Folder);
         }
+    } else if (Passed && ParentNode) {
+        // The rule a .repos import follows too.
+        Message = QStringLiteral("Diese Gruppe existiert schon");
+        Passed = !ChildNamed(ParentNode->XMLElement(), Text);
     }
     if (!Passed) {
         Field->setFocus();
@@ -180,13 +181,14 @@ QWidget* OwnerOf(TXMLTreeNode* Parent) {
 }
 } // namespace
 
-void ShowNewEntryDialog(TXMLTreeNode* Parent, const QString& Directory) {
+TXMLTreeNode* ShowNewEntryDialog(TXMLTreeNode* Parent, const QString& Directory) {
     TfmNeueGruppe Dialog(OwnerOf(Parent));
     RunEntryDialog(Dialog, Parent, Directory);
+    return Dialog.Added;
 }
 
 bool ShowSearchEntryDialog(TXMLTreeNode* Parent, const QString& Directory,
-                           const std::function<TSearchQueue()>& Queue) {
+                           const std::function<TSearchQueue()>& Queue, TXMLTreeNode** Added) {
     TfmNeueGruppe Dialog(OwnerOf(Parent));
     Dialog.AddEndSearchButton();
     // The folder's own name is what most finds are entered as.
@@ -206,5 +208,7 @@ bool ShowSearchEntryDialog(TXMLTreeNode* Parent, const QString& Directory,
         Dialog.lblWartend->hide();
     }
     RunEntryDialog(Dialog, Parent, Directory);
+    if (Added)
+        *Added = Dialog.Added;
     return Dialog.EndSearchChosen();
 }

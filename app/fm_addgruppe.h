@@ -37,6 +37,8 @@ public:
 
     // The container node under which the project is added; set before the dialog shows.
     TXMLTreeNode* ParentNode = nullptr;
+    // The project the dialog added (null until it did).
+    TXMLTreeNode* Added = nullptr;
 
     // With OK: checks both fields and adds the project; CanClose false keeps the dialog open.
     void KivFormCloseQuery(QObject* Sender, bool& CanClose);
@@ -52,7 +54,8 @@ private:
 };
 
 // Opens the dialog for Parent with Directory filled in; the dialog adds the project itself.
-void ShowNewEntryDialog(TXMLTreeNode* Parent, const QString& Directory);
+// The project's node, or null when nothing was added.
+TXMLTreeNode* ShowNewEntryDialog(TXMLTreeNode* Parent, const QString& Directory);
 // What the search's dialog tells about the finds behind the one it offers.
 struct TSearchQueue {
     int Waiting = 0;        // finds not offered yet
@@ -61,5 +64,7 @@ struct TSearchQueue {
 // The same for a copy the search found: the folder's own name proposed (selected, so typing
 // replaces it), the finds still waiting (Queue is asked again while the dialog is open), and
 // the button that ends the search; true when the user chose that.
+// Added: the project's node, or null when nothing was added.
 bool ShowSearchEntryDialog(TXMLTreeNode* Parent, const QString& Directory,
-                           const std::function<TSearchQueue()>& Queue = nullptr);
+                           const std::function<TSearchQueue()>& Queue = nullptr,
+                           TXMLTreeNode** Added = nullptr);

@@ -132,6 +132,7 @@ TfmMain::TfmMain(QWidget* Parent) : TKivForm(Parent) {
     Loaded();
     InitTasks();
     InitLive();
+    InitChanges();
 }
 
 TfmMain::~TfmMain() {
@@ -496,6 +497,7 @@ void TfmMain::KivFormAfterCreate() {
 void TfmMain::KivFormDestroy() {
     if (!SingleInstance1->FirstInstance())
         return;
+    ApplyLearntUrls();
     Registry->Save(FClosingUnattended);
 }
 
@@ -522,6 +524,7 @@ void TfmMain::FinishRun(bool Unattended) {
 void TfmMain::SaveRegistryNow() {
     if (FFinished || !SingleInstance1->FirstInstance())
         return;
+    ApplyLearntUrls();
     Registry->Save(true);
 }
 
@@ -630,7 +633,7 @@ void TfmMain::ToolButton4Click() {
     if (!Parent)
         return;
     CheckRoomBelow(Parent);
-    ShowNewEntryDialog(Parent, QString());
+    LearnUrlOf(ShowNewEntryDialog(Parent, QString()));
 }
 
 void TfmMain::ToolButton13Click() {
@@ -744,6 +747,15 @@ void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
         Menu.addSeparator();
         Add(Menu, ToolButton8->text(), ToolButton8, &TfmMain::ToolButton8Click)->setEnabled(!Busy);
         Add(Menu, ToolButton7->text(), ToolButton7, &TfmMain::ToolButton7Click)->setEnabled(!Busy);
+        Add(Menu, QStringLiteral("Fehlende Arbeitskopien auschecken"), nullptr,
+            &TfmMain::CheckoutMissingClick)
+            ->setEnabled(!Busy);
+        Menu.addSeparator();
+        Add(Menu, QStringLiteral("Aus .repos-Datei importieren …"), nullptr,
+            &TfmMain::ImportReposClick)
+            ->setEnabled(!Busy);
+        Add(Menu, QStringLiteral("Als .repos-Datei exportieren …"), nullptr,
+            &TfmMain::ExportReposClick);
         Menu.exec(lvDir->viewport()->mapToGlobal(MousePos));
         return;
     }
@@ -764,10 +776,43 @@ void TfmMain::lvDirContextPopup(const QPoint& MousePos, bool& Handled) {
         });
         return A;
     };
-    Extra << InTerminal(QStringLiteral("Log anzeigen"), {QStringLiteral("svn"), QStringLiteral("log")})
-          << InTerminal(QStringLiteral("Unterschiede anzeigen"), {QStringLiteral("svn"), QStringLiteral("diff")})
-          << InTerminal(QStringLiteral("Aufräumen"), {QStringLiteral("svn"), QStringLiteral("cleanup")});
-    ShowExplorerContextMenu(lvDir->viewport(), Folder, MousePos, Extra);
+    // A copy that is gone comes back from its URL.
+    auto* Checkout = new QAction(QStringLiteral("Fehlende Arbeitskopien auschecken"), this);
+    Checkout->setEnabled(!Busy && (CheckFolder(Folder) == TFolderState::Missing ||
+                                   QDir(Folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                        QDir::Hidden | QDir::System)));
+    connect(Checkout, &QAction::triggered, this,
+            [this] { Guarded([this] { CheckoutMissingClick(); }); });
+    // The copy's changes and log in a window of the program; the same in a terminal for those
+    // who want the client's own words.
+    auto InWindow = [this, Node](const QString& Text, bool Log, const QKeySequence& Key = {}) {
+        auto* A = new QAction(Text, this);
+        A->setShortcut(Key); // named in the menu; the window's own key does the work
+        A->setShortcutContext(Qt::WidgetShortcut);
+        connect(A, &QAction::triggered, this,
+                [this, Node, Log] { Guarded([&] { ShowChanges(Node, Log); }); });
+        return A;
+    };
+    auto* Line = new QAction(this);
+    Line->setSeparator(true);
+    Extra << Checkout
+          << InWindow(QStringLiteral("Änderungen …"), false, QKeySequence(Qt::CTRL | Qt::Key_E))
+          << InWindow(QStringLiteral("Log anzeigen"), true) << Line
+          << InTerminal(QStringLiteral("Log im Terminal anzeigen"),
+                        {QStringLiteral("svn"), QStringLiteral("log")})
+          << InTerminal(QStringLiteral("Unterschiede im Terminal anzeigen"),
+                        {QStringLiteral("svn"), QStringLiteral("diff")})
+          << InTerminal(QStringLiteral("Aufräumen"),
+                        {QStringLiteral("svn"), QStringLiteral("cleanup")});
+    if (QFileInfo::exists(Folder)) {
+        ShowExplorerContextMenu(lvDir->viewport(), Folder, MousePos, Extra);
+    } else {
+        // The folder is gone: nothing of it to offer, but the copy can come back.
+        QMenu Menu(lvDir);
+        Menu.addAction(Checkout);
+        Add(Menu, QStringLiteral("Eintrag löschen"), nullptr, &TfmMain::ToolButton13Click);
+        Menu.exec(lvDir->viewport()->mapToGlobal(MousePos));
+    }
     qDeleteAll(Extra);
 }
 

@@ -4,10 +4,13 @@
 #include "KivForm.h"
 #include "kiv_XMLTreeView.h"
 #include "kiv_kinds.h"
+#include "svn_engine.h"
 
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -41,6 +44,7 @@ class QTimer;
 class TRegistryDocument;
 class TkivTray;
 class TkivNotifier;
+class TfmChanges;
 
 // The kind of a registry node, from its element name.
 TElementKind GetElementKind(TXMLTreeNode* Node);
@@ -136,6 +140,9 @@ public:
     void ToolButton7Click();
     void inDOSBoxausfhren1Click();
     void RunSvnTask(const QString& SubCommand, const QString& Title, bool Console);
+    // A run of Task over Projects, shown in the memo under Title; false when one runs already.
+    bool StartSvnRun(std::vector<TSvnProject> Projects, TSvnTask Task, const QString& Title,
+                     bool Console = false);
     void btnAutoSuchenClick();
     void InitTasks();          // called at the end of the constructor
     void StopBackgroundWork(); // ends running work at once (the end of the program)
@@ -158,6 +165,22 @@ public:
     void LiveRegistryLoaded(); // the registry has been read: watch it, the monitor as it says
     void UpdateLiveProjects(); // the registry's projects changed
     void edServerMinutenChange();
+    // Repository URLs, checking out what is missing, .repos files (fm_main_repos.cpp).
+    void CheckoutMissingClick(); // the selected node's projects whose folder is missing
+    void ImportReposClick();     // a .repos file into the selected group
+    void ExportReposClick();     // the selected node's projects as a .repos file
+    void InitRepos();            // called at the end of InitTasks
+    // Keeps a project folder's URL in every project element that names the folder ("URL"),
+    // where it differs; a moment later, many at once.
+    void KeepLearntUrl(const QString& Folder, const QString& Url);
+    void LearnUrlOf(TXMLTreeNode* Project); // a new entry's URL, read in the background
+    void ApplyLearntUrls();                 // the URLs waiting, into the tree now
+    // The changes window (fm_main_changes.cpp): "Änderungen …" of a project, one window per
+    // copy, beside the main window; Log opens it on its log page.
+    void ShowChanges(TXMLTreeNode* Node, bool Log = false);
+    void InitChanges(); // called at the end of the constructor
+    // The open changes window of a project folder (ProjectFolder); null when there is none.
+    TfmChanges* ChangesWindow(const QString& Folder) const;
 
     // HTML export (fm_main_export.cpp).
     void ToolButton15Click();
@@ -184,6 +207,7 @@ protected:
     void keyPressEvent(QKeyEvent* Event) override;
 
 private:
+    void FinishImport(bool Cancelled); // the URLs' check has ended: enter the import, or not
     void CreateComponents();
     void CreateImages();
     void ShowClosingWait();
@@ -198,6 +222,10 @@ private:
     bool FFinished = false;
     bool FClosingUnattended = false; // a signal or the session's end closes the window
     int FBusyCount = 0;
+    QHash<QString, QString> FLearntUrls;     // folder -> URL, not yet in the tree
+    struct TPendingImport;                   // a .repos import waiting for its URLs' check
+    std::shared_ptr<TPendingImport> FImport; // shared: its type is known only in its file
+    QHash<QString, QPointer<TfmChanges>> FChangesWindows;
 };
 
 // Shows the message of an exception that reached the application's handling.

@@ -43,7 +43,8 @@ std::vector<TSvnProject> Snapshot(TXMLTreeNode* Node) {
         }
         const QString Dir = N->XMLElement()->GetAttribute(QStringLiteral("Verzeichnis"));
         Projects.push_back({N->XMLElement()->GetAttribute(QStringLiteral("Name")), Dir,
-                            ProjectFolder(Dir), TreePathOf(N), 0});
+                            ProjectFolder(Dir), TreePathOf(N), 0,
+                            N->XMLElement()->GetAttribute(UrlAttribute)});
     }
     return Projects;
 }
@@ -82,7 +83,7 @@ void TfmMain::InitTasks() {
                 Output->Append(QStringLiteral("*** Die Prüfung der Arbeitskopien wird "
                                               "übersprungen"));
         }
-        Tasks->Cancel();
+        Tasks->Cancel(false); // the changes windows' own work goes on
     };
     connect(StatusBar1, &TkivStatusBar::CancelClicked, this, CancelAll);
     connect(FCancelKey, &QShortcut::activated, this, CancelAll);
@@ -110,12 +111,17 @@ void TfmMain::InitTasks() {
         // "kurze Anzeige" counts as it is when the block arrives.
         const QStringList Block = ProjectBlock(Run->Projects()[size_t(Index)], O,
                                                cbKurz->isChecked());
-        const bool Status = Run->Task() != TSvnTask::Update;
+        const bool Status = TaskCommand(Run->Task()) == u"status";
         const int FirstNote = int(Block.size() - O.Notes.size()) - (O.Omitted > 0 ? 1 : 0);
         for (int i = 0; i < Block.size(); ++i)
             Output->Append(Block.at(i), i >= FirstNote ? TOutputView::TKind::Note
                                         : Status && i > 0 ? TOutputView::TKind::Status
                                                           : TOutputView::TKind::Plain);
+    });
+    connect(Tasks, &TTaskController::RunWaiting, this, [this] {
+        Output->Append(QStringLiteral("*** Wartet, bis svn in einem Fenster „Änderungen“ mit "
+                                      "dieser Arbeitskopie fertig ist …"),
+                       TOutputView::TKind::Note);
     });
     connect(Tasks, &TTaskController::RunProgress, this,
             [this](int Done, int Total) { StatusBar1->ShowProgress(Done, Total); });
@@ -132,10 +138,15 @@ void TfmMain::InitTasks() {
         // The registry may have changed since the walk started.
         if (Root && !FCloseWhenIdle && !IsRegistered(Root->XMLElement(), Folder, ProjectBase()))
             Guarded([&] {
-                End = ShowSearchEntryDialog(Root, Folder, [this] {
-                    return TSearchQueue{Tasks->OffersWaiting(), Tasks->Searching() &&
-                                                                    !Tasks->WalkDone()};
-                });
+                TXMLTreeNode* Added = nullptr;
+                End = ShowSearchEntryDialog(
+                    Root, Folder,
+                    [this] {
+                        return TSearchQueue{Tasks->OffersWaiting(),
+                                            Tasks->Searching() && !Tasks->WalkDone()};
+                    },
+                    &Added);
+                LearnUrlOf(Added);
             });
         Tasks->Answered(End || !Root || FCloseWhenIdle);
     });
@@ -159,6 +170,7 @@ void TfmMain::InitTasks() {
                 else if (!Cancelled)
                     ShowInfo(QStringLiteral("Keine weiteren Projekte gefunden"));
             });
+    InitRepos();
     connect(Tasks, &TTaskController::ExportFinished, this, [this](const QString& File, bool Ok) {
         if (Ok)
             StatusBar1->ShowWritten(File);
@@ -200,8 +212,18 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
     TXMLTreeNode* Selected = lvDir->Selected();
     if (!Selected || !Tasks || Tasks->Running() || FCloseWhenIdle)
         return;
+    const TSvnTask Task = SubCommand == u"update"             ? TSvnTask::Update
+                          : SubCommand == u"checkout"         ? TSvnTask::Checkout
+                          : !Console && cbServer->isChecked() ? TSvnTask::StatusRemote
+                                                              : TSvnTask::Status;
     // The snapshot: what the run works on, whatever happens to the tree meanwhile.
-    std::vector<TSvnProject> Projects = Snapshot(Selected);
+    StartSvnRun(Snapshot(Selected), Task, Title, Console);
+}
+
+bool TfmMain::StartSvnRun(std::vector<TSvnProject> Projects, TSvnTask Task, const QString& Title,
+                          bool Console) {
+    if (!Tasks || Tasks->Running() || FCloseWhenIdle)
+        return false;
     FMemoShowsStored = false;
     Output->Clear();
     Output->Append(QStringLiteral("*** ") + Title);
@@ -210,11 +232,12 @@ void TfmMain::RunSvnTask(const QString& SubCommand, const QString& Title, bool C
     Options.Console = Console;
     Options.Jobs = JobCount(Root);
     Options.TimeoutSeconds = TimeoutSeconds(Root);
-    const TSvnTask Task = SubCommand == u"update"                 ? TSvnTask::Update
-                          : !Console && cbServer->isChecked() ? TSvnTask::StatusRemote
-                                                              : TSvnTask::Status;
+    // What the registry does not keep, the store may know: the URL a checkout needs.
+    for (TSvnProject& P : Projects)
+        if (const TStoredState* S = P.Url.isEmpty() ? Tasks->Store()->Find(P.Folder) : nullptr)
+            P.Url = S->Url;
     StatusBar1->ShowProgress(0, int(Projects.size()));
-    Tasks->StartRun(std::move(Projects), Task, Options);
+    return Tasks->StartRun(std::move(Projects), Task, Options);
 }
 
 void TfmMain::ShowStoredOutput(TXMLTreeNode* Node) {
@@ -250,7 +273,7 @@ void TfmMain::ShowStoredOutput(TXMLTreeNode* Node) {
         const int FirstNote = int(Block.size() - O.Notes.size()) - (O.Omitted > 0 ? 1 : 0);
         for (int i = 1; i < Block.size(); ++i)
             Output->Append(Block.at(i), i >= FirstNote ? TOutputView::TKind::Note
-                                        : S->Task != TSvnTask::Update
+                                        : TaskCommand(S->Task) == u"status"
                                             ? TOutputView::TKind::Status
                                             : TOutputView::TKind::Plain);
     }

@@ -9,6 +9,7 @@
 #include "svn_search.h"
 #include "svn_store.h"
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QQueue>
@@ -38,9 +39,10 @@ public:
     // All the registry's projects, and how background runs call svn.
     void SetProjects(std::vector<TSvnProject> All, int Jobs, int TimeoutSeconds);
 
-    // A run of svn. False when one runs already. A test for changes takes what the store can
-    // answer for copies the watcher saw unchanged; copies the run works on are not checked in
-    // the background meanwhile.
+    // A run of svn. False when one runs already. It waits (RunWaiting) while a run of a changes
+    // window works on one of its copies. A test for changes takes what the store can answer
+    // for copies the watcher saw unchanged; copies the run works on are not checked in the
+    // background meanwhile.
     bool StartRun(std::vector<TSvnProject> Projects, TSvnTask Task, TSvnRunOptions Options);
     bool Running() const { return bool(FRun); }
     TSvnRun* Run() const { return FRun; }
@@ -57,12 +59,26 @@ public:
 
     // An HTML export that runs in the background.
     void AddExport(THtmlExportJob* Job);
+
+    // Reads the URLs of new entries' copies in the background (svn info, local, beside any
+    // run); each arrives as UrlLearned.
+    void LearnUrls(std::vector<TSvnProject> Projects);
     int Exports() const { return int(FExports.size()); }
 
-    bool Busy() const { return Running() || Searching() || Exports() > 0; }
+    // A run on one project's copy for a window of its own (the changes window), beside the
+    // window's run. Two clients never work on one copy (or one inside it) at once: the run
+    // starts when no other does (CopyRunStarted), in the order asked. The run is the
+    // controller's: its owner connects to it and may cancel it, never delete it.
+    TSvnRun* StartCopyRun(const TSvnProject& Project, TSvnTask Task, TSvnRunOptions Options);
+    // Cancels one run (TSvnRun::Cancel); one still waiting ends at once, as not run.
+    void CancelRun(TSvnRun* Run);
+    // Runs of changes windows, started or waiting.
+    int CopyRuns() const { return int(FCopyRuns.size()); }
+
+    bool Busy() const { return Running() || Searching() || Exports() > 0 || CopyRuns() > 0; }
     // Cancels the run and the search (a second call skips the checks after a cancelled
-    // update); exports finish.
-    void Cancel();
+    // update), and with CopyRunsToo the changes windows' runs; exports finish.
+    void Cancel(bool CopyRunsToo = true);
     // What the window waits for before it can close, in German ("" when nothing).
     QString WaitingFor() const;
 
@@ -77,10 +93,25 @@ signals:
     void SearchFinished(bool Cancelled, int Folders, int Found, const QString& StartError,
                         const QStringList& Notes);
     void ExportFinished(const QString& FileName, bool Ok);
+    // The URL of a project folder's copy as the program now knows it (from a run, an export,
+    // or the store after a run): for the registry to keep.
+    void UrlLearned(const QString& Folder, const QString& Url);
+    // The run waits for a changes window's run on one of its copies.
+    void RunWaiting();
+    void CopyRunStarted(TSvnRun* Run);
     // Something started, or everything has ended.
     void BusyChanged(bool Busy);
 
 private:
+    // A run not started yet, and the folders it works on.
+    struct TWaiting {
+        QPointer<TSvnRun> Run;
+        QStringList Folders;
+    };
+    void UpdateBusy(); // tells the background checks which copies the user's runs hold
+    bool InUse(const QStringList& Folders) const;
+    void StartWaiting(); // each waiting run whose folders are free, in order
+    void Begin(TSvnRun* Run);
     void OfferNext();
     void EndSearch();
     void CheckIdle();
@@ -97,5 +128,10 @@ private:
     bool FSearchDone = false;
     int FFound = 0;
     QList<QPointer<THtmlExportJob>> FExports;
+    QList<QPointer<TSvnRun>> FLearners;
+    QList<TWaiting> FWaiting;
+    QList<QPointer<TSvnRun>> FCopyRuns;       // started or waiting
+    QHash<QString, int> FRunFolders;          // the window's run: folders not handed out yet
+    QHash<TSvnRun*, QString> FCopyRunFolders; // the changes windows' runs that have started
     bool FWasBusy = false;
 };

@@ -97,6 +97,10 @@ TTreeFilter::TTreeFilter(TkivXMLTreeView* Tree, QWidget* Parent) : QWidget(Paren
             });
 }
 
+TTreeFilter::~TTreeFilter() {
+    FTree->model()->disconnect(this);
+}
+
 namespace {
 // Expanding or collapsing a node lays out the view's rows at once, unless a layout is pending
 // already: hundreds of groups would take that many layouts. Setting a row's hidden state

@@ -19,6 +19,8 @@ class TTreeFilter : public QWidget {
 public:
     // Takes Tree into its own layout, below the filter row.
     TTreeFilter(TkivXMLTreeView* Tree, QWidget* Parent = nullptr);
+    // The tree it holds goes with it, and says so to its model's listeners: not to this one.
+    ~TTreeFilter() override;
 
     QLineEdit* edFilter = nullptr;
     QToolButton* btnHandlungsbedarf = nullptr;

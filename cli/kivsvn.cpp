@@ -2,11 +2,13 @@
 // `kivsvn --help` lists the commands and options.
 #include "kiv_FileText.h"
 #include "kiv_XmlObjects.h"
+#include "kiv_errors.h"
 #include "kiv_folders.h"
 #include "kiv_kinds.h"
 #include "kiv_live.h"
 #include "kiv_monitor.h"
 #include "kiv_registry.h"
+#include "kiv_repos.h"
 #include "kiv_signals.h"
 #include "kiv_system.h"
 #include "kiv_watcher.h"
@@ -50,10 +52,13 @@ const char* const HelpText =
     "  status           auf Änderungen testen (svn status)\n"
     "  update           aktualisieren (svn update)\n"
     "  info             Angaben zur Arbeitskopie (svn info)\n"
+    "  checkout         fehlende Arbeitskopien aus ihrer URL auschecken (svn checkout)\n"
     "  state            den zuletzt festgestellten Zustand zeigen, ohne svn aufzurufen\n"
     "  watch            die Arbeitskopien überwachen: zuerst je Projekt eine Zeile, danach\n"
     "                   eine je Änderung eines Zustands, bis Strg+C oder SIGTERM\n"
     "  search ORDNER    Arbeitskopien unter ORDNER suchen, die nicht eingetragen sind\n"
+    "  export           die Projekte als .repos-Datei (vcstool) ausgeben\n"
+    "  import DATEI     die svn-Einträge einer .repos-Datei eintragen\n"
     "\n"
     "Optionen:\n"
     "  -u, --show-updates   bei status auch den Server fragen: veraltete Kopien zeigen\n"
@@ -63,7 +68,13 @@ const char* const HelpText =
     "                       der Liste, sonst die Zahl der Kerne, mindestens 2)\n"
     "      --timeout SEK    svn beenden, wenn es SEK Sekunden nichts ausgibt, 1 bis 86400\n"
     "                       (Vorgabe: \"Zeitlimit\" der Liste, sonst 120)\n"
-    "      --format FORMAT  text (Vorgabe) oder json: je Projekt ein JSON-Objekt pro Zeile\n"
+    "      --format FORMAT  text (Vorgabe) oder json: je Projekt ein JSON-Objekt pro Zeile;\n"
+    "                       bei export nur repos (Vorgabe)\n"
+    "      --exact          bei export die Revision jeder Arbeitskopie als version angeben\n"
+    "      --group GRUPPE   bei import: unter diese Gruppe (wird angelegt, wenn sie fehlt)\n"
+    "      --into ORDNER    bei import: die Ordner der Projekte unter ORDNER (Vorgabe: der\n"
+    "                       aktuelle Ordner), darunter der Pfad aus der Datei\n"
+    "      --checkout       bei import: danach die fehlenden Arbeitskopien auschecken\n"
     "      --monitor MIN    bei watch den Server alle MIN Minuten fragen, 0 bis 1440, 0: nie\n"
     "                       (Vorgabe: \"ServerMinuten\" der Liste, sonst nie)\n"
     "      --registry DATEI diese Projektliste statt der des Benutzers\n"
@@ -71,9 +82,11 @@ const char* const HelpText =
     "  -V, --version        die Version anzeigen\n"
     "\n"
     "Rückgabewert: 0 alles in Ordnung, 1 ein Projekt ist fehlgeschlagen oder hat Konflikte,\n"
-    "2 falscher Aufruf oder nicht lesbare Projektliste. Meldungen gehen auf die\n"
-    "Standardfehlerausgabe. svn fragt nie nach: Zugangsdaten einmal im Fenster mit\n"
-    "\"in DOS-Box ausführen\" oder mit svn selbst speichern.\n";
+    "2 falscher Aufruf, nicht lesbare Projektliste oder abgelehnte .repos-Datei (dann ist\n"
+    "nichts geändert). Meldungen gehen auf die Standardfehlerausgabe. svn fragt nie nach:\n"
+    "Zugangsdaten einmal im Fenster mit \"in DOS-Box ausführen\" oder mit svn selbst\n"
+    "speichern. Die URL jedes Projekts, die ein Lauf erfährt, schreibt kivsvn in die\n"
+    "Projektliste (Attribut URL), wenn sie sich geändert hat.\n";
 
 // Set when standard output has gone (a closed pipe: "kivsvn update | head -1"): the run is
 // cancelled as on SIGTERM, and nothing more is written.
@@ -86,6 +99,17 @@ void Write(std::FILE* To, const QString& Text) {
     const QByteArray Bytes = Text.toLocal8Bit();
     if (std::fwrite(Bytes.constData(), 1, size_t(Bytes.size()), To) != size_t(Bytes.size()) &&
         To == stdout) {
+        OutputGone = true;
+        if (OnOutputGone)
+            OnOutputGone();
+    }
+}
+
+// Bytes as they are: a file's text that has its own encoding (a .repos file is UTF-8).
+void WriteBytes(const QByteArray& Bytes) {
+    if (OutputGone)
+        return;
+    if (std::fwrite(Bytes.constData(), 1, size_t(Bytes.size()), stdout) != size_t(Bytes.size())) {
         OutputGone = true;
         if (OnOutputGone)
             OnOutputGone();
@@ -191,9 +215,17 @@ struct TOptions {
     bool Short = false;
     bool ShowUpdates = false;
     bool Json = false;
+    bool Repos = false; // --format repos
+    bool FormatGiven = false;
     int Jobs = 0;
     int Timeout = 0;
     int Monitor = -1; // watch: minutes between the server's checks; -1: the registry's
+    bool Exact = false; // export: each copy's revision as its version
+    QString Group;      // import: the group the entries go into
+    bool GroupGiven = false;
+    QString Into; // import: the folder below which the copies lie
+    bool IntoGiven = false;
+    bool CheckoutAfter = false; // import: check out what is missing afterwards
 };
 
 int Search(const TOptions& O) {
@@ -273,86 +305,29 @@ QJsonObject ProjectJson(const TSvnProject& P) {
                        {QStringLiteral("folder"), P.Folder}};
 }
 
-int RunTask(const TOptions& O) {
-    std::unique_ptr<TkivPlainXmlElement> Root;
-    int Exit = ExitFine;
-    TkivXmlElement* Node = NodeOf(O, Root, Exit);
-    if (!Node)
-        return Exit;
-    const TSvnTask Task = O.Task == u"status"
-                              ? (O.ShowUpdates ? TSvnTask::StatusRemote : TSvnTask::Status)
-                          : O.Task == u"update" ? TSvnTask::Update
-                                                : TSvnTask::Info;
-    std::vector<TSvnProject> Projects;
-    // In the window's order: siblings sorted by caption. Folders are resolved once, here.
-    CollectProjectsInCaptionOrder(Node, PathOf(Node, Root.get()), ProjectBase(), Projects);
-    TStateStore Store;
-    LoadStore(Store);
+// The run's settings: the list's, unless given here (a value out of range is said, not used).
+TSvnRunOptions RunOptions(const TOptions& O, const TkivXmlElement* Root) {
     TSvnRunOptions Options;
-    // The settings of the list, unless given here: a value out of range is said, not used.
     QString JobsProblem, TimeoutProblem;
-    Options.Jobs = O.Jobs > 0 ? O.Jobs : JobCount(Root.get(), &JobsProblem);
-    Options.TimeoutSeconds =
-        O.Timeout > 0 ? O.Timeout : TimeoutSeconds(Root.get(), &TimeoutProblem);
+    Options.Jobs = O.Jobs > 0 ? O.Jobs : JobCount(Root, &JobsProblem);
+    Options.TimeoutSeconds = O.Timeout > 0 ? O.Timeout : TimeoutSeconds(Root, &TimeoutProblem);
     for (const QString& Problem : {JobsProblem, TimeoutProblem})
         if (!Problem.isEmpty())
             Write(stderr, QStringLiteral("kivsvn: %1\n").arg(Problem));
-    // Every line the client prints is passed on, however many: those beyond what is held
-    // wait in a file, not in memory.
-    Options.SpillOmitted = true;
-    Options.Store = &Store;
-    TSvnRun Run(std::move(Projects), Task, Options);
+    return Options;
+}
 
-    int FailedCount = 0;
-    if (!O.Json)
-        Print(QStringLiteral("*** ") + TaskTitle(Task));
-    QObject::connect(&Run, &TSvnRun::ProjectDone, [&](int Index, const TSvnOutcome& Out) {
-        const TSvnProject& P = Run.Projects()[size_t(Index)];
-        if (IsFailure(Out.State))
-            ++FailedCount;
-        if (O.Json) {
-            QJsonObject J = ProjectJson(P);
-            J.insert(QStringLiteral("task"), O.Task);
-            J.insert(QStringLiteral("state"), StateKey(Out.State));
-            J.insert(QStringLiteral("exitCode"), Out.ExitCode);
-            J.insert(QStringLiteral("notes"), QJsonArray::fromStringList(Out.Notes));
-            if (Task == TSvnTask::Update && Out.Verdict.Files >= 0)
-                J.insert(QStringLiteral("files"), Out.Verdict.Files);
-            if (Task == TSvnTask::Info)
-                J.insert(QStringLiteral("url"), Out.Verdict.Url);
-            // The lines are written as they come, not gathered into one document first.
-            QString Head = QString::fromUtf8(QJsonDocument(J).toJson(QJsonDocument::Compact));
-            Head.chop(1);
-            Write(stdout, Head + QStringLiteral(",\"lines\":["));
-            bool First = true;
-            auto Line = [&](const QString& L) {
-                Write(stdout, (First ? QString() : QStringLiteral(",")) + JsonString(L));
-                First = false;
-            };
-            for (const QString& L : Out.Lines)
-                Line(L);
-            ForEachSpilled(Out, Line);
-            Write(stdout, QStringLiteral("]}\n"));
-        } else if (!Out.Spill) {
-            for (const QString& L : ProjectBlock(P, Out, O.Short))
-                Print(L);
-        } else {
-            TSvnOutcome Head = Out;
-            Head.Omitted = 0;
-            Head.Notes.clear();
-            for (const QString& L : ProjectBlock(P, Head, false))
-                Print(L);
-            ForEachSpilled(Out, Print);
-            for (const QString& L : Out.Notes)
-                Print(L);
-        }
-        Flush();
-    });
+// Runs Task over Projects and waits for it, with Ctrl+C (and the other signals, and a closed
+// output) cancelling it as the window's cancel does. Each project's result to Each, in tree
+// order. True when it was cancelled.
+bool RunAndWait(TSvnRun& Run, const std::function<void(int, const TSvnOutcome&)>& Each,
+                const std::function<void(bool)>& AtEnd = nullptr) {
+    QObject::connect(&Run, &TSvnRun::ProjectDone, Each);
     bool Cancelled = false;
     QObject::connect(&Run, &TSvnRun::Finished, [&](bool C) {
         Cancelled = C;
-        if (!O.Json)
-            Print(C ? QStringLiteral("*** Abgebrochen") : QStringLiteral("*** Ende"));
+        if (AtEnd)
+            AtEnd(C);
         QCoreApplication::quit();
     });
     auto Stop = [&Run] {
@@ -367,9 +342,112 @@ int RunTask(const TOptions& O) {
     QCoreApplication::exec();
     Flush();
     OnOutputGone = nullptr;
+    return Cancelled;
+}
+
+// The URLs the projects' runs learnt (Urls: folder -> URL), written into the registry where
+// they differ from what it keeps, by the registry's rules (the file read anew under the lock,
+// replaced atomically, what others wrote kept). Nothing happens when nothing differs. A
+// registry that cannot take them is said on standard error; the store keeps them anyway.
+void WriteLearntUrls(const TOptions& O, const std::vector<TSvnProject>& Projects,
+                     const QHash<QString, QString>& Urls) {
+    bool Differs = false;
+    for (const TSvnProject& P : Projects) {
+        const QString Url = Urls.value(P.Folder);
+        Differs = Differs || (!Url.isEmpty() && Url != P.Url);
+    }
+    if (!Differs)
+        return;
+    try {
+        EditRegistryFile(O.Registry, [&](TkivXmlElement* Root) {
+            return SetProjectUrls(Root, Urls, ProjectBase()) > 0;
+        });
+    } catch (const std::exception& E) {
+        Write(stderr, QStringLiteral("kivsvn: Die URLs der Projekte wurden nicht in die "
+                                     "Projektliste geschrieben: %1\n")
+                          .arg(ExceptionText(E)));
+    }
+}
+
+// A task over Projects, its output streamed, its results in the store, the URLs it learnt in
+// the registry.
+int RunProjects(const TOptions& O, TSvnTask Task, std::vector<TSvnProject> Projects,
+                const TkivXmlElement* Root) {
+    TStateStore Store;
+    LoadStore(Store);
+    // The registry's own URLs, to tell afterwards what is new to it.
+    const std::vector<TSvnProject> Kept = Projects;
+    // What the registry does not keep, the store may know: the URL a checkout needs.
+    for (TSvnProject& P : Projects)
+        if (const TStoredState* S = P.Url.isEmpty() ? Store.Find(P.Folder) : nullptr)
+            P.Url = S->Url;
+    TSvnRunOptions Options = RunOptions(O, Root);
+    // Every line the client prints is passed on, however many: those beyond what is held
+    // wait in a file, not in memory.
+    Options.SpillOmitted = true;
+    Options.Store = &Store;
+    TSvnRun Run(std::move(Projects), Task, Options);
+
+    int FailedCount = 0;
+    if (!O.Json)
+        Print(QStringLiteral("*** ") + TaskTitle(Task));
+    const bool Cancelled = RunAndWait(
+        Run,
+        [&](int Index, const TSvnOutcome& Out) {
+            const TSvnProject& P = Run.Projects()[size_t(Index)];
+            if (IsFailure(Out.State))
+                ++FailedCount;
+            if (O.Json) {
+                QJsonObject J = ProjectJson(P);
+                J.insert(QStringLiteral("task"), O.Task);
+                J.insert(QStringLiteral("state"), StateKey(Out.State));
+                J.insert(QStringLiteral("exitCode"), Out.ExitCode);
+                J.insert(QStringLiteral("notes"), QJsonArray::fromStringList(Out.Notes));
+                if (Task == TSvnTask::Update && Out.Verdict.Files >= 0)
+                    J.insert(QStringLiteral("files"), Out.Verdict.Files);
+                if (Task == TSvnTask::Info || Task == TSvnTask::Checkout)
+                    J.insert(QStringLiteral("url"), Out.Verdict.Url);
+                // The lines are written as they come, not gathered into one document first.
+                QString Head = QString::fromUtf8(QJsonDocument(J).toJson(QJsonDocument::Compact));
+                Head.chop(1);
+                Write(stdout, Head + QStringLiteral(",\"lines\":["));
+                bool First = true;
+                auto Line = [&](const QString& L) {
+                    Write(stdout, (First ? QString() : QStringLiteral(",")) + JsonString(L));
+                    First = false;
+                };
+                for (const QString& L : Out.Lines)
+                    Line(L);
+                ForEachSpilled(Out, Line);
+                Write(stdout, QStringLiteral("]}\n"));
+            } else if (!Out.Spill) {
+                for (const QString& L : ProjectBlock(P, Out, O.Short))
+                    Print(L);
+            } else {
+                TSvnOutcome Head = Out;
+                Head.Omitted = 0;
+                Head.Notes.clear();
+                for (const QString& L : ProjectBlock(P, Head, false))
+                    Print(L);
+                ForEachSpilled(Out, Print);
+                for (const QString& L : Out.Notes)
+                    Print(L);
+            }
+            Flush();
+        },
+        [&](bool C) {
+            if (!O.Json)
+                Print(C ? QStringLiteral("*** Abgebrochen") : QStringLiteral("*** Ende"));
+        });
     QString Error;
     if (!Store.Save(TStateStore::DefaultFileName(), &Error))
         Write(stderr, QStringLiteral("kivsvn: %1\n").arg(Error));
+    // The registry keeps the user's copy of each URL the store now knows.
+    QHash<QString, QString> Urls;
+    for (const TSvnProject& P : Run.Projects())
+        if (const TStoredState* S = Store.Find(P.Folder); S && !S->Url.isEmpty())
+            Urls.insert(P.Folder, S->Url);
+    WriteLearntUrls(O, Kept, Urls);
     return FailedCount > 0 || Cancelled ? ExitFailed : ExitFine;
 }
 
@@ -422,6 +500,190 @@ QString StoredCaption(const TStoredState& S) {
                           .arg(S.Server.More ? QStringLiteral("mindestens ") : QString())
                           .arg(S.Server.NewRevisions);
     return Text;
+}
+
+int RunTask(const TOptions& O) {
+    std::unique_ptr<TkivPlainXmlElement> Root;
+    int Exit = ExitFine;
+    TkivXmlElement* Node = NodeOf(O, Root, Exit);
+    if (!Node)
+        return Exit;
+    const TSvnTask Task = O.Task == u"status"
+                              ? (O.ShowUpdates ? TSvnTask::StatusRemote : TSvnTask::Status)
+                          : O.Task == u"update"   ? TSvnTask::Update
+                          : O.Task == u"checkout" ? TSvnTask::Checkout
+                                                  : TSvnTask::Info;
+    std::vector<TSvnProject> Projects;
+    // In the window's order: siblings sorted by caption. Folders are resolved once, here.
+    CollectProjectsInCaptionOrder(Node, PathOf(Node, Root.get()), ProjectBase(), Projects);
+    return RunProjects(O, Task, std::move(Projects), Root.get());
+}
+
+// The node's projects as a .repos file on standard output, each key its path below the node.
+// Their URLs and revisions are read from the copies (svn info, local); a copy that is gone is
+// named by the URL the registry or the store keeps for it.
+int Export(const TOptions& O) {
+    std::unique_ptr<TkivPlainXmlElement> Root;
+    int Exit = ExitFine;
+    TkivXmlElement* Node = NodeOf(O, Root, Exit);
+    if (!Node)
+        return Exit;
+    std::vector<TSvnProject> Projects;
+    CollectProjectsInCaptionOrder(Node, QString(), ProjectBase(), Projects);
+    TStateStore Store;
+    LoadStore(Store);
+    const std::vector<TSvnProject> Kept = Projects;
+    TSvnRun Run(std::move(Projects), TSvnTask::Info, RunOptions(O, Root.get()));
+    std::vector<TSvnOutcome> Out(Run.Projects().size());
+    if (RunAndWait(Run, [&](int I, const TSvnOutcome& R) { Out[size_t(I)] = R; }))
+        return ExitFailed;
+    std::vector<TReposEntry> Entries;
+    QSet<QString> Keys;
+    QHash<QString, QString> Learnt;
+    int Passed = 0;
+    auto PassOver = [&](const QString& Key, const QString& Why) {
+        Write(stderr, QStringLiteral("kivsvn: übergangen: %1 (%2)\n").arg(Key, Why));
+        ++Passed;
+    };
+    for (size_t i = 0; i < Kept.size(); ++i) {
+        const TSvnProject& P = Kept[i];
+        const QString Key = P.TreePath.isEmpty() ? P.Name : P.TreePath;
+        QString Url = Out[i].Verdict.Url;
+        if (!Url.isEmpty())
+            Learnt.insert(P.Folder, Url);
+        if (Url.isEmpty() && Out[i].State == TSvnState::Missing) {
+            const TStoredState* S = Store.Find(P.Folder);
+            Url = !P.Url.isEmpty() ? P.Url : S ? S->Url : QString();
+        }
+        if (const QString Problem = ReposKeyProblem(Key); !Problem.isEmpty()) {
+            PassOver(Key, Problem);
+            continue;
+        }
+        if (Url.isEmpty()) {
+            PassOver(Key,
+                     Out[i].State == TSvnState::Missing
+                         ? QStringLiteral("Verzeichnis fehlt, keine URL bekannt")
+                         : QStringLiteral("keine Arbeitskopie: %1").arg(StateText(Out[i].State)));
+            continue;
+        }
+        if (Keys.contains(Key)) {
+            PassOver(Key, QStringLiteral("ein Projekt dieses Pfades steht schon in der Datei"));
+            continue;
+        }
+        Keys.insert(Key);
+        TReposEntry E{Key, QStringLiteral("svn"), Url, QString()};
+        if (O.Exact) {
+            if (Out[i].Verdict.Revision >= 0)
+                E.Version = QString::number(Out[i].Verdict.Revision);
+            else
+                Write(stderr,
+                      QStringLiteral("kivsvn: ohne Revision: %1 (Verzeichnis fehlt)\n").arg(Key));
+        }
+        Entries.push_back(std::move(E));
+    }
+    WriteBytes(ReposFileText(Entries));
+    Flush();
+    WriteLearntUrls(O, Kept, Learnt);
+    return Passed > 0 ? ExitFailed : ExitFine;
+}
+
+// The svn entries of a .repos file into the registry: checked first (names and folders by the
+// new-entry rules, every URL asked of its server), then all of them at once, or none.
+int Import(const TOptions& O) {
+    std::vector<TReposEntry> Entries;
+    try {
+        Entries = ReadReposFile(O.Path);
+    } catch (const std::exception& E) {
+        Write(stderr,
+              QStringLiteral("kivsvn: %1\nNichts wurde eingetragen.\n").arg(ExceptionText(E)));
+        return ExitUsage;
+    }
+    const QString Base = QDir::cleanPath(
+        QDir::current().absoluteFilePath(O.IntoGiven ? O.Into : QStringLiteral(".")));
+    const QStringList Group =
+        O.GroupGiven ? O.Group.split(u'/', Qt::SkipEmptyParts) : QStringList();
+    std::unique_ptr<TkivPlainXmlElement> Root;
+    bool Missing = false;
+    RegistryFileProblem(O.Registry, &Missing);
+    try {
+        if (Missing) {
+            Root = std::make_unique<TkivPlainXmlElement>();
+            MakeFreshRegistryRoot(Root.get());
+        } else {
+            Root = ReadRegistryFile(O.Registry);
+        }
+    } catch (const std::exception& E) {
+        Write(stderr, QStringLiteral("kivsvn: %1\n").arg(ExceptionText(E)));
+        return ExitUsage;
+    }
+    auto Refuse = [](const QStringList& Problems) {
+        Write(stderr,
+              QStringLiteral("kivsvn: Die .repos-Datei kann so nicht eingetragen werden:\n"));
+        for (const QString& P : Problems)
+            Write(stderr, QStringLiteral("  %1\n").arg(P));
+        Write(stderr, QStringLiteral("Nichts wurde eingetragen.\n"));
+        return ExitUsage;
+    };
+    TReposImport Plan = PlanReposImport(Entries, Root.get(), Group, Base);
+    for (const QString& P : std::as_const(Plan.PassedOver))
+        Print(QStringLiteral("übergangen (kein svn): %1").arg(P));
+    if (!Plan.Problems.isEmpty())
+        return Refuse(Plan.Problems);
+    if (Plan.Projects.empty()) {
+        Print(QStringLiteral("Keine svn-Einträge: nichts einzutragen."));
+        return ExitFine;
+    }
+    // Each URL asked of its server: one it refuses is not entered, and then nothing is.
+    std::vector<TSvnProject> Asked;
+    for (const TReposImport::TNew& N : Plan.Projects)
+        Asked.push_back({N.Name, QString(), QString(), N.Key, 0, N.Url});
+    TSvnRun Probe(std::move(Asked), TSvnTask::UrlInfo, RunOptions(O, Root.get()));
+    QStringList Refused;
+    const bool Cancelled = RunAndWait(Probe, [&](int I, const TSvnOutcome& R) {
+        if (R.State == TSvnState::Info)
+            return;
+        const TReposImport::TNew& N = Plan.Projects[size_t(I)];
+        QStringList Said = R.Lines.filter(QStringLiteral("svn: E"));
+        Said += R.Notes;
+        Refused << QStringLiteral("»%1«: der Server nimmt die URL %2 nicht an: %3")
+                       .arg(N.Key, N.Url, Said.isEmpty() ? StateText(R.State) : Said.join(u' '));
+    });
+    if (Cancelled) {
+        Write(stderr, QStringLiteral("kivsvn: Abgebrochen. Nichts wurde eingetragen.\n"));
+        return ExitFailed;
+    }
+    if (!Refused.isEmpty())
+        return Refuse(Refused);
+    if (Plan.Versions)
+        Write(stderr, QStringLiteral("kivsvn: Die Versionsangaben der Datei werden nicht "
+                                     "übernommen; die Projekte folgen dem neuesten Stand.\n"));
+    // Into the file as it is now: what changed meanwhile is checked again, and kept.
+    std::vector<TSvnProject> Added;
+    try {
+        EditRegistryFile(O.Registry, [&](TkivXmlElement* Now) {
+            TReposImport Again = PlanReposImport(Entries, Now, Group, Base);
+            if (!Again.Problems.isEmpty())
+                throw EInputError(Again.Problems.join(u'\n'));
+            for (TkivXmlElement* E : ApplyReposImport(Again, Now)) {
+                const QString Dir = E->GetAttribute(QStringLiteral("Verzeichnis"));
+                Added.push_back({E->GetAttribute(QStringLiteral("Name")), Dir, ProjectFolder(Dir),
+                                 PathOf(E, Now), 0, E->GetAttribute(UrlAttribute)});
+            }
+            return true;
+        });
+    } catch (const EInputError& E) {
+        return Refuse(E.Message().split(u'\n'));
+    } catch (const std::exception& E) {
+        Write(stderr,
+              QStringLiteral("kivsvn: %1\nNichts wurde eingetragen.\n").arg(ExceptionText(E)));
+        return ExitUsage;
+    }
+    for (const TSvnProject& P : Added)
+        Print(QStringLiteral("eingetragen: %1 → %2").arg(P.TreePath, P.Folder));
+    Flush();
+    if (!O.CheckoutAfter)
+        return ExitFine;
+    return RunProjects(O, TSvnTask::Checkout, std::move(Added), Root.get());
 }
 
 // What the store knows of the node's projects, without running svn.
@@ -687,9 +949,26 @@ int main(int argc, char** argv) {
                                  .arg(MaxMonitorMinutes)
                                  .arg(V));
         } else if (Value(i, A, QStringLiteral("--format"), V)) {
-            if (V != u"text" && V != u"json")
-                return Usage(QStringLiteral("--format erwartet text oder json."));
+            if (V != u"text" && V != u"json" && V != u"repos")
+                return Usage(QStringLiteral("--format erwartet text, json oder (bei export) "
+                                            "repos."));
             O.Json = V == u"json";
+            O.Repos = V == u"repos";
+            O.FormatGiven = true;
+        } else if (A == u"--exact") {
+            O.Exact = true;
+        } else if (A == u"--checkout") {
+            O.CheckoutAfter = true;
+        } else if (Value(i, A, QStringLiteral("--group"), V)) {
+            if (QString(V).remove(u'/').trimmed().isEmpty())
+                return Usage(QStringLiteral("--group erwartet den Namen einer Gruppe."));
+            O.Group = V;
+            O.GroupGiven = true;
+        } else if (Value(i, A, QStringLiteral("--into"), V)) {
+            if (V.isEmpty())
+                return Usage(QStringLiteral("--into erwartet einen Ordner."));
+            O.Into = V;
+            O.IntoGiven = true;
         } else if (Value(i, A, QStringLiteral("--registry"), V)) {
             if (V.isEmpty())
                 return Usage(QStringLiteral("--registry erwartet den Namen einer Datei."));
@@ -709,15 +988,28 @@ int main(int argc, char** argv) {
     }
     if (O.Task.isEmpty())
         return Usage(QStringLiteral("Keine Aufgabe angegeben."));
-    if (O.Task != u"status" && O.Task != u"update" && O.Task != u"info" && O.Task != u"search" &&
-        O.Task != u"state" && O.Task != u"watch")
+    const QStringList Tasks = {"status", "update", "info",   "checkout",
+                               "search", "state",  "export", "import", "watch"};
+    if (!Tasks.contains(O.Task))
         return Usage(QStringLiteral("Unbekannte Aufgabe: %1").arg(O.Task));
     if (O.ShowUpdates && O.Task != u"status")
         return Usage(QStringLiteral("-u gilt nur für status."));
     if (O.Monitor >= 0 && O.Task != u"watch")
         return Usage(QStringLiteral("--monitor gilt nur für watch."));
+    if (O.Exact && O.Task != u"export")
+        return Usage(QStringLiteral("--exact gilt nur für export."));
+    if ((O.GroupGiven || O.IntoGiven || O.CheckoutAfter) && O.Task != u"import")
+        return Usage(QStringLiteral("--group, --into und --checkout gelten nur für import."));
+    if (O.Repos != (O.Task == u"export" && O.FormatGiven))
+        return Usage(O.Repos ? QStringLiteral("--format repos gilt nur für export.")
+                             : QStringLiteral("export schreibt nur --format repos."));
+    if (O.Task == u"import" && O.FormatGiven)
+        return Usage(QStringLiteral("import kennt kein --format."));
+    if (O.Task == u"import" && (!O.PathGiven || O.Path.isEmpty()))
+        return Usage(QStringLiteral("import erwartet eine .repos-Datei."));
     // An empty entry, or one of "/" only, names nothing: the whole list is meant by giving none.
-    if (O.PathGiven && O.Task != u"search" && QString(O.Path).remove(u'/').isEmpty())
+    if (O.PathGiven && O.Task != u"search" && O.Task != u"import" &&
+        QString(O.Path).remove(u'/').isEmpty())
         return Usage((O.Path.isEmpty() ? QStringLiteral("Der Eintrag ist leer")
                                        : QStringLiteral("»%1« nennt keinen Eintrag").arg(O.Path)) +
                      QStringLiteral("; für alle Projekte keinen Eintrag angeben."));
@@ -730,6 +1022,10 @@ int main(int argc, char** argv) {
             return Search(O);
         if (O.Task == u"watch")
             return Watch(O);
+        if (O.Task == u"export")
+            return Export(O);
+        if (O.Task == u"import")
+            return Import(O);
         return O.Task == u"state" ? ShowState(O) : RunTask(O);
     } catch (const std::exception& E) {
         // In German, also what the standard library raises (memory, threads).

@@ -2,8 +2,11 @@
 
 #include "kiv_XmlObjects.h"
 
+#include <QUrl>
+
 const QString ElementNames[3] = {QStringLiteral("SubVersion"), QStringLiteral("ProjektGruppe"),
                                  QStringLiteral("Projekt")};
+const QString UrlAttribute = QStringLiteral("URL");
 
 QString LowerAZ(const QString& S) {
     QString R = S;
@@ -44,4 +47,16 @@ QString TrimBlanksAndControls(const QString& S) {
     while (End > Start && S[End - 1].unicode() <= 32)
         --End;
     return S.mid(Start, End - Start);
+}
+
+bool SameRepositoryUrl(const QString& A, const QString& B) {
+    if (A.isEmpty() || B.isEmpty())
+        return A.isEmpty() && B.isEmpty();
+    auto Form = [](const QString& Text) {
+        const QUrl U = QUrl(Text.trimmed(), QUrl::TolerantMode)
+                           .adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments);
+        return U.scheme() + QStringLiteral("://") + U.authority(QUrl::PrettyDecoded) +
+               U.path(QUrl::FullyDecoded) + u'?' + U.query(QUrl::FullyDecoded);
+    };
+    return Form(A) == Form(B);
 }

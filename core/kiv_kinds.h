@@ -6,6 +6,9 @@
 // The kind of a registry node, decided by its element name.
 enum TElementKind { ekRoot = 0, ekGroup = 1, ekProject = 2 };
 extern const QString ElementNames[3];
+// The attribute of a project that keeps its repository URL, as the program last learnt it
+// from svn (or as a .repos file named it). Older programs keep it without reading it.
+extern const QString UrlAttribute;
 
 // Lower-cases the letters A to Z only; every other character stays as it is.
 QString LowerAZ(const QString& S);
@@ -26,3 +29,8 @@ QString TrimBlanksAndControls(const QString& S);
 // characters but TAB, LF and CR removed (StorableText: XML cannot hold them, a NUL would end the
 // file's text for every reader, an ESC make the file invalid).
 QString EnteredText(const QString& Text);
+
+// Whether two repository URLs name the same place: percent-encoding, the letter case of scheme
+// and host and a trailing "/" do not count (svn prints a URL encoded, a person or a file may
+// not).
+bool SameRepositoryUrl(const QString& A, const QString& B);

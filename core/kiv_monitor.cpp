@@ -70,6 +70,14 @@ void TServerMonitor::SetInterval(int Minutes) {
 
 void TServerMonitor::SetBusy(bool Busy) {
     FBusy = Busy;
+    if (FBusy && FRunning) {
+        // Its clients would meet the user's on the same copies: it yields and comes again.
+        FDeferred = true;
+        FStop = true;
+        if (FRun)
+            FRun->Cancel();
+        return;
+    }
     if (!FBusy && FDeferred) {
         FDeferred = false;
         Tick();
@@ -171,7 +179,15 @@ void TServerMonitor::ReadLogs() {
             QStringLiteral("--limit"), QString::number(LogLimit),
             QStringLiteral("-r"),      QStringLiteral("%1:%2").arg(J.Head).arg(J.Base + 1)};
         const TSvnResult Log = Client.Run(Call);
-        J.Read = Log.ExitCode == 0 && ParseLogXml(Log.Lines, J.Log);
+        bool Complete = false;
+        if (Log.ExitCode == 0)
+            J.Log = ParseLogXml(Log.Lines, &Complete);
+        J.Read = Log.ExitCode == 0 && Complete;
+        // The store and the notification keep each message's first line, nothing more.
+        for (TLogEntry& E : J.Log) {
+            E.Message = E.Message.trimmed().section(u'\n', 0, 0).trimmed();
+            E.Paths.clear();
+        }
         if (!J.Read) {
             J.Log.clear();
             for (const QString& L : Log.Lines)
@@ -185,8 +201,11 @@ void TServerMonitor::Finish() {
     FRunning = false;
     if (FStop) {
         FStop = false;
-        if (On())
+        FOutcomes.clear();
+        FLogJobs.clear();
+        if (On() && !FDeferred)
             FTimer->start(int(IntervalMs()));
+        emit Stopped();
         return;
     }
     QHash<QString, const TLogJob*> Logs;

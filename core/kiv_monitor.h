@@ -6,6 +6,7 @@
 #pragma once
 
 #include "kiv_workers.h"
+#include "svn_changes.h"
 #include "svn_engine.h"
 
 #include <QObject>
@@ -45,7 +46,8 @@ public:
     bool On() const { return FMinutes > 0; }
     // The interval in milliseconds (minutes, or the test variable's seconds).
     qint64 IntervalMs() const;
-    // While the user's own run works the next run waits, and comes when it has ended.
+    // While the user's own run works the next run waits, and comes when it has ended; a run
+    // going stops (Stopped), its clients interrupted, and comes again then.
     void SetBusy(bool Busy);
     // A run now (when none is going), on or off.
     void RunNow();
@@ -58,6 +60,8 @@ signals:
     // A run has ended. News: the projects with revisions the monitor did not know of before
     // (tree paths); Behind: all projects behind now.
     void RunFinished(const QStringList& News, int Behind);
+    // A run was stopped before its end (turned off, or the user's run came); nothing recorded.
+    void Stopped();
 
 private:
     struct TLogJob {

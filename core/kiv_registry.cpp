@@ -2,6 +2,8 @@
 
 #include "kiv_FileText.h"
 #include "kiv_errors.h"
+#include "kiv_folders.h"
+#include "kiv_kinds.h"
 #include "kiv_system.h"
 
 #include <QFileInfo>
@@ -52,6 +54,63 @@ std::unique_ptr<TkivPlainXmlElement> ReadRegistryFile(const QString& FileName) {
     if (!Root)
         throw ERegistryError(QStringLiteral("Die Projektliste %1 ist leer.").arg(FileName));
     return Root;
+}
+
+void MakeFreshRegistryRoot(TkivXmlElement* Root) {
+    Root->SetName(ElementNames[ekRoot]);
+    Root->SetAttribute(QStringLiteral("Beschreibung"),
+                       QStringLiteral("Alle Subversionsprojekte verwalten"));
+}
+
+bool EditRegistryFile(const QString& FileName, const std::function<bool(TkivXmlElement*)>& Edit) {
+    // The window's saves take the same lock: between this reading and this writing nobody
+    // else writes the file.
+    TFolderLock Lock(QFileInfo(FileName).absolutePath());
+    bool Missing = false;
+    const QString Problem = RegistryFileProblem(FileName, &Missing);
+    if (!Missing && !Problem.isEmpty())
+        throw ERegistryError(QStringLiteral("Die Projektliste %1 kann nicht gelesen werden: %2.")
+                                 .arg(FileName, Problem));
+    std::unique_ptr<TkivPlainXmlElement> Root;
+    if (Missing) {
+        Root = std::make_unique<TkivPlainXmlElement>();
+        MakeFreshRegistryRoot(Root.get());
+    } else {
+        Root = ReadRegistryFile(FileName);
+    }
+    if (!Edit(Root.get()))
+        return false;
+    QByteArray Bytes;
+    try {
+        Bytes = Windows1252FileText(TElementXmlWriter(Root.get()).DocumentLines());
+        WriteFileAtomically(FileName, Bytes);
+    } catch (const std::exception& E) {
+        throw ERegistryError(QStringLiteral("Die Projektliste %1 kann nicht gespeichert werden: "
+                                            "%2")
+                                 .arg(FileName, ExceptionText(E)));
+    }
+    return true;
+}
+
+int SetProjectUrls(TkivXmlElement* Root, const QHash<QString, QString>& Urls, const QString& Base) {
+    int Changed = 0;
+    std::vector<TkivXmlElement*> Pending{Root};
+    while (!Pending.empty()) {
+        TkivXmlElement* E = Pending.back();
+        Pending.pop_back();
+        if (E != Root && ElementKindOf(E->Name()) == ekProject) {
+            const auto It =
+                Urls.constFind(ProjectFolder(E->GetAttribute(QStringLiteral("Verzeichnis")), Base));
+            if (It != Urls.constEnd() && !It->isEmpty() && E->GetAttribute(UrlAttribute) != *It) {
+                E->SetAttribute(UrlAttribute, *It);
+                ++Changed;
+            }
+            continue;
+        }
+        for (int i = 0; i < E->ChildCount(); ++i)
+            Pending.push_back(E->GetChild(i));
+    }
+    return Changed;
 }
 
 bool ParseBoundedInt(const QString& Text, int Min, int Max, int& Value) {

@@ -3,8 +3,10 @@
 
 #include "kiv_XmlObjects.h"
 
+#include <QHash>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // The registry's full path: the user's data folder for "KelvaroSoft" / "Subversion" and the
@@ -19,6 +21,22 @@ std::unique_ptr<TkivPlainXmlElement> ReadRegistryFile(const QString& FileName);
 // gewöhnliche Datei", a link that leads nowhere, too large), before anything is opened; empty
 // when it can, or when nothing is there (Missing set then).
 QString RegistryFileProblem(const QString& FileName, bool* Missing = nullptr);
+
+// Gives Root the name and description of a registry that has just been made, as the window
+// makes one on its first start.
+void MakeFreshRegistryRoot(TkivXmlElement* Root);
+
+// Changes the registry file the way the window saves it, so that programs that write it take
+// turns and keep each other's work: under the lock of the registry's folder the file is read
+// anew (a missing one starts as a fresh registry), Edit is applied to what is there now, and
+// only when Edit says it changed something is the file replaced, atomically. A file that was
+// not changed stays byte for byte as it was. ERegistryError, with the German reason, when it
+// cannot be read or written; nothing is changed then. Edit may raise; nothing is written then.
+bool EditRegistryFile(const QString& FileName, const std::function<bool(TkivXmlElement*)>& Edit);
+
+// Sets the URL attribute of every project below Root whose folder (resolved against Base) has
+// a URL in Urls (folder -> URL) that differs from the one it keeps; the number changed.
+int SetProjectUrls(TkivXmlElement* Root, const QHash<QString, QString>& Urls, const QString& Base);
 
 // The number of clients that run at once: the root's "Jobs", else the number of cores, at
 // least 2. A "Jobs" that is no whole number from 1 to MaxJobs counts as absent; Problem then

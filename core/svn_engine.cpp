@@ -4,9 +4,11 @@
 #include "kiv_folders.h"
 #include "kiv_kinds.h"
 #include "kiv_terminal.h"
+#include "svn_changes.h"
 #include "svn_store.h"
 
 #include <QCollator>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <sys/stat.h>
 #include <thread>
@@ -50,20 +53,59 @@ bool NeedsCredentials(const QStringList& Lines) {
     return false;
 }
 
-// What the user can do about what the client reported.
-void AddHints(TSvnOutcome& O) {
+// What the user can do about what the client reported; Row: the task that found it.
+void AddHints(TSvnOutcome& O, const TTaskRow& Row) {
     if (NeedsCredentials(O.Lines))
         O.Notes << QStringLiteral("Der Server verlangt eine Anmeldung. Einmal »in DOS-Box "
                                   "ausführen« wählen und die Zugangsdaten dort eingeben und "
                                   "speichern lassen; danach läuft die Aufgabe ohne Rückfrage.");
+    if (O.Verdict.OutOfDateRefused)
+        O.Notes << QStringLiteral("Nicht übertragen: auf dem Server gibt es neuere Fassungen "
+                                  "dieser Dateien. Erst aktualisieren, dann erneut übertragen.");
+    if (O.Verdict.ConflictRefused)
+        O.Notes << QStringLiteral("Nicht übertragen: eine Datei steht noch im Konflikt. Erst den "
+                                  "Konflikt lösen, dann erneut übertragen.");
     if (O.State == TSvnState::Locked)
         O.Notes << QStringLiteral("Die Arbeitskopie ist gesperrt: ein anderer Aufruf von svn "
                                   "läuft noch oder wurde unterbrochen. »Aufräumen« im "
                                   "Kontextmenü des Projekts gibt sie frei.");
     else if (O.State == TSvnState::Incomplete)
-        O.Notes << QStringLiteral("Die Arbeitskopie ist unvollständig, weil eine Aktualisierung "
-                                  "unterbrochen wurde. Erneut »Aktualisieren« wählen.");
+        // What a status finds incomplete, an update finishes (also a broken-off checkout).
+        O.Notes << QString::fromUtf8(Row.Resume ? Row.Resume : TaskRow(TSvnTask::Update).Resume);
 }
+
+// A folder that holds nothing: a task that makes the folder may use it.
+bool EmptyFolder(const QString& Folder) {
+    return QDir(Folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
+                                QDir::System);
+}
+
+// The nearest folder at or above Folder that exists.
+QString ExistingAbove(QString Folder) {
+    while (!Folder.isEmpty() && Folder != u"/" && !QFileInfo(Folder).isDir()) {
+        const qsizetype Cut = Folder.lastIndexOf(u'/');
+        Folder = Cut <= 0 ? QStringLiteral("/") : Folder.left(Cut);
+    }
+    return Folder.isEmpty() ? QStringLiteral("/") : Folder;
+}
+
+// A URL as the client reads it: the trailing "@" keeps an "@" in its last part from being
+// taken for a revision (it means the latest one).
+QString UrlTarget(const QString& Url) {
+    return Url + u'@';
+}
+
+// Whether the working copy at Folder was changed by anything since When: its database is
+// written by every client that changes the copy (a relocation, a switch, a commit), never by a
+// status.
+bool CopyChangedSince(const QString& Folder, const QDateTime& When) {
+    const QFileInfo Db(Folder + QStringLiteral("/.svn/wc.db"));
+    return Db.exists() && Db.lastModified() > When;
+}
+
+// Beyond this many characters of targets they go through a file: a command line holds about
+// 128 KB per word and 2 MB in all.
+constexpr qsizetype MaxTargetChars = 64 * 1024;
 
 // After an update the client waits until file times can tell a later change apart. Given one
 // folder it looks at that folder's file system and waits 10 ms where times have fractions of a
@@ -89,7 +131,9 @@ QString Target(const QString& Folder) {
 } // namespace
 
 QString ProjectHead(const TSvnProject& Project) {
-    return QStringLiteral("--> ") + Project.Folder;
+    // A URL's info has no folder: its URL names it.
+    return QStringLiteral("--> ") +
+           (Project.Folder.isEmpty() && !Project.Url.isEmpty() ? Project.Url : Project.Folder);
 }
 
 QString OmittedText(qint64 Omitted) {
@@ -127,7 +171,7 @@ void CollectProjects(TkivXmlElement* Element, const QString& TreePath, const QSt
         if (ElementKindOf(It.E->Name()) == ekProject) {
             const QString Dir = It.E->GetAttribute(QStringLiteral("Verzeichnis"));
             Projects.push_back({It.E->GetAttribute(NameAttr), Dir, ProjectFolder(Dir, Base),
-                                It.Path, 0});
+                                It.Path, 0, It.E->GetAttribute(UrlAttribute)});
             continue;
         }
         std::vector<TkivXmlElement*> Children;
@@ -173,6 +217,11 @@ void TSvnRun::Start() {
     FRunning = true;
     FDone.clear();
     FDone.resize(FProjects.size());
+    FKnown.assign(FProjects.size(), {});
+    if (FOptions.Store && TaskRow(FTask).ReadsUrl)
+        for (size_t i = 0; i < FProjects.size(); ++i)
+            if (const TStoredState* S = FOptions.Store->Find(FProjects[i].Folder))
+                FKnown[i] = {S->Url, S->Time};
     // The plan is made by the first worker: resolving thousands of folders is file-system
     // work the owner's thread must not wait for.
     const TTaskRow& Row = TaskRow(FTask);
@@ -225,7 +274,7 @@ void TSvnRun::Plan() {
     // the copy's lock): each such family runs one folder after the other, in tree order, on
     // one worker. The others go in batches, the file system's root alone.
     const TTaskRow& Row = TaskRow(FTask);
-    const bool Batched = Row.Batched && !FOptions.Console;
+    const bool Batched = Row.Batched && !FOptions.Console && !OwnWords();
     const int Size = std::max(1, BatchSizeFor(Row, Left, std::min(FClients, std::max(1, Left))));
     std::vector<int> Family(FUnits.size());
     for (size_t u = 0; u < FUnits.size(); ++u)
@@ -310,23 +359,55 @@ TLineBlock TSvnRun::NewBlock(TSvnTask Task, int Unit, bool Keep) const {
                       Keep && FOptions.SpillOmitted);
 }
 
+const QString& TSvnRun::UnitUrl(int Unit) const {
+    return FProjects[size_t(FUnits[size_t(Unit)].Projects.front())].Url;
+}
+
+bool TSvnRun::Admit(int Unit, TSvnOutcome& O) const {
+    const TUnit& U = FUnits[size_t(Unit)];
+    switch (TaskRow(FTask).Place) {
+    case TTaskPlace::Url:
+        if (!UnitUrl(Unit).isEmpty())
+            return true;
+        O.State = TSvnState::Error;
+        O.Notes << QStringLiteral("Keine URL angegeben.");
+        return false;
+    case TTaskPlace::IntoFolder: {
+        const TFolderState F = CheckFolder(U.Folder);
+        if (F == TFolderState::Ready)
+            return true; // what it holds is asked below
+        if (F == TFolderState::Missing && !UnitUrl(Unit).isEmpty())
+            return true;
+        O.State = StateOfFolder(F);
+        O.Notes << FolderProblemText(F, U.Folder);
+        if (F == TFolderState::Missing)
+            O.Notes << QStringLiteral("Die URL des Projekts ist nicht bekannt, deshalb kann es "
+                                      "nicht ausgecheckt werden. Sie wird bei jedem Lauf über "
+                                      "die Arbeitskopie gelernt, solange es sie gibt, oder aus "
+                                      "einer .repos-Datei übernommen.");
+        return false;
+    }
+    case TTaskPlace::Folder:
+        break;
+    }
+    const TFolderState F = CheckFolder(U.Folder);
+    if (F == TFolderState::Ready)
+        return true;
+    O.State = StateOfFolder(F);
+    O.Notes << FolderProblemText(F, U.Folder);
+    return false;
+}
+
 void TSvnRun::RunBatch(const std::vector<int>& Batch) {
     std::vector<int> Ready;
     for (int u : Batch) {
-        if (FStop) {
-            TSvnOutcome O;
+        TSvnOutcome O;
+        if (FStop)
             O.State = TSvnState::NotRun;
-            DeliverUnit(u, O);
-            continue;
-        }
-        const TFolderState F = CheckFolder(FUnits[size_t(u)].Folder);
-        if (F == TFolderState::Ready) {
+        else if (Admit(u, O)) {
             Ready.push_back(u);
             continue;
         }
-        TSvnOutcome O;
-        O.State = StateOfFolder(F);
-        O.Notes << FolderProblemText(F, FUnits[size_t(u)].Folder);
         DeliverUnit(u, O);
     }
     if (Ready.empty())
@@ -342,11 +423,15 @@ void TSvnRun::RunBatch(const std::vector<int>& Batch) {
     }
     const std::vector<quint64> Gens = Generations(Ready);
     std::vector<TUnitResult> R = RunSplit(FTask, Ready, true, true);
+    std::vector<TSvnOutcome> Out;
     for (size_t k = 0; k < Ready.size(); ++k) {
-        TSvnOutcome O = FromResult(R[k], true);
-        O.Generation = Gens[k];
-        DeliverUnit(Ready[k], O);
+        Out.push_back(FromResult(R[k], true));
+        Out.back().Generation = Gens[k];
     }
+    if (TaskRow(FTask).ReadsUrl)
+        AddUrls(Ready, Out);
+    for (size_t k = 0; k < Ready.size(); ++k)
+        DeliverUnit(Ready[k], Out[k]);
 }
 
 std::vector<quint64> TSvnRun::Generations(const std::vector<int>& Units) const {
@@ -355,6 +440,45 @@ std::vector<quint64> TSvnRun::Generations(const std::vector<int>& Units) const {
         for (size_t k = 0; k < Units.size(); ++k)
             Gens[k] = FOptions.Generation(FUnits[size_t(Units[k])].Folder);
     return Gens;
+}
+
+bool TSvnRun::UrlWanted(int Unit) const {
+    for (int i : FUnits[size_t(Unit)].Projects) {
+        const TSvnProject& P = FProjects[size_t(i)];
+        if (P.Url.isEmpty())
+            return true;
+        if (!FOptions.Store)
+            continue; // nothing to compare with: the registry's URL stands
+        const TKnownUrl& K = FKnown[size_t(i)];
+        if (!K.Since.isValid() || !SameRepositoryUrl(K.Url, P.Url) ||
+            CopyChangedSince(FUnits[size_t(Unit)].Target, K.Since))
+            return true;
+    }
+    return false;
+}
+
+void TSvnRun::AddUrls(const std::vector<int>& Units, std::vector<TSvnOutcome>& Outcomes) {
+    // One more client per batch, local and quick, and only where something may be new: a copy
+    // never asked, one the registry and the store disagree on, one changed since (relocated,
+    // switched). What a copy in trouble would say is not asked.
+    std::vector<int> Ask;
+    std::vector<size_t> Where;
+    for (size_t k = 0; k < Units.size(); ++k)
+        if (!IsFailure(Outcomes[k].State) && UrlWanted(Units[k])) {
+            Ask.push_back(Units[k]);
+            Where.push_back(k);
+        }
+    if (Ask.empty())
+        return;
+    const std::vector<TUnitResult> Info = RunSplit(TSvnTask::Info, Ask, true, false);
+    for (size_t j = 0; j < Ask.size(); ++j) {
+        if (Info[j].How != THow::Done)
+            continue;
+        const TSvnVerdict& F = Info[j].Block.Fold().Facts();
+        // The URL only: the top folder's revision says little of a copy a commit has left
+        // at mixed revisions.
+        Outcomes[Where[j]].Verdict.Url = F.Url;
+    }
 }
 
 std::vector<TSvnRun::TUnitResult> TSvnRun::RunSplit(TSvnTask Task, const std::vector<int>& Units,
@@ -371,7 +495,7 @@ std::vector<TSvnRun::TUnitResult> TSvnRun::RunSplit(TSvnTask Task, const std::ve
     while (!Group.empty()) {
         if ((Interruptible && FStop) || FKill)
             return Out; // the rest stays not reached
-        if (Group.size() == 1 || !Row.Batched) {
+        if (Group.size() == 1 || !Row.Batched || (Task == FTask && OwnWords())) {
             for (size_t k : Group)
                 RunOne(Task, Units[k], Interruptible, Out[k]);
             return Out;
@@ -466,9 +590,32 @@ void TSvnRun::RunOne(TSvnTask Task, int Unit, bool Interruptible, TUnitResult& O
         return;
     }
     TLineBlock Block = NewBlock(Task, Unit, Task == FTask);
-    TSvnCall Call;
-    Call.Arguments = TaskRow(Task).Arguments;
-    Call.Folder = FUnits[size_t(Unit)].Target;
+    TSvnCall Call = CallFor(Task, Unit);
+    std::unique_ptr<QTemporaryFile> TargetsFile;
+    if (Task == FTask) {
+        Call.Arguments += FOptions.Arguments;
+        const QStringList Targets =
+            FOptions.Targets.isEmpty()
+                ? QStringList()
+                : TargetArguments(FOptions.Targets, TaskRow(Task).PegTargets);
+        if (Targets.join(QString()).size() < MaxTargetChars) {
+            Call.Arguments += Targets;
+        } else {
+            // More than a command line holds: one path a line, in the client's character set.
+            TargetsFile = std::make_unique<QTemporaryFile>(
+                QDir::tempPath() + QStringLiteral("/kivsvn-targets-XXXXXX"));
+            QByteArray Text;
+            for (const QString& T : Targets.mid(1))
+                Text += T.toUtf8() + '\n';
+            if (!TargetsFile->open() || TargetsFile->write(Text) != Text.size() ||
+                !TargetsFile->flush()) {
+                Out.How = THow::NoClient;
+                Out.StartError = errno ? errno : EIO;
+                return;
+            }
+            Call.Arguments << QStringLiteral("--targets") << TargetsFile->fileName();
+        }
+    }
     Call.TimeoutSeconds = FOptions.TimeoutSeconds;
     Call.Cancel = &FKill;
     Call.Interrupt = Interruptible ? &FStop : nullptr;
@@ -485,6 +632,33 @@ void TSvnRun::RunOne(TSvnTask Task, int Unit, bool Interruptible, TUnitResult& O
         Out.How = TaskRow(Task).ChangesCopy ? THow::Interrupted : THow::NotReached;
     else
         Out.How = THow::Done;
+}
+
+TSvnCall TSvnRun::CallFor(TSvnTask Task, int Unit) const {
+    const TTaskRow& Row = TaskRow(Task);
+    const QString& Target = FUnits[size_t(Unit)].Target;
+    TSvnCall Call;
+    Call.Arguments = Row.Arguments;
+    switch (Row.Place) {
+    case TTaskPlace::Folder:
+        Call.Folder = Target;
+        break;
+    case TTaskPlace::IntoFolder: {
+        // In the folder above, with the folder named from there: the client names what it
+        // fetches as a person running it there would see it ("A    projekt/datei").
+        Call.Folder = ExistingAbove(QFileInfo(Target).path());
+        const QString Below =
+            Call.Folder == u"/" ? Target.mid(1) : Target.mid(Call.Folder.size() + 1);
+        Call.Arguments << UrlTarget(UnitUrl(Unit))
+                       << (Below.startsWith(u'-') ? QStringLiteral("./") + Below : Below);
+        break;
+    }
+    case TTaskPlace::Url:
+        Call.Folder = BatchDir;
+        Call.Arguments << UrlTarget(UnitUrl(Unit));
+        break;
+    }
+    return Call;
 }
 
 TSvnOutcome TSvnRun::FromResult(const TUnitResult& R, bool Hints) const {
@@ -520,19 +694,21 @@ TSvnOutcome TSvnRun::FromResult(const TUnitResult& R, bool Hints) const {
     O.Verdict = R.Block.Fold().Decide(R.ExitCode);
     O.State = O.Verdict.State;
     if (Hints)
-        AddHints(O);
+        AddHints(O, TaskRow(FTask));
     return O;
 }
 
 TSvnOutcome TSvnRun::AfterChange(TUnitResult& Update, qint64 RevisionBefore,
                                  TUnitResult* Check, int Unit) {
+    const TTaskRow& Row = TaskRow(FTask);
     TSvnOutcome O = FromResult(Update, false);
     if (Update.How == THow::NoClient || Update.How == THow::NotReached)
         return O;
     O.Verdict.RevisionBefore = RevisionBefore;
-    O.RevisionChanged = O.Verdict.Files > 0 ||
-                        (RevisionBefore >= 0 && O.Verdict.Revision >= 0 &&
-                         O.Verdict.Revision != RevisionBefore);
+    // A copy the task makes is new, not moved: it counts as checked out, not as updated.
+    O.RevisionChanged = Row.Place != TTaskPlace::IntoFolder &&
+                        (O.Verdict.Files > 0 || (RevisionBefore >= 0 && O.Verdict.Revision >= 0 &&
+                                                 O.Verdict.Revision != RevisionBefore));
     if (O.State == TSvnState::Updated && !O.RevisionChanged)
         O.State = TSvnState::Current;
     if (O.State == TSvnState::Current && O.RevisionChanged)
@@ -542,22 +718,24 @@ TSvnOutcome TSvnRun::AfterChange(TUnitResult& Update, qint64 RevisionBefore,
     bool Known = Check && Check->How == THow::Done;
     if (Known)
         After = Check->Block.Fold().Decide(0);
-    if (Update.How == THow::Interrupted)
-        O.Notes << QStringLiteral("Abgebrochen, während svn diese Arbeitskopie aktualisierte.");
+    const QString Cut = QString::fromUtf8(Row.CutShort ? Row.CutShort : Row.Title);
+    if (Update.How == THow::Interrupted && Row.StoppedNote)
+        O.Notes << QString::fromUtf8(Row.StoppedNote);
     // A stopped client may leave its lock behind; only where it did is the copy cleaned up.
     if (Stopped && Known && After.WcLocked) {
         const QString Failure = CleanUp(Unit);
         if (Failure.isEmpty()) {
-            O.Notes << QStringLiteral("Die Aktualisierung wurde unterbrochen; »svn cleanup« hat "
-                                      "die Arbeitskopie wieder freigegeben.");
+            O.Notes << Cut + QStringLiteral(" wurde unterbrochen; »svn cleanup« hat die "
+                                            "Arbeitskopie wieder freigegeben.");
             TUnitResult Again;
             RunOne(TSvnTask::Status, Unit, false, Again);
             Known = Again.How == THow::Done;
             if (Known)
                 After = Again.Block.Fold().Decide(0);
         } else {
-            O.Notes << QStringLiteral("Die Aktualisierung wurde unterbrochen; »svn cleanup« ist "
-                                      "fehlgeschlagen, die Arbeitskopie kann noch gesperrt sein:")
+            O.Notes << Cut + QStringLiteral(" wurde unterbrochen; »svn cleanup« ist "
+                                            "fehlgeschlagen, die Arbeitskopie kann noch "
+                                            "gesperrt sein:")
                     << Failure;
         }
     }
@@ -571,19 +749,108 @@ TSvnOutcome TSvnRun::AfterChange(TUnitResult& Update, qint64 RevisionBefore,
         O.Verdict.Incomplete = After.Incomplete;
         O.Verdict.Switched = After.Switched;
     }
-    AddHints(O);
+    // A copy the task made is the project's URL's, also when it stopped half-way.
+    if (Row.Place == TTaskPlace::IntoFolder && (Known || Update.How == THow::Done))
+        O.Verdict.Url = UnitUrl(Unit);
+    AddHints(O, Row);
     return O;
 }
 
+bool TSvnRun::OwnCopy(int Unit, const TUnitResult& Before, TSvnOutcome& O) const {
+    const QString& Folder = FUnits[size_t(Unit)].Folder;
+    O = FromResult(Before, false);
+    if (Before.How != THow::Done && Before.How != THow::Failed)
+        return false; // not reached, stopped: said as such
+    const TSvnVerdict& V = O.Verdict;
+    if (V.NotWorkingCopy) {
+        O.State = TSvnState::NotWorkingCopy;
+        O.Notes << QStringLiteral("Der Ordner %1 existiert, ist aber keine Arbeitskopie; er "
+                                  "bleibt unberührt.")
+                       .arg(Folder);
+        return false;
+    }
+    if (V.State == TSvnState::Error || V.Url.isEmpty()) {
+        O.State = TSvnState::Error;
+        O.Notes << QStringLiteral("Was der Ordner %1 enthält, konnte nicht festgestellt "
+                                  "werden; er bleibt unberührt.")
+                       .arg(Folder);
+        return false;
+    }
+    if (!SameRepositoryUrl(V.Url, UnitUrl(Unit))) {
+        O.State = TSvnState::OtherUrl;
+        O.Notes << QStringLiteral("Der Ordner %1 ist eine Arbeitskopie von %2, nicht von %3; "
+                                  "er bleibt unberührt.")
+                       .arg(Folder, V.Url, UnitUrl(Unit));
+        O.Verdict.Url.clear(); // not the project's: nothing is learnt from it
+        return false;
+    }
+    return true;
+}
+
 void TSvnRun::RunChanging(const std::vector<int>& Units) {
-    // Before: each copy's revision, so that "updated" means its revision moved.
-    const std::vector<TUnitResult> Before = RunSplit(TSvnTask::Info, Units, true, false);
-    std::vector<TUnitResult> Update = RunSplit(FTask, Units, true, true);
+    const TTaskRow& Row = TaskRow(FTask);
+    const bool Makes = Row.Place == TTaskPlace::IntoFolder;
+    const size_t N = Units.size();
+    // Before: each copy's revision, so that "updated" means its revision moved, and its URL.
+    // A task that makes the folder asks only where there is something to ask.
+    std::vector<size_t> Asked;
+    std::vector<int> AskUnits;
+    for (size_t k = 0; k < N; ++k)
+        if (!Makes || !EmptyFolder(FUnits[size_t(Units[k])].Target)) {
+            Asked.push_back(k);
+            AskUnits.push_back(Units[k]);
+        }
+    std::vector<TUnitResult> Before(N);
+    {
+        std::vector<TUnitResult> Got = RunSplit(TSvnTask::Info, AskUnits, true, false);
+        for (size_t j = 0; j < Asked.size(); ++j)
+            Before[Asked[j]] = std::move(Got[j]);
+    }
+    // Which copies the task runs on. One that makes the folder never touches a folder that is
+    // no copy of the project's URL; on its own copy it runs only to finish one it left
+    // incomplete, and a complete one is merely looked at.
+    enum class TPlan { Go, Present, Refused };
+    std::vector<TPlan> Plans(N, TPlan::Go);
+    std::vector<TSvnOutcome> Said(N);
+    std::vector<TUnitResult> Looked(N);
+    if (Makes) {
+        std::vector<size_t> Own;
+        std::vector<int> OwnUnits;
+        for (size_t k : Asked) {
+            if (!OwnCopy(Units[k], Before[k], Said[k])) {
+                Plans[k] = TPlan::Refused;
+                continue;
+            }
+            Own.push_back(k);
+            OwnUnits.push_back(Units[k]);
+        }
+        std::vector<TUnitResult> Got = RunSplit(TSvnTask::Status, OwnUnits, true, false);
+        for (size_t j = 0; j < Own.size(); ++j) {
+            const size_t k = Own[j];
+            const TSvnVerdict V = Got[j].Block.Fold().Decide(Got[j].ExitCode);
+            Plans[k] = Got[j].How == THow::Done && V.Incomplete && !V.WcLocked ? TPlan::Go
+                                                                               : TPlan::Present;
+            Looked[k] = std::move(Got[j]);
+        }
+    }
+    std::vector<int> GoUnits;
+    std::vector<size_t> Went;
+    for (size_t k = 0; k < N; ++k)
+        if (Plans[k] == TPlan::Go) {
+            GoUnits.push_back(Units[k]);
+            Went.push_back(k);
+        }
+    std::vector<TUnitResult> Update(N);
+    {
+        std::vector<TUnitResult> Got = RunSplit(FTask, GoUnits, true, true);
+        for (size_t j = 0; j < Went.size(); ++j)
+            Update[Went[j]] = std::move(Got[j]);
+    }
     // After: every copy the client reached, as "svn status" sees it now; this check is never
     // interrupted (it is quick, and what it finds is the copy's truth).
     std::vector<int> Reached;
-    std::vector<size_t> Where(Units.size(), size_t(-1));
-    for (size_t k = 0; k < Units.size(); ++k)
+    std::vector<size_t> Where(N, size_t(-1));
+    for (size_t k : Went)
         if (Update[k].How != THow::NotReached && Update[k].How != THow::NoClient) {
             Where[k] = Reached.size();
             Reached.push_back(Units[k]);
@@ -591,13 +858,31 @@ void TSvnRun::RunChanging(const std::vector<int>& Units) {
     // What the check finds is what the copy is while nothing changes after this.
     const std::vector<quint64> Gens = Generations(Reached);
     std::vector<TUnitResult> Check = RunSplit(TSvnTask::Status, Reached, false, false);
-    for (size_t k = 0; k < Units.size(); ++k) {
-        const qint64 Rev =
-            Before[k].How == THow::Done ? Before[k].Block.Fold().Facts().Revision : -1;
-        TUnitResult* C = Where[k] == size_t(-1) ? nullptr : &Check[Where[k]];
-        TSvnOutcome O = AfterChange(Update[k], Rev, C, Units[k]);
-        if (C)
-            O.Generation = Gens[Where[k]];
+    for (size_t k = 0; k < N; ++k) {
+        TSvnOutcome O;
+        switch (Plans[k]) {
+        case TPlan::Refused:
+            O = std::move(Said[k]);
+            break;
+        case TPlan::Present:
+            O = FromResult(Looked[k], true);
+            if (Looked[k].How == THow::Done) {
+                O.Verdict.Url = Before[k].Block.Fold().Facts().Url;
+                O.Verdict.Revision = Before[k].Block.Fold().Facts().Revision;
+            }
+            break;
+        case TPlan::Go: {
+            const bool Read = Before[k].How == THow::Done;
+            const TSvnVerdict& B = Before[k].Block.Fold().Facts();
+            TUnitResult* C = Where[k] == size_t(-1) ? nullptr : &Check[Where[k]];
+            O = AfterChange(Update[k], Read ? B.Revision : -1, C, Units[k]);
+            if (C)
+                O.Generation = Gens[Where[k]];
+            if (Read && O.Verdict.Url.isEmpty() && Update[k].How != THow::NotReached)
+                O.Verdict.Url = B.Url; // an update never moves a copy to another URL
+            break;
+        }
+        }
         DeliverUnit(Units[k], O);
     }
 }

@@ -7,6 +7,7 @@
 #include "svn_client.h"
 #include "svn_output.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -28,6 +29,9 @@ struct TSvnProject {
     QString Folder;    // the folder it names (ProjectFolder), resolved once for the snapshot
     QString TreePath;  // names from below the root, joined by "/"
     quint64 Id = 0;    // the caller's key for finding the node again
+    // The repository URL the registry keeps ("URL"): what a checkout fetches, what the URL's
+    // info asks about.
+    QString Url = QString();
 };
 
 struct TSvnOutcome {
@@ -38,7 +42,9 @@ struct TSvnOutcome {
                                            // them (UTF-8, one per line)
     int ExitCode = 0;
     TSvnState State = TSvnState::Clean;
-    TSvnVerdict Verdict; // what the lines say in detail (changes, behind, files, URL, revision)
+    TSvnVerdict Verdict; // what the lines say in detail (changes, behind, files, URL, revision);
+                         // Verdict.Url: the copy's URL whenever the run learnt it (info, the
+                         // info before an update, status where it was not known, checkout)
     bool RevisionChanged = false; // an update moved the copy's revision, or changed files
     QStringList Notes;   // the program's own lines after the client's (time limit, cleanup, hints)
     quint64 Generation = 0; // TSvnRunOptions::Generation's answer, read before the client that
@@ -63,9 +69,17 @@ struct TSvnRunOptions {
     // Read for each folder just before the client that looks at it starts, after an update
     // before the check that follows it (on a worker thread); handed back in the outcome.
     std::function<quint64(const QString& Folder)> Generation;
+    // The run's own words for its task, after the task's arguments: a commit's message, the
+    // side a resolve takes. Only the task gets them, never the checks before and after it.
+    QStringList Arguments;
+    // Items inside each project's folder (paths relative to it) the task works on instead of
+    // the whole folder: the client runs in the folder and names them (many of them through a
+    // file, "--targets").
+    QStringList Targets;
 };
 
-// The line that heads a project's block in the memo: "--> " and the folder it ran in.
+// The line that heads a project's block in the memo: "--> " and the folder it ran in (the URL
+// where no folder is involved).
 QString ProjectHead(const TSvnProject& Project);
 // The memo lines of one project: the head and the filtered lines and notes; empty when the
 // short display leaves it out. A project whose run failed is always shown.
@@ -136,7 +150,20 @@ private:
     std::vector<TUnitResult> RunSplit(TSvnTask Task, const std::vector<int>& Units,
                                       bool Interruptible, bool Counted);
     void RunOne(TSvnTask Task, int Unit, bool Interruptible, TUnitResult& Out);
+    // Where and with what the client runs for Task on one unit, as the task's row places it.
+    TSvnCall CallFor(TSvnTask Task, int Unit) const;
+    // Whether a unit may be given to the task at all; else Out says why not.
+    bool Admit(int Unit, TSvnOutcome& Out) const;
+    // A task that makes the folder, on a folder that exists: whether it is the project's copy
+    // (Out says why not), from the info read before.
+    bool OwnCopy(int Unit, const TUnitResult& Before, TSvnOutcome& Out) const;
+    // Status: the URLs of the copies where it is not known yet or the copy changed since.
+    void AddUrls(const std::vector<int>& Units, std::vector<TSvnOutcome>& Outcomes);
+    bool UrlWanted(int Unit) const;
+    const QString& UnitUrl(int Unit) const;
     TLineBlock NewBlock(TSvnTask Task, int Unit, bool Keep) const;
+    // Whether the run gives its task words of its own (then each folder has a client of its own).
+    bool OwnWords() const { return !FOptions.Arguments.isEmpty() || !FOptions.Targets.isEmpty(); }
     TSvnOutcome FromResult(const TUnitResult& R, bool Hints) const;
     TSvnOutcome AfterChange(TUnitResult& Update, qint64 RevisionBefore, TUnitResult* Check,
                             int Unit);
@@ -148,6 +175,13 @@ private:
     void Flush(); // hands ready results to the owner, in order, a slice of time at a time
 
     std::vector<TSvnProject> FProjects;
+    // What the store knew of each project's URL when the run started (read on the owner's
+    // thread): the URL and when it was last found so.
+    struct TKnownUrl {
+        QString Url;
+        QDateTime Since;
+    };
+    std::vector<TKnownUrl> FKnown;
     std::vector<TUnit> FUnits;
     TSvnTask FTask;
     TSvnRunOptions FOptions;

@@ -192,7 +192,7 @@ void TVerdictFold::Add(const QString& L) {
         }
         return;
     }
-    if (FTask == TSvnTask::Update) {
+    if (FTask == TSvnTask::Update || FTask == TSvnTask::Checkout) {
         if (UpdateItem(L)) {
             ++FV.Files;
             FV.TextConflicts += L.at(0) == u'C';
@@ -206,12 +206,38 @@ void TVerdictFold::Add(const QString& L) {
             FV.Revision = TrailingRevision(L, 20);
         } else if (L.startsWith(QLatin1String("At revision "))) {
             FV.Revision = TrailingRevision(L, 12);
+        } else if (L.startsWith(QLatin1String("Checked out revision "))) {
+            FV.Revision = TrailingRevision(L, 21);
         } else if (L.startsWith(QLatin1String("svn: warning: W205011:"))) {
             FV.ExternalsWarned = true;
         }
         return;
     }
-    if (FTask == TSvnTask::Info) {
+    if (FTask == TSvnTask::Commit) {
+        // "Sending        datei.txt", ... and at the end "Committed revision 12."
+        static const QLatin1String Sent[] = {QLatin1String("Sending "), QLatin1String("Adding "),
+                                             QLatin1String("Deleting "),
+                                             QLatin1String("Replacing ")};
+        if (L.startsWith(QLatin1String("Committed revision "))) {
+            FV.Revision = TrailingRevision(L, 19);
+            return;
+        }
+        for (const QLatin1String& S : Sent)
+            if (L.startsWith(S)) {
+                ++FV.Files;
+                return;
+            }
+        // The codes the client (local, svnserve, WebDAV) gives for an item the server has a
+        // newer version of (or has meanwhile got itself); and for an item still in conflict.
+        for (const char* Code :
+             {"svn: E155011:", "svn: E160028:", "svn: E160024:", "svn: E170004:", "svn: E160020:"})
+            if (L.startsWith(QLatin1String(Code)))
+                FV.OutOfDateRefused = FV.IsBehind = true;
+        if (L.startsWith(QLatin1String("svn: E155015:")))
+            FV.ConflictRefused = FV.HasConflict = true;
+        return;
+    }
+    if (FTask == TSvnTask::Info || FTask == TSvnTask::UrlInfo) {
         if (FV.Url.isEmpty() && L.startsWith(QLatin1String("URL:")))
             FV.Url = TrimBlanksAndControls(L.mid(4));
         else if (FV.Revision < 0 && L.startsWith(QLatin1String("Revision: ")))
@@ -228,13 +254,17 @@ TSvnVerdict TVerdictFold::Decide(int ExitCode) const {
     TSvnState S = TSvnState::Clean;
     if (FTask == TSvnTask::Update)
         S = V.Files > 0 ? TSvnState::Updated : TSvnState::Current;
-    else if (FTask == TSvnTask::Info)
+    else if (FTask == TSvnTask::Checkout)
+        S = TSvnState::CheckedOut;
+    else if (FTask == TSvnTask::Info || FTask == TSvnTask::UrlInfo)
         S = TSvnState::Info;
     const std::pair<bool, TSvnState> Findings[] = {
         {V.ReposLocked, TSvnState::ReposLocked}, {V.HasChanges, TSvnState::Changes},
         {V.IsBehind, TSvnState::OutOfDate},      {V.HasConflict, TSvnState::Conflict},
         {V.Incomplete, TSvnState::Incomplete},   {V.WcLocked, TSvnState::Locked},
-        {ExitCode != 0 || V.ErrorLine, TSvnState::Error},
+        // A commit refused for items the server has newer versions of: behind, not broken.
+        {ExitCode != 0 || V.ErrorLine,
+         V.OutOfDateRefused ? TSvnState::OutOfDate : TSvnState::Error},
     };
     for (const auto& [Found, State] : Findings)
         if (Found)
@@ -302,41 +332,6 @@ TSvnState ServerProblemOf(const QStringList& Lines) {
     return Away ? TSvnState::NoServer : TSvnState::Clean;
 }
 
-bool ParseLogXml(const QStringList& Lines, QList<TLogEntry>& Entries) {
-    QXmlStreamReader X(Lines.join(u'\n'));
-    bool InLog = false, Ended = false;
-    TLogEntry E;
-    while (!X.atEnd()) {
-        switch (X.readNext()) {
-        case QXmlStreamReader::StartElement:
-            if (X.name() == u"log") {
-                InLog = true;
-            } else if (X.name() == u"logentry") {
-                E = TLogEntry();
-                E.Revision = X.attributes().value(QLatin1String("revision")).toLongLong();
-            } else if (X.name() == u"author") {
-                E.Author = X.readElementText().trimmed();
-            } else if (X.name() == u"date") {
-                E.Date = QDateTime::fromString(X.readElementText().trimmed(), Qt::ISODateWithMs);
-            } else if (X.name() == u"msg") {
-                const QString Msg = X.readElementText();
-                const QStringList Parts = Msg.trimmed().split(u'\n');
-                E.Message = Parts.value(0).trimmed();
-            }
-            break;
-        case QXmlStreamReader::EndElement:
-            if (X.name() == u"logentry")
-                Entries << E;
-            else if (X.name() == u"log")
-                Ended = InLog;
-            break;
-        default:
-            break;
-        }
-    }
-    return Ended && !X.hasError();
-}
-
 QString SvnDisplayPath(const QString& AbsPath, const QString& WorkDir) {
     if (AbsPath == WorkDir)
         return QStringLiteral(".");
@@ -402,11 +397,17 @@ void TBatchSplitter::Feed(const QString& Line) {
         FBuffered = Line;
         FHaveBuffered = true;
         return;
+    // A checkout and a URL's info are never batched (one URL, one client); they are split
+    // as their nearest kin would be.
     case TSvnTask::Update:
+    case TSvnTask::Checkout:
         StepUpdate(Line);
         return;
     case TSvnTask::Info:
+    case TSvnTask::UrlInfo:
         StepInfo(Line);
+        return;
+    default: // the tasks of one folder at a time are never batched
         return;
     }
 }
@@ -421,10 +422,14 @@ void TBatchSplitter::Finish(int ExitCode) {
         FinishStatus(ExitCode);
         break;
     case TSvnTask::Update:
+    case TSvnTask::Checkout:
         FinishUpdate();
         break;
     case TSvnTask::Info:
+    case TSvnTask::UrlInfo:
         FinishInfo();
+        break;
+    default:
         break;
     }
     // What a folder that runs again printed is not its own run's; an update the client had
@@ -441,11 +446,14 @@ int TBatchSplitter::Finished() const {
     case TSvnTask::StatusRemote:
         return int(std::count(Done.begin(), Done.end(), true));
     case TSvnTask::Update:
+    case TSvnTask::Checkout:
         return FClosed;
     case TSvnTask::Info:
+    case TSvnTask::UrlInfo:
         return FInfoDone;
+    default:
+        return 0;
     }
-    return 0;
 }
 
 bool TBatchSplitter::Take(int Owner) {

@@ -45,9 +45,13 @@ struct TSvnVerdict {
     bool NotWorkingCopy = false;
     bool ErrorLine = false;    // the client printed an error ("svn: E...")
     bool ExternalsWarned = false; // update: a warning that externals failed (W205011)
-    int Files = 0;             // update: items the update touched; -1 when not known
+    bool OutOfDateRefused = false; // commit: refused, the server has newer versions of items
+    bool ConflictRefused = false;  // commit: refused, an item is still in conflict
+    int Files = 0;                 // update: items the update touched; -1 when not known; commit:
+                                   // items sent
     int TextConflicts = 0, PropConflicts = 0, TreeConflicts = 0, Skipped = 0; // update
-    qint64 Revision = -1;       // update: the revision it ended at; info: the copy's
+    qint64 Revision = -1;       // update: the revision it ended at; info: the copy's; commit:
+                                // the revision it made
     qint64 RevisionBefore = -1; // update: the copy's revision before, when it was read
     qint64 ServerRevision = -1; // status -u: the repository's latest revision
     QString Url;               // info: the repository URL
@@ -78,17 +82,6 @@ TSvnVerdict DecideState(TSvnTask Task, const QStringList& Lines, int ExitCode,
 // certificate confirmed) that the client could not give without asking, NoServer when it could
 // not be reached, else Clean.
 TSvnState ServerProblemOf(const QStringList& Lines);
-
-// A revision the server has and the copy not yet, as its log tells it.
-struct TLogEntry {
-    qint64 Revision = -1;
-    QString Author;  // empty for an anonymous commit
-    QDateTime Date;  // UTC; invalid when the log gave none
-    QString Message; // its first line, trimmed
-};
-// The entries of "svn log --xml" (the lines the client printed), in its order; false when the
-// lines are no complete log document.
-bool ParseLogXml(const QStringList& Lines, QList<TLogEntry>& Entries);
 
 // Removes the first line that is "Updating '.':" (compared without regard to case).
 QStringList FilterOutput(QStringList Lines);

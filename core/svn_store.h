@@ -5,6 +5,7 @@
 // starts, never in the registry; the window and kivsvn may write it at the same time.
 #pragma once
 
+#include "svn_changes.h"
 #include "svn_output.h"
 #include "svn_tables.h"
 

@@ -38,6 +38,10 @@ const QList<TStateRow> States = {
      true, 98, G::Incomplete},
     {TSvnState::ReposLocked, "repos-locked", "im Repository gesperrt", L::Good, false, false, 40,
      G::None},
+    {TSvnState::CheckedOut, "checked-out", "ausgecheckt", L::Changed, false, false, 30,
+     G::CheckedOut},
+    {TSvnState::OtherUrl, "other-url", "Arbeitskopie einer anderen URL", L::Error, true, true, 92,
+     G::Failed},
     // What kept the server monitor from knowing. An unreachable server (a laptop on the road)
     // says nothing about the copy: it weighs less than anything the copy itself shows.
     {TSvnState::NoServer, "no-server", "Server nicht erreichbar", L::Neutral, false, false, 15,
@@ -51,12 +55,45 @@ const QList<TStateRow> States = {
 // many folders per client; the cheapest gives each client one batch.
 const QList<TTaskRow> Tasks = {
     {TSvnTask::Status, "status", {QStringLiteral("status")}, "Testen auf Änderungen", true, false,
-     24, false, false, true},
+     24, false, false, TTaskPlace::Folder, true, nullptr, nullptr, nullptr, true, true},
     {TSvnTask::StatusRemote, "status-u", {QStringLiteral("status"), QStringLiteral("-u")},
-     "Testen auf Änderungen", true, true, 4, false, false},
+     "Testen auf Änderungen", true, true, 4, false, false, TTaskPlace::Folder, true},
     {TSvnTask::Update, "update", {QStringLiteral("update")}, "Aktualisieren", true, true, 4, false,
-     true},
+     true, TTaskPlace::Folder, false,
+     "Abgebrochen, während svn diese Arbeitskopie aktualisierte.", "Die Aktualisierung",
+     "Die Arbeitskopie ist unvollständig, weil eine Aktualisierung unterbrochen wurde. Erneut "
+     "»Aktualisieren« wählen."},
     {TSvnTask::Info, "info", {QStringLiteral("info")}, "Info", true, false, 24, true, false},
+    // A client checks out one URL into one folder of any name: never batched.
+    {TSvnTask::Checkout, "checkout", {QStringLiteral("checkout")},
+     "Fehlende Arbeitskopien auschecken", false, true, 1, false, true, TTaskPlace::IntoFolder,
+     false, "Abgebrochen, während svn diese Arbeitskopie auscheckte.", "Das Auschecken",
+     "Die Arbeitskopie ist unvollständig, weil das Auschecken unterbrochen wurde. Erneut "
+     "»Fehlende Arbeitskopien auschecken« wählen (oder »kivsvn checkout«): svn setzt es dort "
+     "fort, wo es aufgehört hat."},
+    // Whether the server knows a URL, before it is entered.
+    {TSvnTask::UrlInfo, "info-url", {QStringLiteral("info")}, "URLs prüfen", false, true, 1,
+     false, false, TTaskPlace::Url},
+    // The changes window's tasks, each on one copy and on the items chosen in it. A commit
+    // never asks for its message: the run gives it (and --force-log, since a message may well
+    // be a file's name).
+    {TSvnTask::Commit, "commit", {QStringLiteral("commit"), QStringLiteral("--force-log")},
+     "Übertragen", false, true, 1, false, true, TTaskPlace::Folder, false,
+     "Abgebrochen, während svn die Änderungen übertrug.", "Die Übertragung"},
+    {TSvnTask::Revert, "revert", {QStringLiteral("revert")}, "Rückgängig machen", false, false, 1,
+     false, true, TTaskPlace::Folder, false,
+     "Abgebrochen, während svn Änderungen rückgängig machte.", "Das Rückgängigmachen"},
+    {TSvnTask::Resolve, "resolve", {QStringLiteral("resolve")}, "Konflikt lösen", false, false, 1,
+     false, true, TTaskPlace::Folder, false, "Abgebrochen, während svn einen Konflikt löste.",
+     "Das Lösen des Konflikts"},
+    {TSvnTask::Add, "add", {QStringLiteral("add")}, "Hinzufügen", false, false, 1, false, true,
+     TTaskPlace::Folder, false, "Abgebrochen, während svn Dateien hinzufügte.", "Das Hinzufügen"},
+    // The built-in diff always: a diff-cmd of the user's configuration could open a window.
+    {TSvnTask::Diff, "diff", {QStringLiteral("diff"), QStringLiteral("--internal-diff")},
+     "Unterschiede", false, false, 1, false, false, TTaskPlace::Folder, false, nullptr, nullptr,
+     nullptr, false},
+    {TSvnTask::Log, "log", {QStringLiteral("log"), QStringLiteral("--xml")}, "Log", false, true, 1,
+     false, false},
 };
 
 // Plural and singular of each count of the summary, in the order they are named.
@@ -69,6 +106,7 @@ const TTallyText TallyTexts[] = {
     {G::Changed, "1 mit Änderungen", "%1 mit Änderungen"},
     {G::Behind, "1 veraltet", "%1 veraltet"},
     {G::Updated, "1 aktualisiert", "%1 aktualisiert"},
+    {G::CheckedOut, "1 ausgecheckt", "%1 ausgecheckt"},
     {G::Conflict, "1 mit Konflikt", "%1 mit Konflikten"},
     {G::Locked, "1 gesperrt (Aufräumen nötig)", "%1 gesperrt (Aufräumen nötig)"},
     {G::Incomplete, "1 unvollständig", "%1 unvollständig"},

@@ -29,6 +29,8 @@ enum class TSvnState {
     Locked,         // a working-copy lock is left behind: "svn cleanup" is needed
     Incomplete,     // an interrupted update left folders incomplete: update again
     ReposLocked,    // a file is locked in the repository by another copy (information)
+    CheckedOut,     // checkout: the copy was checked out (or a broken-off checkout finished)
+    OtherUrl,       // checkout: the folder holds a working copy of another URL; left alone
     NoServer,       // the server could not be reached (the monitor's, a status -u's)
     LoginNeeded,    // the server wants a login the client could not give
 };
@@ -38,7 +40,17 @@ enum class TStateLook { Good, Changed, Behind, Conflict, Error, Missing, Neutral
 
 // Which count of a run's summary a state adds to.
 enum class TTallyGroup {
-    None, Changed, Behind, Updated, Conflict, Locked, Incomplete, Missing, Failed, Cancelled,
+    None,
+    Changed,
+    Behind,
+    Updated,
+    CheckedOut,
+    Conflict,
+    Locked,
+    Incomplete,
+    Missing,
+    Failed,
+    Cancelled,
     NotRun
 };
 
@@ -67,7 +79,21 @@ inline bool IsFailure(TSvnState State) { return StateRow(State).Failure; }
 // The heavier of two findings.
 TSvnState Heavier(TSvnState A, TSvnState B);
 
-enum class TSvnTask { Status, StatusRemote, Update, Info };
+// The tasks over whole copies (status, update, info, checkout), and those the changes window
+// runs on the items a user chose (commit, revert, resolve, add, diff, log): a run gives these
+// their own arguments and targets (TSvnRunOptions).
+enum class TSvnTask {
+    Status, StatusRemote, Update, Info, Checkout, UrlInfo, Commit, Revert, Resolve, Add, Diff, Log
+};
+
+// Where a task's client runs and what it is given.
+enum class TTaskPlace {
+    Folder,     // the project's folder, which must exist: the client runs in it or is given it
+    IntoFolder, // makes the folder: the client runs in the nearest folder above it that exists
+                // and is given the project's URL and the folder (a folder that exists must be
+                // empty, or a copy of that URL that an earlier run left incomplete)
+    Url,        // the project's URL alone: no folder is involved
+};
 
 struct TTaskRow {
     TSvnTask Task;
@@ -82,9 +108,20 @@ struct TTaskRow {
     bool Spread;          // local work: every client gets one batch, of at least BatchSize
     bool ChangesCopy;     // changes the working copy: its revision is read before, its state
                           // after, and an interrupted run is checked for a lock it left
-    bool Answerable = false; // what it prints depends on nothing but the copy on disk and svn's
-                             // settings: a watched copy unchanged since it ran is answered from
-                             // the store
+    TTaskPlace Place = TTaskPlace::Folder;
+    bool ReadsUrl = false; // the copy's URL comes along: a batched `svn info` afterwards, for
+                           // the copies whose URL is not known yet or that changed since
+    // German, for a task that changes the copy: the note when a cancel stopped it there, the
+    // subject of "... wurde unterbrochen", and how to finish a copy it left incomplete.
+    const char* StoppedNote = nullptr;
+    const char* CutShort = nullptr;
+    const char* Resume = nullptr;
+    // A target holding an "@" gets a trailing "@", so that the client does not read a revision
+    // into it (svn diff reads its targets without one).
+    bool PegTargets = true;
+    // What it prints depends on nothing but the copy on disk and svn's settings: a watched copy
+    // unchanged since it ran is answered from the store.
+    bool Answerable = false;
 };
 
 // Clients at once for server work (or the user's number, when that is higher).

@@ -7,19 +7,25 @@
 //   app_shot OUT.png [--select CAPTION] [--page N] [--run status|update] [--short] [--server]
 //                    [--dark] [--menu] [--tip CAPTION] [--size WxH] [--during MS]
 //                    [--filter TEXT]
+//   app_shot OUT.png --changes CAPTION [--file PATH] [--message TEXT] [--log] [--dark]
 // --run clicks the task's button and waits for its end; --menu opens the context menu of the
-// selected node; --tip shows the tooltip of a node; --dark uses a dark palette. Exit codes: 0
+// selected node; --tip shows the tooltip of a node; --dark uses a dark palette. --changes takes
+// the changes window of the project CAPTION once its list is read, with the item PATH selected
+// and its difference shown, TEXT typed as the message, or its log page. Exit codes: 0
 // written, 1 no window, 2 the picture could not be saved, 3 the run did not end.
 #include "fm_addgruppe.h"
+#include "fm_changes.h"
 #include "fm_main.h"
 #include "kivButtonEdit.h"
 #include "kiv_appcore.h"
+#include "kiv_changesmodel.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QStyleFactory>
 #include <QTabWidget>
@@ -27,6 +33,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
+#include <QTreeView>
+#include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
 #include <cstdio>
@@ -54,6 +62,10 @@ QPalette DarkPalette() {
     P.setColor(QPalette::HighlightedText, Qt::white);
     P.setColor(QPalette::ToolTipBase, QColor(0x35, 0x35, 0x35));
     P.setColor(QPalette::ToolTipText, QColor(0xe0, 0xe0, 0xe0));
+    // What cannot be used now is drawn fainter, as a dark desktop draws it.
+    for (const QPalette::ColorRole Role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        P.setColor(QPalette::Disabled, Role, QColor(0x80, 0x80, 0x80));
     return P;
 }
 
@@ -116,6 +128,8 @@ int main(int argc, char** argv) {
     const QString Out = Args.isEmpty() ? QStringLiteral("shot.png") : Args.takeFirst();
     QString Select, Run, Tip;
     QString Filter; // typed into the filter box before the picture
+    QString Changes, File, Message; // the changes window of a project
+    bool Log = false;
     int During = 0; // with --run: the picture this many ms after the start, the run still going
     int Page = 0;
     bool Busy = false, Short = false, Server = false, Dark = false, Menu = false;
@@ -136,6 +150,14 @@ int main(int argc, char** argv) {
             Run = Next();
         else if (A == u"--filter")
             Filter = Next();
+        else if (A == u"--changes")
+            Changes = Next();
+        else if (A == u"--file")
+            File = Next();
+        else if (A == u"--message")
+            Message = Next();
+        else if (A == u"--log")
+            Log = true;
         else if (A == u"--during")
             During = Next().toInt();
         else if (A == u"--short")
@@ -186,13 +208,49 @@ int main(int argc, char** argv) {
             WithDialog([&] { ShowNewEntryDialog(Root, QString()); }, Take);
         return Saved ? 0 : 2;
     }
+    if (!Changes.isEmpty()) {
+        // The window as Strg+E opens it over the main window, once svn has answered.
+        TXMLTreeNode* N = Find(Main, Changes);
+        if (!N)
+            return 1;
+        Main.lvDir->SetSelected(N);
+        Main.ShowChanges(N, Log);
+        auto* C = Main.findChild<TfmChanges*>();
+        if (!C)
+            return 1;
+        auto Quiet = [C] { return !C->Working() && !C->Model->Filling(); };
+        if (!QTest::qWaitFor(Quiet, 60000))
+            return 3;
+        if (!File.isEmpty()) {
+            const int Row = C->Model->RowOf(File);
+            if (Row < 0)
+                return 1;
+            C->lvAenderungen->selectionModel()->setCurrentIndex(
+                C->Model->index(Row, TChangesModel::ColPath),
+                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            QTest::qWait(300);
+            if (!QTest::qWaitFor(Quiet, 60000))
+                return 3;
+        }
+        if (!Message.isEmpty()) {
+            C->mmNachricht->setFocus();
+            C->mmNachricht->insertPlainText(Message); // as typed (keyClicks knows only ASCII)
+        }
+        if (Log && !QTest::qWaitFor([C] { return C->lvLogPfade->topLevelItemCount() > 0; }, 10000))
+            return 3;
+        Settle(C);
+        return Save(Picture(C), Out) ? 0 : 2;
+    }
     if (Short != Main.cbKurz->isChecked())
         Main.cbKurz->click();
     if (Server != Main.cbServer->isChecked())
         Main.cbServer->click();
     if (!Run.isEmpty()) {
         Main.lvDir->SetSelected(Root);
-        (Run == u"update" ? Main.ToolButton7 : Main.ToolButton8)->click();
+        if (Run == u"checkout")
+            Main.CheckoutMissingClick();
+        else
+            (Run == u"update" ? Main.ToolButton7 : Main.ToolButton8)->click();
         if (During > 0) {
             QTest::qWait(During);
             return Save(Picture(&Main), Out) ? 0 : 2;

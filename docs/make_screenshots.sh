@@ -3,13 +3,16 @@
 # sees it on a German desktop: a small fixture (one repository, a few working copies, some with
 # changes, a registry in a private XDG_DATA_HOME), shown on a virtual screen (Xvfb) under a real
 # window manager (openbox) with a German locale, and taken from the screen by app_shot.
-#   docs/make_screenshots.sh BUILD_DIR
+#   docs/make_screenshots.sh BUILD_DIR [PICTURE...]
+# With PICTUREs (file names such as aenderungen.png) only those are made anew.
 # Needs svn, svnadmin, Xvfb, openbox, xdpyinfo and the de_DE.UTF-8 locale (Debian: subversion
 # xvfb openbox x11-utils locales); builds the target app_shot when it is not built yet. Nothing
 # of the user's own display, registry or settings is touched.
 set -euo pipefail
-[ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
+[ $# -ge 1 ] || { echo "usage: $0 BUILD_DIR [PICTURE...]" >&2; exit 2; }
 build=$(cd "$1" && pwd)
+shift
+wanted=("$@")
 out=$(cd "$(dirname "$0")" && pwd)/bilder
 mkdir -p "$out"
 
@@ -53,7 +56,7 @@ mkdir -p "$home/Dokumente" "$work" "$base/run" && chmod 700 "$base/run"
 svnadmin create "$base/repo"
 url=file://$base/repo
 seed=$base/seed
-for p in werkzeug webseite handbuch auftrag-mueller; do
+for p in werkzeug webseite handbuch auftrag-mueller auftrag-schulze; do
     mkdir -p "$seed/$p/src"
     printf '%s\n' "$p" > "$seed/$p/LIESMICH.txt"
     printf 'int main() { return 0; }\n' > "$seed/$p/src/main.c"
@@ -121,6 +124,9 @@ done
 run_shot() {
     local file=$1
     shift
+    if [ ${#wanted[@]} -gt 0 ] && ! printf '%s\n' "${wanted[@]}" | grep -qxF "$(basename "$file")"; then
+        return 0
+    fi
     rm -f "$file"
     # A new runtime folder each time: the single-instance lock of the last one is gone.
     rm -rf "$base/run" && mkdir -m 700 "$base/run"
@@ -153,4 +159,17 @@ run_shot "$out/kontextmenue.png" --select Kunden --menu
 run_shot "$out/suche_beenden.png" --search-dialog
 # The new-entry dialog.
 run_shot "$out/neuer_eintrag.png" --dialog
+# The changes window of a project: the changed files, the difference of one, a message typed;
+# the same on a dark desktop; its log page.
+run_shot "$out/aenderungen.png" --changes Werkzeug --file src/main.c \
+    --message "Hilfsfunktion für die Auswertung deklariert"
+run_shot "$out/aenderungen_dunkel.png" --changes Werkzeug --file src/main.c --dark
+run_shot "$out/aenderungen_log.png" --changes Handbuch --log
+# A copy whose folder is gone, brought back from the URL the registry keeps.
+schulze=$(printf '<Projekt Name="Auftrag Schulze" Verzeichnis="%s" URL="%s"/>\r' \
+    "$work/Kunden/auftrag-schulze" "$url/auftrag-schulze")
+awk -v line="$schulze" '{ print } /Name="Auftrag M/ { print line }' \
+    "$data/SubVersionVerzeichnisse.xml" > "$data/neu.xml"
+mv "$data/neu.xml" "$data/SubVersionVerzeichnisse.xml"
+run_shot "$out/auschecken.png" --run checkout --select "Auftrag Schulze"
 ls -l "$out"/*.png

@@ -3,6 +3,7 @@
 #include "kiv_FileText.h"
 #include "kiv_XmlObjects.h"
 #include "kiv_folders.h"
+#include "kiv_kinds.h"
 #include "kiv_prompts.h"
 #include "kiv_registry.h"
 #include "kiv_system.h"
@@ -54,6 +55,7 @@ THtmlItem SnapshotHtmlTree(const TkivXmlElement* Root) {
             THtmlItem& Item = Into->Children[size_t(I)];
             Item.Name = Child->GetAttribute(NameAttr);
             Item.Directory = Child->GetAttribute(DirAttr);
+            Item.Url = Child->GetAttribute(UrlAttribute);
             if (Item.IsProject())
                 Item.Folder = ProjectFolder(Item.Directory, Base);
             else
@@ -112,7 +114,8 @@ void WriteHtmlHeader(QStringList& Page, const QString& Owner) {
          << QStringLiteral("<span style=\"font-family: Tahoma; font-weight: bold;\">");
 }
 
-void WriteHtmlItems(QStringList& Page, const THtmlItem& Item, const QHash<QString, QString>& Urls) {
+void WriteHtmlItems(QStringList& Page, const THtmlItem& Item, const QHash<QString, QString>& Urls,
+                    const QSet<QString>& Missing) {
     // Each open list: its item and the next child to write; a group's lines wrap its list.
     std::vector<std::pair<const THtmlItem*, size_t>> Open{{&Item, 0}};
     Page << QStringLiteral("<ul>");
@@ -128,13 +131,24 @@ void WriteHtmlItems(QStringList& Page, const THtmlItem& Item, const QHash<QStrin
         const THtmlItem& Child = List->Children[Next++];
         const QString Name = HtmlText(Child.Name);
         if (Child.IsProject()) {
-            const QString Url = Urls.value(Child.Folder);
+            QString Url = Urls.value(Child.Folder);
+            // A copy that is gone still has the URL it came from: the page says it is kept.
+            const bool Kept =
+                Url.isEmpty() && !Child.Url.isEmpty() && Missing.contains(Child.Folder);
+            if (Kept)
+                Url = Child.Url;
             if (!Url.isEmpty()) {
                 const QString U = HtmlText(Url);
                 Page << QStringLiteral("<li><small><b>") + Name + QStringLiteral("</b>  (") +
                             HtmlText(Child.Directory) + QLatin1Char(')');
                 Page << QStringLiteral("<br></span><font color=\"#0000FF\">{ <a href=\"") + U +
-                            QStringLiteral("\">") + U + QStringLiteral("</a> }") + ItemTail;
+                            QStringLiteral("\">") + U + QStringLiteral("</a> }") +
+                            (Kept ? QStringLiteral(" <font color=\"#FF0000\">") +
+                                        HtmlText(QStringLiteral("(Verzeichnis fehlt – "
+                                                                "gespeicherte URL)")) +
+                                        QStringLiteral("</font>")
+                                  : QString()) +
+                            ItemTail;
             } else {
                 Page << QStringLiteral("<li><small>") + Name;
                 Page << QStringLiteral(
@@ -154,10 +168,10 @@ void WriteHtmlFooter(QStringList& Page) {
 }
 
 QStringList HtmlPageLines(const THtmlItem& Root, const QHash<QString, QString>& Urls,
-                          const QString& Owner) {
+                          const QString& Owner, const QSet<QString>& Missing) {
     QStringList Page;
     WriteHtmlHeader(Page, Owner);
-    WriteHtmlItems(Page, Root, Urls);
+    WriteHtmlItems(Page, Root, Urls, Missing);
     WriteHtmlFooter(Page);
     return Page;
 }
@@ -183,8 +197,13 @@ THtmlExportJob::THtmlExportJob(const TkivXmlElement* Root, const QString& FileNa
     Options.TimeoutSeconds = TimeoutSeconds(Root);
     FRun = new TSvnRun(std::move(Projects), TSvnTask::Info, Options, this);
     connect(FRun, &TSvnRun::ProjectDone, this, [this](int Index, const TSvnOutcome& O) {
-        if (!O.Verdict.Url.isEmpty())
-            FUrls.insert(FRun->Projects()[size_t(Index)].Folder, O.Verdict.Url);
+        const QString& Folder = FRun->Projects()[size_t(Index)].Folder;
+        if (O.State == TSvnState::Missing)
+            FMissing.insert(Folder);
+        if (O.Verdict.Url.isEmpty())
+            return;
+        FUrls.insert(Folder, O.Verdict.Url);
+        emit UrlLearned(Folder, O.Verdict.Url);
     });
     connect(FRun, &TSvnRun::Finished, this, [this](bool) { Complete(); });
     FRun->Start();
@@ -218,7 +237,7 @@ void THtmlExportJob::Complete() {
         return;
     QString Error;
     try {
-        SaveHtmlPage(FFileName, HtmlPageLines(FTree, FUrls, FOwner), FMode);
+        SaveHtmlPage(FFileName, HtmlPageLines(FTree, FUrls, FOwner, FMissing), FMode);
     } catch (const std::exception& E) {
         Error = ExceptionText(E);
     }

@@ -10,6 +10,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +26,7 @@ struct THtmlItem {
     QString Name;
     QString Directory; // "Verzeichnis" as stored; non-empty: a project
     QString Folder;    // the folder it names, the key of its URL
+    QString Url;       // the URL the registry keeps for it: the page's when the folder is gone
     std::vector<THtmlItem> Children;
     bool IsProject() const { return !Directory.isEmpty(); }
 };
@@ -37,11 +39,13 @@ THtmlItem SnapshotHtmlTree(const TkivXmlElement* Root);
 // (the declared character set) as numeric character references.
 QString HtmlText(const QString& Text);
 void WriteHtmlHeader(QStringList& Page, const QString& Owner);
-// Item's children as one list; groups nested; Urls maps Folder to the URL. Any depth.
-void WriteHtmlItems(QStringList& Page, const THtmlItem& Item, const QHash<QString, QString>& Urls);
+// Item's children as one list; groups nested; Urls maps Folder to the URL svn gave. A project
+// whose folder is in Missing shows the URL the registry keeps, marked as such. Any depth.
+void WriteHtmlItems(QStringList& Page, const THtmlItem& Item, const QHash<QString, QString>& Urls,
+                    const QSet<QString>& Missing = {});
 void WriteHtmlFooter(QStringList& Page);
 QStringList HtmlPageLines(const THtmlItem& Root, const QHash<QString, QString>& Urls,
-                          const QString& Owner);
+                          const QString& Owner, const QSet<QString>& Missing = {});
 // Writes the lines in Windows-1252 with CR LF, atomically: on failure (EFileError naming the
 // file and the reason) an earlier file of that name is left as it was. A link at the name is
 // never written through (see TWriteMode).
@@ -67,6 +71,8 @@ public:
 signals:
     // Ok false: Error holds the German message (also shown to the user).
     void Finished(bool Ok, const QString& Error);
+    // The URL of a project's folder as svn gave it, for the registry to keep.
+    void UrlLearned(const QString& Folder, const QString& Url);
 
 private:
     void Complete();
@@ -74,6 +80,7 @@ private:
     QString FOwner;
     QString FFileName;
     QHash<QString, QString> FUrls;
+    QSet<QString> FMissing; // folders that are gone
     bool FFinished = false;
     TWriteMode FMode;
     std::function<void()> FOnStop;

@@ -3,6 +3,7 @@
 #include "kiv_focusreturn.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -57,6 +58,27 @@ public:
         return Ok;
     }
 
+    bool ChooseFile(TFileChoice Kind, const QString& Caption, const QString& Filter,
+                    QString& Path) override {
+        KeepFocusAcrossDialogs();
+        QString Chosen;
+        switch (Kind) {
+        case TFileChoice::Open:
+            Chosen = QFileDialog::getOpenFileName(Owner(), Caption, Path, Filter);
+            break;
+        case TFileChoice::Save:
+            Chosen = QFileDialog::getSaveFileName(Owner(), Caption, Path, Filter);
+            break;
+        case TFileChoice::Folder:
+            Chosen = QFileDialog::getExistingDirectory(Owner(), Caption, Path);
+            break;
+        }
+        if (Chosen.isEmpty())
+            return false;
+        Path = Chosen;
+        return true;
+    }
+
 private:
     static void Show(QMessageBox::Icon Icon, const QString& Title, const QString& Message) {
         KeepFocusAcrossDialogs();
@@ -108,4 +130,12 @@ bool AskYesNo(const QString& Message, bool DefaultNo) {
 }
 bool InputQuery(const QString& Caption, const QString& Prompt, QString& Text) {
     return OnGuiThread([&] { return Prompter().InputText(Caption, Prompt, Text); });
+}
+bool ChooseFile(TkivPrompter::TFileChoice Kind, const QString& Caption, const QString& Filter,
+                QString& Path) {
+    return OnGuiThread([&] { return Prompter().ChooseFile(Kind, Caption, Filter, Path); });
+}
+
+bool TkivPrompter::ChooseFile(TFileChoice, const QString&, const QString&, QString&) {
+    return false;
 }

@@ -547,7 +547,7 @@ private slots:
                 QVERIFY(!W->ToolButton7->isEnabled());
                 Press();
             }
-            // The run has ended, and its last lines are in the memo (written a moment later).
+            // The memo writes its last lines a turn of the event loop after the run's end.
             QTRY_VERIFY_WITH_TIMEOUT(W->ToolButton7->isEnabled() && W->Output->Pending() == 0,
                                      10000);
             QVERIFY(Timer.elapsed() < 10000);

@@ -695,14 +695,18 @@ private slots:
         W->lvDir->SetSelected(R);
         QCOMPARE(RightClick(false),
                  QStringList({"Neue Gruppe hinzufügen", "Neues Projekt hinzufügen",
-                              "Eintrag löschen", "Testen auf Änderungen", "Aktualisieren"}));
+                              "Eintrag löschen", "Testen auf Änderungen", "Aktualisieren",
+                              "Fehlende Arbeitskopien auschecken", "Aus .repos-Datei importieren …",
+                              "Als .repos-Datei exportieren …"}));
         W->lvDir->SetSelected(Child(R, "m"));
         QGuiApplication::clipboard()->clear();
         const QStringList Entries = RightClick(true);
         QVERIFY(Entries.contains(QStringLiteral("Pfad kopieren")));
-        for (const char* E : {"Log anzeigen", "Unterschiede anzeigen", "Aufräumen"})
+        for (const char* E : {"Änderungen …", "Log anzeigen", "Log im Terminal anzeigen",
+                              "Unterschiede im Terminal anzeigen", "Aufräumen"})
             QVERIFY2(Entries.contains(QString::fromUtf8(E)), E);
-        // "Log anzeigen" runs svn log in a terminal in the folder, which waits for Enter.
+        // "Log im Terminal anzeigen" runs svn log in a terminal in the folder, which waits for
+        // Enter.
         const QString Term = FWork.path() + "/terminal", Log = FWork.path() + "/terminal.log";
         {
             QFile T(Term);
@@ -721,7 +725,7 @@ private slots:
                     return;
                 T.stop();
                 for (QAction* A : Menu->actions())
-                    if (A->text() == QStringLiteral("Log anzeigen")) {
+                    if (A->text() == QStringLiteral("Log im Terminal anzeigen")) {
                         Menu->setActiveAction(A);
                         QTest::keyClick(Menu, Qt::Key_Return);
                     }

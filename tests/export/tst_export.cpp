@@ -224,8 +224,13 @@ void TestExport::exportWritesPageThroughDialog() {
     // Missing, and relative to the current directory, which is a working copy: it must not
     // get that copy's URL.
     AddProject(&Root, QStringLiteral("Weg \u20ac \u4e2d"), QStringLiteral("missing"));
-    AddProject(&Root, QStringLiteral("Plain"), Wc("plain"));
+    // A folder that is there but no copy: the URL the registry keeps is not its.
+    AddProject(&Root, QStringLiteral("Plain"), Wc("plain"))
+        ->SetAttribute(QStringLiteral("URL"), QStringLiteral("svn://h/plain"));
     AddProject(&Root, QStringLiteral("Beta"), Wc("beta"));
+    // A copy that is gone: the URL the registry keeps, marked as kept.
+    AddProject(&Root, QStringLiteral("Fort"), Wc("fort"))
+        ->SetAttribute(QStringLiteral("URL"), QStringLiteral("svn://h/fort"));
 
     const QString Before = QDir::currentPath();
     QVERIFY(QDir::setCurrent(Wc("gamma")));
@@ -244,7 +249,11 @@ void TestExport::exportWritesPageThroughDialog() {
     QCOMPARE(Stopped, 0);
     QCOMPARE(Root.GetAttribute(QStringLiteral("HTML_Export")), Out.path());
     QSignalSpy Done(Job, &THtmlExportJob::Finished);
+    QSignalSpy Learnt(Job, &THtmlExportJob::UrlLearned);
     QVERIFY(Done.wait(30000));
+    // Every URL svn gave goes to whoever keeps the registry.
+    QCOMPARE(Learnt.size(), 2);
+    QVERIFY(Learnt.contains(QVariantList({Wc("alpha"), FRepoUrl + "/alpha"})));
     QCOMPARE(Done[0][0].toBool(), true);
     QCOMPARE(Stopped, 1);
     QCOMPARE(QDir::currentPath(), Wc("gamma"));
@@ -273,6 +282,11 @@ void TestExport::exportWritesPageThroughDialog() {
              << "</li>"
              << "<li><small>Weg &#8364; &#20013;" << RedTail << "<li><small>Plain" << RedTail
              << "<li><small><b>Beta</b>  (" + Wc("beta") + ")" << UrlTail(FRepoUrl + "/beta")
+             << "<li><small><b>Fort</b>  (" + Wc("fort") + ")"
+             << UrlTail("svn://h/fort")
+                    .replace(" }<br>",
+                             " } <font color=\"#FF0000\">(Verzeichnis fehlt &#8211; gespeicherte "
+                             "URL)</font><br>")
              << "</ul>"
              << "</span></body>"
              << "</html>"

@@ -31,5 +31,17 @@ public:
         Text = *A;
         return true;
     }
+    // For ChooseFile, taken from the front; empty or nullopt: cancelled. What was asked:
+    // "caption|proposed path".
+    QList<std::optional<QString>> Files;
+    QStringList FileQuestions;
+    bool ChooseFile(TFileChoice, const QString& Caption, const QString&, QString& Path) override {
+        FileQuestions << Caption + u'|' + Path;
+        std::optional<QString> A = Files.isEmpty() ? std::nullopt : Files.takeFirst();
+        if (!A)
+            return false;
+        Path = *A;
+        return true;
+    }
     void Reset() { *this = TTestPrompter(); }
 };
