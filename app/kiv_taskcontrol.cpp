@@ -143,7 +143,6 @@ bool TTaskController::StartRun(std::vector<TSvnProject> Projects, TSvnTask Task,
     return true;
 }
 
-
 bool TTaskController::InUse(const QStringList& Folders) const {
     const QStringList Copies = FCopyRunFolders.values();
     if (AnyOverlap(Folders, Copies))

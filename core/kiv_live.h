@@ -64,8 +64,9 @@ public:
 
     bool Checking() const { return bool(FRun); }
     // The folders the background run going works on (empty when none goes).
-    QStringList Holding() const { return FRun ? QStringList(FRunFolders.begin(), FRunFolders.end())
-                                              : QStringList(); }
+    QStringList Holding() const {
+        return FRun ? QStringList(FRunFolders.begin(), FRunFolders.end()) : QStringList();
+    }
     int PendingCount() const { return int(FPending.size()); }
 
 signals:

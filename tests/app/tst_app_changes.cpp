@@ -13,6 +13,7 @@
 #include "kiv_changesmodel.h"
 #include "kiv_diffview.h"
 #include "kiv_folders.h"
+#include "kiv_live.h"
 #include "kiv_nodestate.h"
 #include "kiv_output.h"
 #include "kiv_taskcontrol.h"
@@ -83,6 +84,7 @@ class TestAppChanges : public QObject {
     QString FRepo, FUrl, FWc;
 
     QString At(const QString& Rel) const { return FTmp.path() + u'/' + Rel; }
+    const QByteArray FPath = qgetenv("PATH");
     QString InWc(const QString& Rel) const { return FWc + u'/' + Rel; }
 
     // A repository with a few files and a copy of it, new for each test; the registry names
@@ -690,25 +692,49 @@ private slots:
         QCOMPARE(StatusOf(FWc, "a.txt"), QStringLiteral("M"));
     }
 
+    // A client that writes its start and end (and its folder) to a log, on PATH from now on.
+    QString LoggingClient(const QString& Delay) {
+        const QString Bin = At("slowbin"), Log = At("slowbin/log");
+        const QString Real = QStandardPaths::findExecutable("svn");
+        // An interrupted client logs its end too: it has ended when the shell has.
+        WriteFile(Bin + "/svn",
+                  ("#!/bin/sh\ntrap 'echo \"end $$ $(pwd)\" >> \"" + Log +
+                   "\"; exit 130' INT TERM\necho \"start $$ $(pwd)\" >> '" + Log + "'\nsleep " +
+                   Delay + "\n'" + Real + "' \"$@\"\nr=$?\necho \"end $$ $(pwd)\" >> '" + Log +
+                   "'\nexit $r\n")
+                      .toLocal8Bit());
+        QFile::setPermissions(Bin + "/svn", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", QFile::encodeName(Bin) + ":" + FPath);
+        QFile::remove(Log);
+        return Log;
+    }
+    // The most clients the log shows at once, and how many there were.
+    static std::pair<int, int> MostAtOnce(const QString& Log) {
+        int Open = 0, Max = 0, Clients = 0;
+        QFile L(Log);
+        if (!L.open(QIODevice::ReadOnly))
+            return {0, 0};
+        for (const QByteArray& Line : L.readAll().split('\n')) {
+            if (Line.startsWith("start ")) {
+                ++Clients;
+                Max = std::max(Max, ++Open);
+            } else if (Line.startsWith("end ")) {
+                --Open;
+            }
+        }
+        return {Max, Clients};
+    }
+
     // While a changes window works on the copy, the window's run waits for it, and the other
     // way round: a client that logs when it starts and ends shows that none overlapped.
     void neverTwoClientsOnOneCopy() {
         NewCopy();
         WriteFile(InWc("a.txt"), "x\n");
-        const QString Bin = At("slowbin"), Log = At("slowbin/log");
-        const QString Real = QStandardPaths::findExecutable("svn");
-        WriteFile(Bin + "/svn",
-                  ("#!/bin/sh\necho \"start $$ $(pwd)\" >> '" + Log + "'\nsleep 0.3\n'" + Real +
-                   "' \"$@\"\nr=$?\necho \"end $$ $(pwd)\" >> '" + Log + "'\nexit $r\n")
-                      .toLocal8Bit());
-        QFile::setPermissions(Bin + "/svn", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        const QByteArray Path = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(Bin) + ":" + Path);
-        auto Restore = qScopeGuard([&] { qputenv("PATH", Path); });
+        auto Restore = qScopeGuard([&] { qputenv("PATH", FPath); });
         auto W = OpenMain();
         TfmChanges* C = OpenChanges(*W);
         QVERIFY(C);
-        QFile::remove(Log);
+        const QString Log = LoggingClient("0.3");
         C->mmNachricht->setPlainText("langsam");
         C->btnUebertragenClick();
         W->lvDir->SetSelected(ProjectNode(*W));
@@ -718,22 +744,44 @@ private slots:
         WaitIdle(C);
         // Every client the program started in the copy's folder (batched ones run in "/") ran
         // alone; the background check of the copy the commit changed too.
-        int Open = 0, Max = 0, Clients = 0;
-        QFile L(Log);
-        QVERIFY(L.open(QIODevice::ReadOnly));
-        for (const QByteArray& Line : L.readAll().split('\n')) {
-            if (Line.startsWith("start ")) {
-                ++Clients;
-                Max = std::max(Max, ++Open);
-            } else if (Line.startsWith("end ")) {
-                --Open;
-            }
-        }
+        const auto [Max, Clients] = MostAtOnce(Log);
         QVERIFY2(Clients >= 6, qPrintable(QString::number(Clients)));
         QCOMPARE(Max, 1);
-        L.close();
-        qputenv("PATH", Path); // the check below is the test's own client
+        qputenv("PATH", FPath); // the check below is the test's own client
         QCOMPARE(StatusOf(FWc, "a.txt"), QString());
+    }
+
+    // A background check that holds the copy makes way: the user's run and a commit start
+    // once its client has ended, never beside it.
+    void backgroundChecksMakeWay() {
+        NewCopy();
+        auto Restore = qScopeGuard([&] { qputenv("PATH", FPath); });
+        auto W = OpenMain();
+        TfmChanges* C = OpenChanges(*W);
+        QVERIFY(C);
+        const QString Log = LoggingClient("1");
+        for (int Round = 0; Round < 2; ++Round) {
+            WriteFile(InWc("b.txt"), QByteArray::number(Round) + "\n");
+            QTRY_VERIFY_WITH_TIMEOUT(W->Tasks->Live()->Checking(), 10000);
+            if (Round == 0) {
+                W->lvDir->SetSelected(ProjectNode(*W));
+                W->ToolButton8->click();
+                QTRY_VERIFY_WITH_TIMEOUT(W->ToolButton8->isEnabled(), 30000);
+            } else {
+                // The list read again, then b.txt (modified: checked) committed.
+                C->btnNeuLesenClick();
+                WaitIdle(C);
+                C->mmNachricht->setPlainText("während der Prüfung");
+                C->btnUebertragenClick();
+                WaitIdle(C);
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(!W->Tasks->Live()->Checking(), 30000);
+        }
+        const auto [Max, Clients] = MostAtOnce(Log);
+        QVERIFY2(Clients >= 4, qPrintable(QString::number(Clients)));
+        QCOMPARE(Max, 1);
+        qputenv("PATH", FPath);
+        QCOMPARE(StatusOf(FWc, "b.txt"), QString());
     }
 };
 

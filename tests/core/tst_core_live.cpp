@@ -515,7 +515,8 @@ private slots:
         N.Head = 9;
         N.Base = 7;
         N.NewRevisions = 2;
-        N.Log = {{9, "anna", QDateTime::currentDateTimeUtc(), "Neu"}, {8, "", QDateTime(), "Alt"}};
+        N.Log = {{9, "anna", QDateTime::currentDateTimeUtc(), "Neu", {}},
+                 {8, "", QDateTime(), "Alt", {}}};
         A.RecordServer("/k", N);
         QCOMPARE(A.Find("/k")->Shown(), TSvnState::OutOfDate);
         QCOMPARE(A.Find("/k")->State, TSvnState::Changes);
