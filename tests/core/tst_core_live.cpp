@@ -403,6 +403,21 @@ private slots:
         QCOMPARE(Finished.first().at(1).toInt(), 1);
         QCOMPARE(Store.Find(Projects[0].Folder)->Server.NewRevisions, 2);
 
+        // The repository out of reach for a run, then back: what was told is not told again.
+        QVERIFY(QDir().rename(Repo, Repo + ".weg"));
+        Run();
+        QVERIFY(!Store.Find(Projects[0].Folder)->Server.Behind());
+        QCOMPARE(Store.Find(Projects[0].Folder)->Server.State, TSvnState::NoServer);
+        QVERIFY(QDir().rename(Repo + ".weg", Repo));
+        Run();
+        QCOMPARE(Finished.first().at(0).toStringList(), QStringList());
+        QVERIFY(Store.Find(Projects[0].Folder)->Server.Behind());
+        // A revision after the outage is news again.
+        WriteFile(T.path() + "/other/a/datei.txt", "a4\n");
+        Svn({"commit", "-q", "-m", "Vierte Fassung", T.path() + "/other/a"});
+        Run();
+        QCOMPARE(Finished.first().at(0).toStringList(), QStringList{"G/a"});
+
         // Updated: nothing new is left.
         RunAll({Projects[0]}, TSvnTask::Update, Local);
         QVERIFY(!Store.Find(Projects[0].Folder)->Server.Known());
