@@ -146,8 +146,9 @@ void TfmMain::edServerMinutenChange() {
     Tasks->Monitor()->SetInterval(Minutes);
     Tray->SetMonitorOn(Minutes > 0);
     StatusBar1->ShowMessage(
-        Minutes > 0 ? QStringLiteral("Der Server wird alle %1 nach neuen Revisionen gefragt.")
-                          .arg(Minutes == 1 ? QStringLiteral("Minute")
-                                            : QStringLiteral("%1 Minuten").arg(Minutes))
-                    : QStringLiteral("Die Server-Überwachung ist aus."));
+        Minutes == 1  ? QStringLiteral("Der Server wird jede Minute nach neuen Revisionen gefragt.")
+        : Minutes > 1 ? QStringLiteral("Der Server wird alle %1 Minuten nach neuen Revisionen "
+                                       "gefragt.")
+                            .arg(Minutes)
+                      : QStringLiteral("Die Server-Überwachung ist aus."));
 }

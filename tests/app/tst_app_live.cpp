@@ -17,6 +17,7 @@
 #include "kiv_output.h"
 #include "kiv_prompts.h"
 #include "kiv_registry.h"
+#include "kiv_statusbar.h"
 #include "kiv_taskcontrol.h"
 #include "kiv_tray.h"
 #include "kiv_watcher.h"
@@ -224,6 +225,12 @@ private slots:
                  QStringLiteral("15"));
         QVERIFY(W->Tray->MonitorOn());
         QCOMPARE(W->edServerMinuten->text(), QStringLiteral("alle 15 Min."));
+        QCOMPARE(W->StatusBar1->MessageLabel()->text(),
+                 QStringLiteral("Der Server wird alle 15 Minuten nach neuen Revisionen gefragt."));
+        W->edServerMinuten->setValue(1);
+        QTRY_COMPARE(W->Tasks->Monitor()->Interval(), 1);
+        QCOMPARE(W->StatusBar1->MessageLabel()->text(),
+                 QStringLiteral("Der Server wird jede Minute nach neuen Revisionen gefragt."));
         W->edServerMinuten->setValue(0);
         QTRY_VERIFY(!W->Tasks->Monitor()->On());
         QVERIFY(!W->lvDir->XMLItems()->RootElement()->HasAttribute("ServerMinuten"));
