@@ -105,9 +105,10 @@ void TfmMain::InitLive() {
     connect(Monitor, &TServerMonitor::RunFinished, this,
             [this](const QStringList& News, int Behind) {
                 Tray->SetCount(Behind);
-                // One notification for a run that found revisions not known before.
+                // One notification for a run that found revisions not known before; its
+                // count is that of the projects it names (the tray counts all behind).
                 if (!News.isEmpty())
-                    Notifier->Notify(NewRevisionsText(Behind), NewsBody(News));
+                    Notifier->Notify(NewRevisionsText(int(News.size())), NewsBody(News));
             });
 }
 

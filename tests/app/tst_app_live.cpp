@@ -293,8 +293,16 @@ private slots:
         QCOMPARE(Finished.first().at(1).toInt(), 1);
         QCOMPARE(FServer->Calls.size(), size_t(1));
 
+        // News for another copy while the first is still behind: the summary counts the
+        // projects it names, the tray all that are behind.
+        Svn({"mkdir", "-q", "-m", "Neuer Ordner", FUrl + "/alpha/neu"});
+        QTRY_COMPARE_WITH_TIMEOUT(FServer->Calls.size(), size_t(2), 4 * IntervalSeconds * 1000);
+        QCOMPARE(FServer->Calls.back().Summary, QStringLiteral("1 Projekt hat neue Revisionen"));
+        QCOMPARE(FServer->Calls.back().Body, QStringLiteral("Neu: Eins/alpha"));
+        QTRY_COMPARE(W->Tray->Count(), 2);
+
         // Updated by the user: nothing new is left, the tray says so.
-        W->lvDir->SetSelected(Delta);
+        W->lvDir->SetSelected(W->lvDir->XMLItems()->TopNode(0));
         W->ToolButton7->click();
         QTRY_VERIFY_WITH_TIMEOUT(!W->Tasks->Running(), 30000);
         QTRY_COMPARE(W->Tray->Count(), 0);
