@@ -530,7 +530,9 @@ private slots:
         N.Head = 9;
         N.Base = 7;
         N.NewRevisions = 2;
-        N.Log = {{9, "anna", QDateTime::currentDateTimeUtc(), "Neu"}, {8, "", QDateTime(), "Alt"}};
+        N.Told = 9;
+        N.Log = {{9, "anna", QDateTime::currentDateTimeUtc(), "Neu", {}},
+                 {8, "", QDateTime(), "Alt", {}}};
         A.RecordServer("/k", N);
         QCOMPARE(A.Find("/k")->Shown(), TSvnState::OutOfDate);
         QCOMPARE(A.Find("/k")->State, TSvnState::Changes);
@@ -542,6 +544,7 @@ private slots:
         QCOMPARE(R.Server.State, TSvnState::OutOfDate);
         QCOMPARE(R.Server.Head, qint64(9));
         QCOMPARE(R.Server.NewRevisions, 2);
+        QCOMPARE(R.Server.Told, qint64(9));
         QCOMPARE(R.Server.Log.size(), 2);
         QCOMPARE(R.Server.Log[0].Author, QStringLiteral("anna"));
         QCOMPARE(R.Server.Log[1].Message, QStringLiteral("Alt"));
