@@ -286,8 +286,22 @@ TServerNews ServerNewsOf(const TSvnOutcome& O, const QDateTime& When, const TSer
 void TStateStore::Record(const QString& Folder, TSvnTask Task, const TSvnOutcome& O) {
     if (O.State == TSvnState::NotRun || Folder.isEmpty())
         return;
-    TStoredState S;
     const QDateTime Now = QDateTime::currentDateTimeUtc();
+    const TSvnState Problem =
+        Task == TSvnTask::StatusRemote && IsFailure(O.State) && O.State != TSvnState::Conflict
+            ? ServerProblemOf(O.Lines)
+            : TSvnState::Clean;
+    if (Problem != TSvnState::Clean) {
+        // A server that did not answer says nothing about the copy but that: what the last
+        // check found of the copy itself still holds.
+        if (const TStoredState* Old = Find(Folder)) {
+            TStoredState S = *Old;
+            S.Server = ServerNewsOf(O, Now, Old->Server.Known() ? &Old->Server : nullptr);
+            Put(Folder, S);
+            return;
+        }
+    }
+    TStoredState S;
     if (const TStoredState* Old = Find(Folder)) {
         // What a task does not learn stays as the last one found it.
         S.Revision = Old->Revision;
@@ -301,7 +315,7 @@ void TStateStore::Record(const QString& Folder, TSvnTask Task, const TSvnOutcome
             S.Server = TServerNews();
     }
     S.Generation = O.Generation;
-    S.State = O.State;
+    S.State = Problem != TSvnState::Clean ? Problem : O.State;
     S.Task = Task;
     S.Time = Now;
     if (O.Verdict.Revision >= 0)

@@ -574,6 +574,22 @@ private slots:
         A.Record("/k", TSvnTask::StatusRemote, Remote);
         QCOMPARE(A.Find("/k")->Server.State, TSvnState::Clean);
         QCOMPARE(A.Find("/k")->Server.Head, qint64(11));
+        // One that could not reach the server says that, and nothing else of the copy.
+        TSvnOutcome Away;
+        Away.State = TSvnState::Error;
+        Away.ExitCode = 1;
+        Away.Lines = {"svn: E170013: Unable to connect to a repository at URL 'svn://h/r'",
+                      "svn: E000111: Can't connect to host 'h': Connection refused"};
+        const TStoredState Before = *A.Find("/k");
+        A.Record("/k", TSvnTask::StatusRemote, Away);
+        QCOMPARE(A.Find("/k")->State, TSvnState::Clean);
+        QCOMPARE(A.Find("/k")->Task, Before.Task);
+        QCOMPARE(A.Find("/k")->Lines, Before.Lines);
+        QCOMPARE(A.Find("/k")->Server.State, TSvnState::NoServer);
+        QCOMPARE(A.Find("/k")->Shown(), TSvnState::NoServer);
+        A.Record("/nie", TSvnTask::StatusRemote, Away); // never checked: the server's state
+        QCOMPARE(A.Find("/nie")->Shown(), TSvnState::NoServer);
+        QVERIFY(!IsFailure(A.Find("/nie")->State));
         TSvnOutcome Updated;
         Updated.State = TSvnState::Updated;
         Updated.Verdict.Revision = 11;
