@@ -949,7 +949,7 @@ void TfmChanges::ReadLog() {
             auto* Row = new QTreeWidgetItem;
             Row->setText(0, QString::number(E.Revision));
             Row->setTextAlignment(0, Qt::AlignRight | Qt::AlignVCenter);
-            Row->setText(1, E.Author.isEmpty() ? QStringLiteral("(unbekannt)") : E.Author);
+            Row->setText(1, E.Author.isEmpty() ? QStringLiteral("(ohne Autor)") : E.Author);
             Row->setText(2, E.Date.isValid() ? German.toString(E.Date.toLocalTime(),
                                                                QStringLiteral("dd.MM.yyyy HH:mm"))
                                              : QString());

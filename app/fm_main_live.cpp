@@ -105,9 +105,10 @@ void TfmMain::InitLive() {
     connect(Monitor, &TServerMonitor::RunFinished, this,
             [this](const QStringList& News, int Behind) {
                 Tray->SetCount(Behind);
-                // One notification for a run that found revisions not known before.
+                // One notification for a run that found revisions not known before; its
+                // count is that of the projects it names (the tray counts all behind).
                 if (!News.isEmpty())
-                    Notifier->Notify(NewRevisionsText(Behind), NewsBody(News));
+                    Notifier->Notify(NewRevisionsText(int(News.size())), NewsBody(News));
             });
 }
 
@@ -146,8 +147,9 @@ void TfmMain::edServerMinutenChange() {
     Tasks->Monitor()->SetInterval(Minutes);
     Tray->SetMonitorOn(Minutes > 0);
     StatusBar1->ShowMessage(
-        Minutes > 0 ? QStringLiteral("Der Server wird alle %1 nach neuen Revisionen gefragt.")
-                          .arg(Minutes == 1 ? QStringLiteral("Minute")
-                                            : QStringLiteral("%1 Minuten").arg(Minutes))
-                    : QStringLiteral("Die Server-Überwachung ist aus."));
+        Minutes == 1  ? QStringLiteral("Der Server wird jede Minute nach neuen Revisionen gefragt.")
+        : Minutes > 1 ? QStringLiteral("Der Server wird alle %1 Minuten nach neuen Revisionen "
+                                       "gefragt.")
+                            .arg(Minutes)
+                      : QStringLiteral("Die Server-Überwachung ist aus."));
 }

@@ -344,7 +344,10 @@ void TTaskController::Cancel(bool CopyRunsToo) {
 
 QString TTaskController::WaitingFor() const {
     QStringList What;
-    if (FRun)
+    // Asked before the cancel, the run is named; after it, what its end still waits for.
+    if (FRun && !FRun->Cancelling())
+        What << QStringLiteral("„%1“").arg(QString::fromUtf8(TaskRow(FRun->Task()).Title));
+    else if (FRun)
         What << (FRun->SkippingChecks()
                      ? QStringLiteral("das Ende der letzten Aufrufe von svn")
                      : QStringLiteral("das Ende der abgebrochenen Aufrufe von svn und die Prüfung "

@@ -232,10 +232,13 @@ void TServerMonitor::Finish() {
             } else if (J) {
                 N.Notes << J->Notes;
             }
-            // News: behind now, and by a revision not known before.
-            const bool Fresh =
-                N.Behind() && (!Old.Behind() || NewestRevision(N) > NewestRevision(Old) ||
-                               (N.Log.isEmpty() && N.Head > Old.Head));
+            // News: behind now, and by a revision not known before, nor told before an outage.
+            const qint64 Newest = N.Log.isEmpty() ? N.Head : NewestRevision(N);
+            const bool Fresh = N.Behind() && Newest > N.Told &&
+                               (!Old.Behind() || NewestRevision(N) > NewestRevision(Old) ||
+                                (N.Log.isEmpty() && N.Head > Old.Head));
+            if (N.Behind())
+                N.Told = std::max(N.Told, Newest);
             NewsOf.insert(P.Folder, Fresh);
             FStore->RecordServer(P.Folder, N, &O);
         }

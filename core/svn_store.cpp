@@ -31,6 +31,8 @@ QJsonObject ServerJson(const TServerNews& N) {
         J.insert(QStringLiteral("head"), N.Head);
     if (N.Base >= 0)
         J.insert(QStringLiteral("base"), N.Base);
+    if (N.Told >= 0)
+        J.insert(QStringLiteral("told"), N.Told);
     if (N.NewRevisions >= 0)
         J.insert(QStringLiteral("newRevisions"), N.NewRevisions);
     if (N.More)
@@ -100,6 +102,7 @@ bool ServerFromJson(const QJsonObject& J, TServerNews& N) {
         return false;
     N.Head = qint64(J.value(QStringLiteral("head")).toDouble(-1));
     N.Base = qint64(J.value(QStringLiteral("base")).toDouble(-1));
+    N.Told = qint64(J.value(QStringLiteral("told")).toDouble(-1));
     N.NewRevisions = J.value(QStringLiteral("newRevisions")).toInt(-1);
     N.More = J.value(QStringLiteral("more")).toBool();
     for (const QJsonValue& V : J.value(QStringLiteral("log")).toArray()) {
@@ -256,6 +259,8 @@ TServerNews ServerNewsOf(const TSvnOutcome& O, const QDateTime& When, const TSer
     TServerNews N;
     N.Time = When;
     N.Head = O.Verdict.ServerRevision;
+    if (Old)
+        N.Told = Old->Told;
     if (IsFailure(O.State) && O.State != TSvnState::Conflict) {
         const TSvnState Problem = ServerProblemOf(O.Lines);
         N.State = Problem != TSvnState::Clean ? Problem : O.State;
@@ -266,6 +271,8 @@ TServerNews ServerNewsOf(const TSvnOutcome& O, const QDateTime& When, const TSer
         return N;
     }
     N.State = O.Verdict.IsBehind ? TSvnState::OutOfDate : TSvnState::Clean;
+    if (N.State == TSvnState::Clean)
+        N.Told = -1; // caught up: what comes next is news again
     // The log read for the same revisions still holds.
     if (Old && Old->Behind() && N.State == TSvnState::OutOfDate && Old->Head == N.Head) {
         N.Base = Old->Base;
@@ -279,8 +286,22 @@ TServerNews ServerNewsOf(const TSvnOutcome& O, const QDateTime& When, const TSer
 void TStateStore::Record(const QString& Folder, TSvnTask Task, const TSvnOutcome& O) {
     if (O.State == TSvnState::NotRun || Folder.isEmpty())
         return;
-    TStoredState S;
     const QDateTime Now = QDateTime::currentDateTimeUtc();
+    const TSvnState Problem =
+        Task == TSvnTask::StatusRemote && IsFailure(O.State) && O.State != TSvnState::Conflict
+            ? ServerProblemOf(O.Lines)
+            : TSvnState::Clean;
+    if (Problem != TSvnState::Clean) {
+        // A server that did not answer says nothing about the copy but that: what the last
+        // check found of the copy itself still holds.
+        if (const TStoredState* Old = Find(Folder)) {
+            TStoredState S = *Old;
+            S.Server = ServerNewsOf(O, Now, Old->Server.Known() ? &Old->Server : nullptr);
+            Put(Folder, S);
+            return;
+        }
+    }
+    TStoredState S;
     if (const TStoredState* Old = Find(Folder)) {
         // What a task does not learn stays as the last one found it.
         S.Revision = Old->Revision;
@@ -294,7 +315,7 @@ void TStateStore::Record(const QString& Folder, TSvnTask Task, const TSvnOutcome
             S.Server = TServerNews();
     }
     S.Generation = O.Generation;
-    S.State = O.State;
+    S.State = Problem != TSvnState::Clean ? Problem : O.State;
     S.Task = Task;
     S.Time = Now;
     if (O.Verdict.Revision >= 0)

@@ -31,6 +31,9 @@ struct TServerNews {
     bool More = false;                  // there are more than NewRevisions (the log was cut)
     QList<TLogEntry> Log;               // the newest first
     QStringList Notes;                  // the client's words when it failed
+    // The newest revision already told as news; kept while the server cannot be asked, so that
+    // one coming back after an outage tells nothing twice.
+    qint64 Told = -1;
 
     bool Known() const { return Time.isValid(); }
     bool Behind() const { return Known() && State == TSvnState::OutOfDate; }

@@ -451,6 +451,11 @@ private slots:
         NewCopy();
         WriteFile(InWc("a.txt"), "zwei\n");
         Svn({"commit", "-q", "-m", "Zweite\nmit zwei Zeilen", FWc});
+        // The first revision as an anonymous commit leaves it: without an author.
+        WriteFile(FRepo + "/hooks/pre-revprop-change", "#!/bin/sh\nexit 0\n");
+        QFile::setPermissions(FRepo + "/hooks/pre-revprop-change",
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        Svn({"propdel", "-q", "--revprop", "-r", "1", "svn:author", FUrl});
         auto W = OpenMain();
         W->ShowChanges(ProjectNode(*W), true);
         TfmChanges* C = W->ChangesWindow(ProjectFolder(FWc));
@@ -465,6 +470,9 @@ private slots:
         QCOMPARE(C->lvLogPfade->topLevelItem(0)->text(1), QStringLiteral("/a.txt"));
         C->lvLog->setCurrentItem(C->lvLog->topLevelItem(1));
         QTRY_COMPARE_WITH_TIMEOUT(C->lvLogPfade->topLevelItemCount(), 5, 30000);
+        // Said as the tree's tooltip says it of the monitor's log.
+        QCOMPARE(C->lvLog->topLevelItem(1)->text(1), QStringLiteral("(ohne Autor)"));
+        QVERIFY(!C->lvLog->topLevelItem(0)->text(1).isEmpty());
     }
 
     // A server that wants a login: status and diff need none, the commit fails at once

@@ -17,6 +17,7 @@
 #include "kiv_output.h"
 #include "kiv_prompts.h"
 #include "kiv_registry.h"
+#include "kiv_statusbar.h"
 #include "kiv_taskcontrol.h"
 #include "kiv_tray.h"
 #include "kiv_watcher.h"
@@ -224,6 +225,12 @@ private slots:
                  QStringLiteral("15"));
         QVERIFY(W->Tray->MonitorOn());
         QCOMPARE(W->edServerMinuten->text(), QStringLiteral("alle 15 Min."));
+        QCOMPARE(W->StatusBar1->MessageLabel()->text(),
+                 QStringLiteral("Der Server wird alle 15 Minuten nach neuen Revisionen gefragt."));
+        W->edServerMinuten->setValue(1);
+        QTRY_COMPARE(W->Tasks->Monitor()->Interval(), 1);
+        QCOMPARE(W->StatusBar1->MessageLabel()->text(),
+                 QStringLiteral("Der Server wird jede Minute nach neuen Revisionen gefragt."));
         W->edServerMinuten->setValue(0);
         QTRY_VERIFY(!W->Tasks->Monitor()->On());
         QVERIFY(!W->lvDir->XMLItems()->RootElement()->HasAttribute("ServerMinuten"));
@@ -286,8 +293,16 @@ private slots:
         QCOMPARE(Finished.first().at(1).toInt(), 1);
         QCOMPARE(FServer->Calls.size(), size_t(1));
 
+        // News for another copy while the first is still behind: the summary counts the
+        // projects it names, the tray all that are behind.
+        Svn({"mkdir", "-q", "-m", "Neuer Ordner", FUrl + "/alpha/neu"});
+        QTRY_COMPARE_WITH_TIMEOUT(FServer->Calls.size(), size_t(2), 4 * IntervalSeconds * 1000);
+        QCOMPARE(FServer->Calls.back().Summary, QStringLiteral("1 Projekt hat neue Revisionen"));
+        QCOMPARE(FServer->Calls.back().Body, QStringLiteral("Neu: Eins/alpha"));
+        QTRY_COMPARE(W->Tray->Count(), 2);
+
         // Updated by the user: nothing new is left, the tray says so.
-        W->lvDir->SetSelected(Delta);
+        W->lvDir->SetSelected(W->lvDir->XMLItems()->TopNode(0));
         W->ToolButton7->click();
         QTRY_VERIFY_WITH_TIMEOUT(!W->Tasks->Running(), 30000);
         QTRY_COMPARE(W->Tray->Count(), 0);

@@ -403,6 +403,21 @@ private slots:
         QCOMPARE(Finished.first().at(1).toInt(), 1);
         QCOMPARE(Store.Find(Projects[0].Folder)->Server.NewRevisions, 2);
 
+        // The repository out of reach for a run, then back: what was told is not told again.
+        QVERIFY(QDir().rename(Repo, Repo + ".weg"));
+        Run();
+        QVERIFY(!Store.Find(Projects[0].Folder)->Server.Behind());
+        QCOMPARE(Store.Find(Projects[0].Folder)->Server.State, TSvnState::NoServer);
+        QVERIFY(QDir().rename(Repo + ".weg", Repo));
+        Run();
+        QCOMPARE(Finished.first().at(0).toStringList(), QStringList());
+        QVERIFY(Store.Find(Projects[0].Folder)->Server.Behind());
+        // A revision after the outage is news again.
+        WriteFile(T.path() + "/other/a/datei.txt", "a4\n");
+        Svn({"commit", "-q", "-m", "Vierte Fassung", T.path() + "/other/a"});
+        Run();
+        QCOMPARE(Finished.first().at(0).toStringList(), QStringList{"G/a"});
+
         // Updated: nothing new is left.
         RunAll({Projects[0]}, TSvnTask::Update, Local);
         QVERIFY(!Store.Find(Projects[0].Folder)->Server.Known());
@@ -515,6 +530,7 @@ private slots:
         N.Head = 9;
         N.Base = 7;
         N.NewRevisions = 2;
+        N.Told = 9;
         N.Log = {{9, "anna", QDateTime::currentDateTimeUtc(), "Neu", {}},
                  {8, "", QDateTime(), "Alt", {}}};
         A.RecordServer("/k", N);
@@ -528,6 +544,7 @@ private slots:
         QCOMPARE(R.Server.State, TSvnState::OutOfDate);
         QCOMPARE(R.Server.Head, qint64(9));
         QCOMPARE(R.Server.NewRevisions, 2);
+        QCOMPARE(R.Server.Told, qint64(9));
         QCOMPARE(R.Server.Log.size(), 2);
         QCOMPARE(R.Server.Log[0].Author, QStringLiteral("anna"));
         QCOMPARE(R.Server.Log[1].Message, QStringLiteral("Alt"));
@@ -557,6 +574,22 @@ private slots:
         A.Record("/k", TSvnTask::StatusRemote, Remote);
         QCOMPARE(A.Find("/k")->Server.State, TSvnState::Clean);
         QCOMPARE(A.Find("/k")->Server.Head, qint64(11));
+        // One that could not reach the server says that, and nothing else of the copy.
+        TSvnOutcome Away;
+        Away.State = TSvnState::Error;
+        Away.ExitCode = 1;
+        Away.Lines = {"svn: E170013: Unable to connect to a repository at URL 'svn://h/r'",
+                      "svn: E000111: Can't connect to host 'h': Connection refused"};
+        const TStoredState Before = *A.Find("/k");
+        A.Record("/k", TSvnTask::StatusRemote, Away);
+        QCOMPARE(A.Find("/k")->State, TSvnState::Clean);
+        QCOMPARE(A.Find("/k")->Task, Before.Task);
+        QCOMPARE(A.Find("/k")->Lines, Before.Lines);
+        QCOMPARE(A.Find("/k")->Server.State, TSvnState::NoServer);
+        QCOMPARE(A.Find("/k")->Shown(), TSvnState::NoServer);
+        A.Record("/nie", TSvnTask::StatusRemote, Away); // never checked: the server's state
+        QCOMPARE(A.Find("/nie")->Shown(), TSvnState::NoServer);
+        QVERIFY(!IsFailure(A.Find("/nie")->State));
         TSvnOutcome Updated;
         Updated.State = TSvnState::Updated;
         Updated.Verdict.Revision = 11;
