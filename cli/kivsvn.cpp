@@ -158,6 +158,17 @@ int Usage(const QString& Message) {
     return ExitUsage;
 }
 
+// An option's number out of its range: "--timeout erwartet eine ganze Zahl von Sekunden von 1
+// bis 86400 (ein Tag), nicht »x«."
+int BoundError(const QString& Option, const QString& Unit, int Min, int Max, const QString& Note,
+               const QString& Given) {
+    return Usage(QStringLiteral("%1 erwartet eine ganze Zahl %2von %3 bis %4%5, nicht »%6«.")
+                     .arg(Option, Unit.isEmpty() ? QString() : QStringLiteral("von %1 ").arg(Unit))
+                     .arg(Min)
+                     .arg(Max)
+                     .arg(Note, Given));
+}
+
 // The elements TreePath names below Root: names from below the root, joined by "/", compared
 // by the program's rule (the letters A to Z in either case). A name may itself hold a "/", so
 // every way of cutting the path is tried; a "/" at either end is allowed. More than one
@@ -932,22 +943,14 @@ int main(int argc, char** argv) {
             O.ShowUpdates = true;
         } else if (Value(i, A, QStringLiteral("--jobs"), V)) {
             if (!ParseBoundedInt(V, 1, MaxJobs, O.Jobs))
-                return Usage(QStringLiteral("--jobs erwartet eine ganze Zahl von 1 bis %1, nicht "
-                                            "»%2«.")
-                                 .arg(MaxJobs)
-                                 .arg(V));
+                return BoundError(QStringLiteral("--jobs"), QString(), 1, MaxJobs, QString(), V);
         } else if (Value(i, A, QStringLiteral("--timeout"), V)) {
             if (!ParseBoundedInt(V, 1, MaxTimeoutSeconds, O.Timeout))
-                return Usage(QStringLiteral("--timeout erwartet eine ganze Zahl von Sekunden von "
-                                            "1 bis %1 (ein Tag), nicht »%2«.")
-                                 .arg(MaxTimeoutSeconds)
-                                 .arg(V));
+                return BoundError(QStringLiteral("--timeout"), QStringLiteral("Sekunden"), 1, MaxTimeoutSeconds,
+                                  QStringLiteral(" (ein Tag)"), V);
         } else if (Value(i, A, QStringLiteral("--monitor"), V)) {
             if (!ParseBoundedInt(V, 0, MaxMonitorMinutes, O.Monitor))
-                return Usage(QStringLiteral("--monitor erwartet eine ganze Zahl von Minuten von "
-                                            "0 bis %1, nicht »%2«.")
-                                 .arg(MaxMonitorMinutes)
-                                 .arg(V));
+                return BoundError(QStringLiteral("--monitor"), QStringLiteral("Minuten"), 0, MaxMonitorMinutes, QString(), V);
         } else if (Value(i, A, QStringLiteral("--format"), V)) {
             if (V != u"text" && V != u"json" && V != u"repos")
                 return Usage(QStringLiteral("--format erwartet text, json oder (bei export) "

@@ -288,7 +288,7 @@ void TStateStore::Record(const QString& Folder, TSvnTask Task, const TSvnOutcome
         return;
     const QDateTime Now = QDateTime::currentDateTimeUtc();
     const TSvnState Problem =
-        Task == TSvnTask::StatusRemote && IsFailure(O.State) && O.State != TSvnState::Conflict
+        TaskRow(Task).ServerView && IsFailure(O.State) && O.State != TSvnState::Conflict
             ? ServerProblemOf(O.Lines)
             : TSvnState::Clean;
     if (Problem != TSvnState::Clean) {
@@ -309,7 +309,7 @@ void TStateStore::Record(const QString& Folder, TSvnTask Task, const TSvnOutcome
         S.Server = Old->Server;
     }
     if (TaskRow(Task).Server) {
-        if (Task == TSvnTask::StatusRemote)
+        if (TaskRow(Task).ServerView)
             S.Server = ServerNewsOf(O, Now, S.Server.Known() ? &S.Server : nullptr);
         else if (O.Verdict.Revision >= 0) // an update that reached a revision: nothing new left
             S.Server = TServerNews();

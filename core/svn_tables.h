@@ -122,6 +122,9 @@ struct TTaskRow {
     // What it prints depends on nothing but the copy on disk and svn's settings: a watched copy
     // unchanged since it ran is answered from the store.
     bool Answerable = false;
+    // It reports what the server has beside the copy (status -u): the store keeps that as the
+    // server's part, and a server that did not answer leaves the copy's own state as it was.
+    bool ServerView = false;
 };
 
 // Clients at once for server work (or the user's number, when that is higher).
